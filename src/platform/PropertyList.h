@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// An owned property-list value (libplist node) with value semantics: copies are
+// deep, children are handed out as copies. Dictionaries keep insertion order.
+class PropertyList {
+public:
+    enum class Type { Dictionary, Array, String, Boolean, Integer, Real, Data, Date, Other };
+
+    static PropertyList dictionary();
+    static PropertyList array();
+    static PropertyList string(const std::string& value);
+    static PropertyList boolean(bool value);
+    static PropertyList integer(int64_t value);
+    static PropertyList real(double value);
+    static PropertyList data(const std::vector<uint8_t>& bytes);
+
+    // Parses an XML property list; nullopt when the text is not one.
+    static std::optional<PropertyList> fromXml(std::string_view xml);
+    // Serialises as an XML property list (version 1.0, UTF-8).
+    std::string toXml() const;
+
+    PropertyList(const PropertyList& other);
+    PropertyList(PropertyList&& other) noexcept;
+    PropertyList& operator=(PropertyList other) noexcept;
+    ~PropertyList();
+
+    Type type() const;
+    bool isNumber() const { return type() == Type::Integer || type() == Type::Real; }
+
+    // Scalars. A number reads as either kind; a Boolean reads as 0 or 1.
+    std::string asString() const;
+    bool asBool() const;
+    int64_t asInteger() const;
+    double asReal() const;
+    std::vector<uint8_t> asData() const;
+
+    // Dictionary access; `set` replaces an earlier value under the key.
+    void set(const std::string& key, PropertyList value);
+    std::optional<PropertyList> get(const std::string& key) const;
+    bool contains(const std::string& key) const;
+    void remove(const std::string& key);
+    std::vector<std::string> keys() const;
+
+    // Array access.
+    size_t size() const;
+    PropertyList at(size_t index) const;
+    void append(PropertyList value);
+
+    bool operator==(const PropertyList& other) const;
+
+    // For code that must hand the node to libplist directly.
+    void* node() const { return mNode; }
+    static PropertyList adopt(void* node) { return PropertyList(node); }
+
+private:
+    explicit PropertyList(void* node) : mNode(node) {}
+    void* mNode;
+};
+
+}  // namespace platform
