@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 
 namespace platform {
@@ -39,6 +41,8 @@ public:
     // Calls `onReadable` whenever `fd` is readable or hung up; returning false
     // ends the watch. The fd stays owned by the caller.
     SourceId addFdWatch(int fd, std::function<bool()> onReadable);
+    // Whether the timer or watch still exists (a one-shot timer is active
+    // while its action runs).
     bool isActive(SourceId id) const;
 
     // Queues `work` to run on the loop's thread, in the order posted. Always
@@ -56,11 +60,10 @@ private:
     MainLoop();
     SourceId attach(void* gsource, std::shared_ptr<Source> source);
     std::shared_ptr<Source> find(SourceId id) const;
-    static int dispatchTimer(void* data);
-    static int dispatchFd(int fd, unsigned condition, void* data);
-    static void forget(void* data);
+    void forget(SourceId id);
 
-    void* mLoop;  // GMainLoop
+    std::atomic<bool> mQuitRequested{false};
+    std::atomic<std::thread::id> mLoopThread;
     mutable std::mutex mLock;
     std::unordered_map<SourceId, std::shared_ptr<Source>> mSources;
     SourceId mNextId = 1;

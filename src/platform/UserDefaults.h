@@ -65,10 +65,12 @@ private:
         PropertyList values = PropertyList::dictionary();
         FileStamp stamp;
         bool loaded = false;
+        bool unreadable = false;  // the file exists but holds no dictionary
     };
 
     void refresh(Domain& domain, bool force) const;
     bool writeOwnDomain(const PropertyList& values);
+    std::optional<PropertyList> lookup(const std::string& key) const;
 
     std::string mDirectory;
     mutable std::mutex mLock;
