@@ -1,0 +1,114 @@
+#include "platform/SoundPlaybackStream.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+
+#include "platform/SoundServer.h"
+
+namespace platform {
+namespace {
+
+constexpr uint32_t kChannels = 2;
+constexpr uint32_t kBytesPerFrame = kChannels * sizeof(float);
+
+void onStreamEvent(pa_stream*, void* userdata) {
+    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
+}
+
+struct CorkRequest {
+    pa_threaded_mainloop* mainloop;
+    bool finished = false;
+    bool ok = false;
+};
+
+void onCorked(pa_stream*, int success, void* userdata) {
+    auto* request = static_cast<CorkRequest*>(userdata);
+    request->ok = success != 0;
+    request->finished = true;
+    pa_threaded_mainloop_signal(request->mainloop, 0);
+}
+
+}  // namespace
+
+std::unique_ptr<SoundPlaybackStream> SoundPlaybackStream::open(std::shared_ptr<SoundServer> server,
+                                                               const std::string& sinkName,
+                                                               uint32_t quantumFrames, Render render,
+                                                               std::string* error) {
+    SoundServerLock lock(server->mainloop());
+    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, 44100, kChannels};
+    pa_stream* stream = pa_stream_new(server->context(), "Trovario play-through", &spec, nullptr);
+    if (!stream) {
+        if (error) *error = pa_strerror(pa_context_errno(server->context()));
+        return nullptr;
+    }
+    std::unique_ptr<SoundPlaybackStream> result(
+        new SoundPlaybackStream(server, stream, quantumFrames, std::move(render)));
+    pa_stream_set_state_callback(stream, onStreamEvent, server->mainloop());
+    pa_stream_set_write_callback(stream, onWrite, result.get());
+    // A short target length keeps the user's delay small: four quanta.
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = 4 * quantumFrames * kBytesPerFrame;
+    attr.prebuf = static_cast<uint32_t>(-1);
+    attr.minreq = quantumFrames * kBytesPerFrame;
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_playback(stream, sinkName.c_str(), &attr, flags, nullptr, nullptr) < 0 ||
+        !server->waitLocked([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; }) ||
+        pa_stream_get_state(stream) != PA_STREAM_READY) {
+        if (error) {
+            *error = "cannot play to \"" + sinkName + "\": " + pa_strerror(pa_context_errno(server->context()));
+        }
+        return nullptr;
+    }
+    return result;
+}
+
+SoundPlaybackStream::SoundPlaybackStream(std::shared_ptr<SoundServer> server, pa_stream* stream,
+                                         uint32_t quantumFrames, Render render)
+    : mServer(std::move(server)),
+      mStream(stream),
+      mQuantumFrames(std::max<uint32_t>(quantumFrames, 1)),
+      mRender(std::move(render)),
+      mQuantum(static_cast<size_t>(mQuantumFrames) * kChannels) {}
+
+SoundPlaybackStream::~SoundPlaybackStream() {
+    SoundServerLock lock(mServer->mainloop());
+    pa_stream_set_state_callback(mStream, nullptr, nullptr);
+    pa_stream_set_write_callback(mStream, nullptr, nullptr);
+    if (pa_stream_get_state(mStream) == PA_STREAM_READY) pa_stream_disconnect(mStream);
+    pa_stream_unref(mStream);
+}
+
+void SoundPlaybackStream::onWrite(pa_stream*, size_t bytes, void* userdata) {
+    static_cast<SoundPlaybackStream*>(userdata)->writeQuanta(bytes);
+}
+
+void SoundPlaybackStream::writeQuanta(size_t bytes) {
+    while (bytes >= kBytesPerFrame) {
+        uint32_t frames = static_cast<uint32_t>(std::min<size_t>(bytes / kBytesPerFrame, mQuantumFrames));
+        if (!mRender(mQuantum.data(), frames)) std::fill_n(mQuantum.data(), frames * kChannels, 0.0f);
+        size_t size = static_cast<size_t>(frames) * kBytesPerFrame;
+        if (pa_stream_write(mStream, mQuantum.data(), size, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+        bytes -= size;
+    }
+}
+
+bool SoundPlaybackStream::isRunning() {
+    SoundServerLock lock(mServer->mainloop());
+    return pa_stream_get_state(mStream) == PA_STREAM_READY && pa_stream_is_corked(mStream) == 0;
+}
+
+bool SoundPlaybackStream::setRunning(bool running) {
+    SoundServerLock lock(mServer->mainloop());
+    if (pa_stream_get_state(mStream) != PA_STREAM_READY) return false;
+    CorkRequest request{mServer->mainloop()};
+    pa_operation* op = pa_stream_cork(mStream, running ? 0 : 1, onCorked, &request);
+    if (!op) return false;
+    mServer->waitLocked([&] { return request.finished || pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
+    if (!request.finished) pa_operation_cancel(op);
+    pa_operation_unref(op);
+    return request.finished && request.ok;
+}
+
+}  // namespace platform

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct pa_threaded_mainloop;
+struct pa_context;
+struct pa_operation;
+
+namespace platform {
+
+// One sink of the sound server, as the capture code sees it.
+struct SinkInfo {
+    uint32_t index = 0;
+    std::string name;
+    std::string description;
+    std::string monitorSource;
+};
+
+// A connection to the sound server (PulseAudio, or PipeWire's pulse server)
+// through libpulse. Every request waits at most the connection's time-out:
+// a missing, stalled or dying server is an error, never a hang.
+class SoundServer {
+public:
+    static constexpr int kDefaultTimeoutMs = 2000;
+
+    // nullptr when no server answers within `timeoutMs`; `error` then says why.
+    static std::shared_ptr<SoundServer> connect(const std::string& clientName, int timeoutMs,
+                                                std::string* error);
+    ~SoundServer();
+    SoundServer(const SoundServer&) = delete;
+    SoundServer& operator=(const SoundServer&) = delete;
+
+    bool isConnected() const;
+    // The server's own name, e.g. "pulseaudio" or "PulseAudio (on PipeWire 0.3.65)".
+    std::optional<std::string> serverName();
+    std::optional<std::vector<SinkInfo>> sinks();
+    // A sink whose description or name equals `descriptionOrName`; descriptions win.
+    std::optional<SinkInfo> findSink(const std::string& descriptionOrName);
+    std::optional<std::string> defaultSinkName();
+    bool setDefaultSink(const std::string& name);
+    // The new module's index, or -1.
+    int64_t loadModule(const std::string& name, const std::string& arguments);
+    // The reason of the last failed request, for log lines.
+    std::string lastError() const;
+
+    // The stream classes run on this connection's main loop.
+    pa_threaded_mainloop* mainloop() const { return mMainloop; }
+    pa_context* context() const { return mContext; }
+    int timeoutMs() const { return mTimeoutMs; }
+    // Waits on the main loop (whose lock the caller holds) until `done` holds,
+    // the connection fails or the time-out passes; returns `done()`.
+    bool waitLocked(const std::function<bool()>& done);
+    void setLastError(std::string text) { mLastError = std::move(text); }
+
+private:
+    SoundServer(pa_threaded_mainloop* mainloop, pa_context* context, int timeoutMs);
+    bool runOperation(pa_operation* op, const bool& finished);
+
+    pa_threaded_mainloop* mMainloop;
+    pa_context* mContext;
+    int mTimeoutMs;
+    std::string mLastError;
+};
+
+// Holds the main loop's lock for a scope.
+class SoundServerLock {
+public:
+    explicit SoundServerLock(pa_threaded_mainloop* mainloop);
+    ~SoundServerLock();
+    SoundServerLock(const SoundServerLock&) = delete;
+    SoundServerLock& operator=(const SoundServerLock&) = delete;
+
+private:
+    pa_threaded_mainloop* mMainloop;
+};
+
+}  // namespace platform
