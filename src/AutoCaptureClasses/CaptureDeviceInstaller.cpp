@@ -1,0 +1,117 @@
+#include "AutoCaptureClasses/CaptureDeviceInstaller.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/Paths.h"
+#include "platform/ServiceNames.h"
+#include "platform/SoundServer.h"
+
+namespace {
+
+constexpr char kPulseSystemScript[] = "/etc/pulse/default.pa";
+
+std::string readFile(const std::string& path, bool& exists) {
+    std::ifstream in(path);
+    exists = static_cast<bool>(in);
+    std::stringstream text;
+    if (exists) text << in.rdbuf();
+    return text.str();
+}
+
+// Replaces `path` as a whole (temporary file and rename), so that a crash
+// never leaves the server a half-written script.
+bool writeAtomically(const std::string& path, const std::string& text) {
+    std::string temporary = path + ".trovario-new";
+    unlink(temporary.c_str());
+    FILE* out = fopen(temporary.c_str(), "wx");
+    if (!out) return false;
+    bool written = fwrite(text.data(), 1, text.size(), out) == text.size();
+    written = fclose(out) == 0 && written;
+    if (written && rename(temporary.c_str(), path.c_str()) == 0) return true;
+    unlink(temporary.c_str());
+    return false;
+}
+
+std::string pulseScriptBlock() {
+    return "\n### Trovario capture device\n.nofail\nload-module module-null-sink " +
+           CaptureDeviceInstaller::moduleArguments() + "\n.fail\n";
+}
+
+std::string pipewireFragment() {
+    std::string arguments;
+    for (char c : CaptureDeviceInstaller::moduleArguments()) arguments += c == '"' ? std::string("\\\"") : std::string(1, c);
+    return "# Trovario capture device\npulse.cmd = [\n    { cmd = \"load-module\" args = \"module-null-sink " +
+           arguments + "\" flags = [ \"nofail\" ] }\n]\n";
+}
+
+std::string configText(bool pipewire, const std::string& existing, bool exists) {
+    if (pipewire) return pipewireFragment();
+    // A user script replaces the system one; a new one must include it.
+    std::string head = exists ? existing : std::string(".include ") + kPulseSystemScript + "\n";
+    if (!head.empty() && head.back() != '\n') head += '\n';
+    return head + pulseScriptBlock();
+}
+
+}  // namespace
+
+std::string CaptureDeviceInstaller::moduleArguments() {
+    return std::string("sink_name=") + platform::kCaptureSinkName + " sink_properties=\"device.description='" +
+           platform::kCaptureSinkDescription + "'\"";
+}
+
+std::string CaptureDeviceInstaller::persistentConfigPath(bool pipewire) {
+    std::string config = platform::userConfigDirectory();
+    return pipewire ? config + "/pipewire/pipewire-pulse.conf.d/trovario-capture.conf"
+                    : config + "/pulse/default.pa";
+}
+
+int32_t CaptureDeviceInstaller::writePersistentConfig(bool pipewire, std::string& message) {
+    std::string path = persistentConfigPath(pipewire);
+    std::error_code error;
+    if (std::filesystem::is_symlink(path, error)) path = std::filesystem::canonical(path, error).string();
+    bool exists = false;
+    std::string existing = readFile(path, exists);
+    if (exists && existing.find(std::string("sink_name=") + platform::kCaptureSinkName) != std::string::npos) {
+        message = "The sound server configuration " + path + " already loads the capture device.";
+        return kInstalled;
+    }
+    if (!platform::createDirectories(std::filesystem::path(path).parent_path().string()) ||
+        !writeAtomically(path, configText(pipewire, existing, exists))) {
+        message = "Could not write the sound server configuration " + path +
+                  ". Check that the folder is writable and try again.";
+        return kPersistFailed;
+    }
+    message = "The sound server will load the capture device at every start (" + path + ").";
+    return kInstalled;
+}
+
+int32_t CaptureDeviceInstaller::installCaptureDevice(bool persist, std::string& message) {
+    std::string error;
+    auto server = platform::SoundServer::connect("Trovario installer", platform::SoundServer::kDefaultTimeoutMs, &error);
+    if (!server) {
+        message = "No sound server is running (" + error +
+                  "). Start PulseAudio or PipeWire and run the command again.";
+        return kNoSoundServer;
+    }
+    if (server->findSink(platform::kCaptureSinkDescription)) {
+        message = std::string("The capture device \"") + platform::kCaptureSinkDescription + "\" is already loaded.";
+    } else if (server->loadModule("module-null-sink", moduleArguments()) < 0) {
+        message = "The sound server refused to load the capture device (module-null-sink: " + server->lastError() + ").";
+        return kLoadFailed;
+    } else {
+        message = std::string("Loaded the capture device \"") + platform::kCaptureSinkDescription + "\".";
+    }
+    if (!persist) return kInstalled;
+    auto name = server->serverName();
+    bool pipewire = name && name->find("PipeWire") != std::string::npos;
+    std::string persisted;
+    int32_t status = writePersistentConfig(pipewire, persisted);
+    message += " " + persisted;
+    return status;
+}
