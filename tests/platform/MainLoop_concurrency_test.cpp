@@ -1,0 +1,68 @@
+#include "platform/MainLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using platform::MainLoop;
+
+TEST(MainLoopConcurrency, WorkPostedFromOtherThreadsRunsOnTheLoopThreadInOrder) {
+    MainLoop& loop = MainLoop::shared();
+    const auto loopThread = std::this_thread::get_id();
+    constexpr int kThreads = 4, kPerThread = 200;
+    std::vector<std::vector<int>> seen(kThreads);  // touched on the loop thread only
+    std::atomic<int> offThread{0};
+    int done = 0;
+    std::vector<std::thread> posters;
+    for (int t = 0; t < kThreads; ++t)
+        posters.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i)
+                loop.performOnMain([&, t, i] {
+                    if (std::this_thread::get_id() != loopThread) ++offThread;
+                    seen[t].push_back(i);
+                    ++done;
+                });
+        });
+    EXPECT_TRUE(loop.runUntil([&] { return done == kThreads * kPerThread; }, 10.0));
+    for (auto& poster : posters) poster.join();
+    EXPECT_EQ(offThread, 0);
+    for (const auto& values : seen) {
+        ASSERT_EQ(values.size(), size_t(kPerThread));
+        for (int i = 0; i < kPerThread; ++i) EXPECT_EQ(values[i], i);
+    }
+}
+
+TEST(MainLoopConcurrency, QuitFromAnotherThreadEndsRun) {
+    MainLoop& loop = MainLoop::shared();
+    std::atomic<bool> ticking{false};
+    const auto tick = loop.addTimer(0.01, true, [&] { ticking = true; });
+    std::thread stopper([&] {
+        while (!ticking) std::this_thread::yield();
+        loop.quit();
+    });
+    loop.run();
+    stopper.join();
+    loop.removeSource(tick);
+    SUCCEED();
+}
+
+TEST(MainLoopConcurrency, TimersAddedAndRemovedFromAWorkerFireOnTheLoop) {
+    MainLoop& loop = MainLoop::shared();
+    const auto loopThread = std::this_thread::get_id();
+    std::atomic<int> fired{0}, offThread{0};
+    std::atomic<bool> added{false};
+    std::thread worker([&] {
+        const auto keep = loop.addTimer(0.001, false, [&] {
+            if (std::this_thread::get_id() != loopThread) ++offThread;
+            ++fired;
+        });
+        for (int i = 0; i < 100; ++i) loop.removeSource(loop.addTimer(0.001, true, [&] { ++fired; }));
+        (void)keep;
+        added = true;
+    });
+    EXPECT_TRUE(loop.runUntil([&] { return added && fired >= 1; }, 5.0));
+    worker.join();
+    EXPECT_EQ(offThread, 0);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the test ends.
+class TemporaryDirectory {
+public:
+    TemporaryDirectory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "trov-test-XXXXXX").string();
+        mPath = mkdtemp(pattern.data()) ? pattern : std::string();
+    }
+    ~TemporaryDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(mPath, ignored);
+    }
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+    const std::string& path() const { return mPath; }
+    std::string operator/(const std::string& name) const { return mPath + "/" + name; }
+
+    static void write(const std::string& path, const std::string& bytes) {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    static std::string read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    std::string mPath;
+};
+
+// Sets an environment variable for the life of the object, then restores it.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::string name, const char* value) : mName(std::move(name)) {
+        if (const char* old = std::getenv(mName.c_str())) mOld = old, mHadOld = true;
+        value ? setenv(mName.c_str(), value, 1) : unsetenv(mName.c_str());
+    }
+    ~ScopedEnvironment() { mHadOld ? setenv(mName.c_str(), mOld.c_str(), 1) : unsetenv(mName.c_str()); }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::string mName;
+    std::string mOld;
+    bool mHadOld = false;
+};
