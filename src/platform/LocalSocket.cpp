@@ -1,0 +1,246 @@
+#include "platform/LocalSocket.h"
+
+#include "platform/Log.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+bool isDirectory(const char* path) {
+    struct stat info {};
+    return path && path[0] == '/' && stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::optional<std::string> privateTemporaryFolder(std::string* error) {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string base = isDirectory(tmp) ? tmp : "/tmp";
+    const std::string folder = base + "/trovario-" + std::to_string(geteuid());
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        *error = "cannot create " + folder + ": " + strerror(errno);
+        return std::nullopt;
+    }
+    struct stat info {};
+    // lstat, so that a symlink planted by someone else is seen as one.
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
+        (info.st_mode & 077) != 0) {
+        *error = "refusing " + folder + ": it is not a private folder of this user (expected mode 0700)";
+        return std::nullopt;
+    }
+    return folder;
+}
+
+bool fillAddress(const std::string& path, sockaddr_un* address) {
+    *address = {};
+    address->sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address->sun_path)) return false;
+    memcpy(address->sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+timeval toTimeval(double seconds) {
+    const double whole = std::floor(seconds);
+    return timeval{static_cast<time_t>(whole), static_cast<suseconds_t>((seconds - whole) * 1e6)};
+}
+
+int toMilliseconds(double seconds) { return static_cast<int>(std::ceil(seconds * 1000.0)); }
+
+bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINPROGRESS; }
+
+int32_t refuseOversize(size_t size, const char* direction) {
+    Log::line("message port: %s message of %zu bytes refused (the limit is %zu bytes)", direction, size,
+              kLocalSocketMaxMessage);
+    return kLocalSocketTransportError;
+}
+
+}  // namespace
+
+std::optional<std::string> LocalSocket::pathForName(const std::string& name, std::string* error) {
+    std::string scratch;
+    if (!error) error = &scratch;
+    if (name.empty() || name.find('/') != std::string::npos || name[0] == '.') {
+        *error = "invalid port name \"" + name + "\"";
+        return std::nullopt;
+    }
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::optional<std::string> folder = isDirectory(runtime) ? std::optional<std::string>(runtime)
+                                                              : privateTemporaryFolder(error);
+    if (!folder) return std::nullopt;
+    const std::string path = *folder + "/" + name;
+    sockaddr_un address;
+    if (!fillAddress(path, &address)) {
+        *error = "socket path too long (" + std::to_string(path.size()) + " bytes): " + path;
+        return std::nullopt;
+    }
+    return path;
+}
+
+int32_t LocalSocket::connect(const std::string& path, double sendTimeout, std::unique_ptr<LocalSocket>* socket) {
+    sockaddr_un address;
+    if (!fillAddress(path, &address)) return kLocalSocketBecameInvalid;
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) return kLocalSocketTransportError;
+    auto connection = std::make_unique<LocalSocket>(fd);
+    const timeval timeout = toTimeval(sendTimeout);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (errno == ENOENT || errno == ECONNREFUSED || errno == ENOTSOCK) return kLocalSocketBecameInvalid;
+        return wouldBlock(errno) || errno == ETIMEDOUT ? kLocalSocketSendTimeout : kLocalSocketTransportError;
+    }
+    if (connection->peerUid() != geteuid()) {
+        Log::line("message port: %s belongs to another user; not connecting", path.c_str());
+        return kLocalSocketBecameInvalid;
+    }
+    *socket = std::move(connection);
+    return kLocalSocketSuccess;
+}
+
+LocalSocket::LocalSocket(int fd) : mFd(fd) {}
+
+LocalSocket::~LocalSocket() { close(mFd); }
+
+std::optional<uid_t> LocalSocket::peerUid() const {
+    ucred credentials {};
+    socklen_t length = sizeof credentials;
+    if (getsockopt(mFd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return std::nullopt;
+    return credentials.uid;
+}
+
+int32_t LocalSocket::send(std::string_view message, double timeout) {
+    if (message.size() > kLocalSocketMaxMessage) return refuseOversize(message.size(), "outgoing");
+    int flags = MSG_NOSIGNAL;
+    if (timeout > 0) {
+        const timeval limit = toTimeval(timeout);
+        setsockopt(mFd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    } else {
+        flags |= MSG_DONTWAIT;
+    }
+    if (::send(mFd, message.data(), message.size(), flags) == static_cast<ssize_t>(message.size()))
+        return kLocalSocketSuccess;
+    return wouldBlock(errno) ? kLocalSocketSendTimeout : kLocalSocketTransportError;
+}
+
+int32_t LocalSocket::receive(std::optional<std::string>* message, double timeout) {
+    if (timeout > 0) {
+        pollfd waiting{mFd, POLLIN, 0};
+        int ready = poll(&waiting, 1, toMilliseconds(timeout));
+        if (ready == 0) return kLocalSocketReceiveTimeout;
+        if (ready < 0) return kLocalSocketTransportError;
+    }
+    // One byte more than the limit would be enough to notice an oversize
+    // message, but MSG_TRUNC also reports its real length for the log line.
+    auto buffer = std::make_unique_for_overwrite<char[]>(kLocalSocketMaxMessage);
+    iovec part{buffer.get(), kLocalSocketMaxMessage};
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    ssize_t length = recvmsg(mFd, &header, MSG_DONTWAIT | MSG_TRUNC);
+    if (length < 0) return wouldBlock(errno) ? kLocalSocketReceiveTimeout : kLocalSocketTransportError;
+    if (header.msg_flags & MSG_TRUNC) return refuseOversize(static_cast<size_t>(length), "incoming");
+    // A record of length 0 is an empty message unless the peer has gone.
+    if (length == 0 && peerClosed()) {
+        *message = std::nullopt;
+    } else {
+        *message = std::string(buffer.get(), static_cast<size_t>(length));
+    }
+    return kLocalSocketSuccess;
+}
+
+bool LocalSocket::peerClosed() const {
+    pollfd state{mFd, POLLRDHUP, 0};
+    return poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+LocalSocketListener::Result LocalSocketListener::listen(const std::string& path,
+                                                        std::unique_ptr<LocalSocketListener>* listener,
+                                                        std::string* error) {
+    sockaddr_un address;
+    if (!fillAddress(path, &address)) {
+        *error = "socket path too long: " + path;
+        return Result::Failed;
+    }
+    // The lock is held for the listener's whole life: taking it proves that
+    // no live listener owns the path, whatever socket file lies there.
+    const std::string lockPath = path + ".lock";
+    int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lockFd < 0) {
+        *error = "cannot open " + lockPath + ": " + strerror(errno);
+        return Result::Failed;
+    }
+    if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        close(lockFd);
+        *error = path + " is in use by a running process";
+        return Result::NameTaken;
+    }
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *error = std::string("cannot create a socket: ") + strerror(errno);
+        close(lockFd);
+        return Result::Failed;
+    }
+    fchmod(fd, 0600);
+    auto bindPath = [&] { return bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0; };
+    bool bound = bindPath();
+    if (!bound && errno == EADDRINUSE) {
+        // Either left behind by a process that died, or held by a listener
+        // that does not take the lock; only the first may be removed.
+        std::unique_ptr<LocalSocket> probe;
+        if (LocalSocket::connect(path, 0.5, &probe) != kLocalSocketBecameInvalid) {
+            close(fd);
+            close(lockFd);
+            *error = path + " is in use by a running process";
+            return Result::NameTaken;
+        }
+        unlink(path.c_str());
+        bound = bindPath();
+    }
+    struct stat info {};
+    if (!bound || chmod(path.c_str(), 0600) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
+        lstat(path.c_str(), &info) != 0) {
+        *error = "cannot listen at " + path + ": " + strerror(errno);
+        if (bound) unlink(path.c_str());
+        close(fd);
+        close(lockFd);
+        return Result::Failed;
+    }
+    listener->reset(new LocalSocketListener(fd, lockFd, path, info.st_dev, info.st_ino));
+    return Result::Listening;
+}
+
+LocalSocketListener::LocalSocketListener(int fd, int lockFd, std::string path, dev_t device, ino_t inode)
+    : mFd(fd), mLockFd(lockFd), mPath(std::move(path)), mDevice(device), mInode(inode) {}
+
+LocalSocketListener::~LocalSocketListener() {
+    struct stat info {};
+    // Only our own socket file: another process may have taken the name since.
+    if (lstat(mPath.c_str(), &info) == 0 && info.st_dev == mDevice && info.st_ino == mInode)
+        unlink(mPath.c_str());
+    close(mFd);
+    close(mLockFd);
+}
+
+std::unique_ptr<LocalSocket> LocalSocketListener::accept() {
+    while (true) {
+        int fd = accept4(mFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            return nullptr;
+        }
+        auto connection = std::make_unique<LocalSocket>(fd);
+        std::optional<uid_t> uid = connection->peerUid();
+        if (uid == geteuid()) return connection;
+        Log::line("message port: refused a connection from uid %ld", uid ? static_cast<long>(*uid) : -1L);
+    }
+}
+
+}  // namespace platform
