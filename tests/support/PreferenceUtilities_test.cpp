@@ -1,0 +1,174 @@
+#include "support/PreferenceUtilities.h"
+
+#include "../platform/TemporaryDirectory.h"
+#include "platform/Log.h"
+#include "platform/Paths.h"
+#include "support/PreferenceKeys.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using platform::PropertyList;
+using platform::UserDefaults;
+
+namespace {
+
+constexpr char kOwn[] = "org.trovario.TrovarioAgent";
+constexpr char kEditor[] = "org.trovario.Trovario";
+
+// A user with a home folder and preference folder of their own.
+class PreferenceDefaultsTest : public ::testing::Test {
+protected:
+    TemporaryDirectory dir;
+    ScopedEnvironment home{"HOME", dir.path().c_str()};
+    UserDefaults defaults{kOwn, dir / "config/trovario"};
+
+    void SetUp() override { defaults.addSuiteNamed(kEditor); }
+
+    void store(const std::string& domain, const std::string& key, const PropertyList& value) {
+        UserDefaults writer(domain, defaults.directory());
+        ASSERT_TRUE(writer.setObject(key, value));
+    }
+    std::optional<PropertyList> stored(const std::string& key) {
+        return UserDefaults(kOwn, defaults.directory()).objectForKey(key);
+    }
+};
+
+}  // namespace
+
+TEST_F(PreferenceDefaultsTest, FreshSystemReadsTheRegisteredValues) {
+    PreferenceUtilities::registerDefaultPreferences(defaults);
+    EXPECT_EQ(defaults.integerForKey(ZORAutoCaptureDurationKey), 2);
+    EXPECT_EQ(defaults.integerForKey(ZORAutoCaptureDurationUnitsKey), 2);
+    EXPECT_EQ(float(defaults.floatForKey(ZORNewAutoDefineSensitivityKey)), 0.03f);
+    EXPECT_EQ(defaults.floatForKey(ZORAutoDefineMinSilenceLengthKey), 1300.0);
+    EXPECT_EQ(defaults.integerForKey(ZORAutoDefineMinTrackDurationKey), 30);
+    EXPECT_EQ(defaults.integerForKey(ZORSendToiTunesTimeoutKey), 9000);
+    EXPECT_EQ(defaults.integerForKey(ZORAutoCaptureITunesFormatKey), 1);
+    EXPECT_EQ(defaults.integerForKey(TROVUseTimedRecordingCutoffKey), 900);
+    EXPECT_TRUE(defaults.boolForKey(ZORUseTrackColorsInWaveformKey));
+    EXPECT_FALSE(defaults.boolForKey(TROVAudioInputPlaythroughKey));
+    EXPECT_EQ(float(defaults.floatForKey(ZORApplicationVolumeKey)), 0.8f);
+}
+
+TEST_F(PreferenceDefaultsTest, TableIsRegisteredInOrderWithTheObsoleteTexts) {
+    const std::vector<std::string> expected{
+        "ZORWindowColorKey", "ZORWindowUIKey", "ZORUseTrackColorsInWaveformKey-Obsolete",
+        "ZORUseTrackColorsForTableTextKey-Obsolete", "ZORUseTrackColorsForTableSelectionKey-Obsolete",
+        "ZORDefaultScratchDirectoryKey", "ZORTROVStartupUIBehaviorKey", "ZORTROVShowMenuExtraKey",
+        "ZORShouldTrackPlayheadInWaveform", "ZORWaveformKeyBindingsKey", "ZORLoopFilePlaybackKey",
+        "ZORLoopTrackPlaybackKey", "ZORLoopMultiTrackPlaybackKey", "ZORWaveformConstrainsScalingToImageCacheKey",
+        "ZORTableViewIsDisclosedKey", "ZORMiniWaveViewIsDisclosedKey", "ZORTrackDefineModeKey",
+        "ZORWaveformSizeToFitKey", "ZORApplicationVolumeKey", "ZORSendToKilnButtonActionKey",
+        "ZORSendToKilnButtonBehaviorKey", "ZORRecordingStartsInAssistantModeKey", "ZORSpaceBarTogglePlaybackKey",
+        "ZORSpaceBarToggleRecordingKey", "ZORShowPlayModePUBKey", "ZORAutoDefineDAOptionKey",
+        "ZORNewAutoDefineSensitivityKey", "ZORAutoDefineMinTrackDurationKey", "ZORAutoDefineMinSilenceLengthKey",
+        "ZORAutoDefineAfterRecordingKey", "ZORSendToiTunesTimeoutKey", "ZORiTunesPreferredConversionFormatKey",
+        "ZORTROV_FirstRunKey", "ZORTROV_RecordingFirstRunKey", "TROVUseTimedRecordingKey",
+        "TROVUseTimedRecordingCutoffKey", "ZORTimedRecordingPresetValues", "TROVAudioInputPlaythroughKey",
+        "ZORAutoCaptureITunesFormatKey", "ZORAutoCaptureDurationKey", "ZORAutoCaptureDurationUnitsKey"};
+    const PropertyList table = PreferenceUtilities::defaultPreferences();
+    EXPECT_EQ(table.keys(), expected);
+    EXPECT_STREQ(ZORUseTrackColorsForTableTextKey, "ZORUseTrackColorsForTableTextKey-Obsolete");
+    EXPECT_FALSE(table.contains("ZORUseTrackColorsInWaveformKey"));
+
+    const PropertyList presets = *table.get(ZORTimedRecordingPresetValues);
+    std::vector<int64_t> values;
+    for (size_t i = 0; i < presets.size(); ++i) values.push_back(presets.at(i).asInteger());
+    EXPECT_EQ(values, (std::vector<int64_t>{5, 10, 15, 30, 45, 60, 65, 80, 90, 120}));
+}
+
+TEST_F(PreferenceDefaultsTest, WindowColourIsAnArchivedCalibratedRGBColour) {
+    const PropertyList data = *PreferenceUtilities::defaultPreferences().get(ZORWindowColorKey);
+    ASSERT_EQ(data.type(), PropertyList::Type::Data);
+    const auto bytes = data.asData();
+    const auto colour = PropertyList::fromXml(std::string(bytes.begin(), bytes.end()));
+    ASSERT_TRUE(colour);
+    EXPECT_EQ(colour->get("class")->asString(), "NSColor");
+    EXPECT_EQ(colour->get("colorSpace")->asString(), "calibratedRGB");
+    EXPECT_DOUBLE_EQ(colour->get("red")->asReal(), 0.898);
+    EXPECT_DOUBLE_EQ(colour->get("green")->asReal(), 0.898);
+    EXPECT_DOUBLE_EQ(colour->get("blue")->asReal(), 0.945);
+    EXPECT_DOUBLE_EQ(colour->get("alpha")->asReal(), 0.9);
+}
+
+TEST_F(PreferenceDefaultsTest, ShowPlayModeIsStoredTrueWhateverWasThere) {
+    store(kOwn, ZORShowPlayModePUBKey, PropertyList::boolean(false));
+    store(kEditor, ZORShowPlayModePUBKey, PropertyList::boolean(false));
+    PreferenceUtilities::registerDefaultPreferences(defaults);
+    EXPECT_TRUE(defaults.boolForKey(ZORShowPlayModePUBKey));
+    ASSERT_TRUE(stored(ZORShowPlayModePUBKey));
+    EXPECT_EQ(stored(ZORShowPlayModePUBKey)->type(), PropertyList::Type::Boolean);
+    EXPECT_TRUE(stored(ZORShowPlayModePUBKey)->asBool());
+}
+
+TEST_F(PreferenceDefaultsTest, MissingScratchDirectoryIsReplacedByTheDefaultButNotCreated) {
+    store(kOwn, ZORDefaultScratchDirectoryKey, PropertyList::string(dir / "gone"));
+    PreferenceUtilities::registerDefaultPreferences(defaults);
+    const std::string expected = dir.path() + "/Library/Application Support/Trovario/Scratch";
+    EXPECT_EQ(PreferenceUtilities::defaultScratchDirectory(), expected);
+    EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), expected);
+    EXPECT_FALSE(std::filesystem::exists(expected));
+}
+
+TEST_F(PreferenceDefaultsTest, FreshSystemStoresTheDefaultScratchDirectory) {
+    PreferenceUtilities::registerDefaultPreferences(defaults);
+    ASSERT_TRUE(stored(ZORDefaultScratchDirectoryKey));
+    EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), PreferenceUtilities::defaultScratchDirectory());
+}
+
+TEST_F(PreferenceDefaultsTest, ExistingScratchDirectoryIsKeptInEitherDomain) {
+    std::filesystem::create_directories(dir / "own scratch");
+    std::filesystem::create_directories(dir / "editor scratch");
+    store(kEditor, ZORDefaultScratchDirectoryKey, PropertyList::string(dir / "editor scratch"));
+    PreferenceUtilities::registerDefaultPreferences(defaults);
+    EXPECT_EQ(defaults.stringForKey(ZORDefaultScratchDirectoryKey), dir / "editor scratch");
+    EXPECT_FALSE(stored(ZORDefaultScratchDirectoryKey));  // nothing written over the editor's choice
+
+    store(kOwn, ZORDefaultScratchDirectoryKey, PropertyList::string(dir / "own scratch"));
+    PreferenceUtilities::registerDefaultPreferences(defaults);
+    EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), dir / "own scratch");
+}
+
+TEST_F(PreferenceDefaultsTest, ScratchDirectoryOfTheWrongKindIsReplaced) {
+    store(kOwn, ZORDefaultScratchDirectoryKey, PropertyList::array());
+    PreferenceUtilities::registerDefaultPreferences(defaults);
+    EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), PreferenceUtilities::defaultScratchDirectory());
+}
+
+TEST_F(PreferenceDefaultsTest, UnwritablePreferencesStillGiveTheDefaults) {
+    TemporaryDirectory::write(dir / "config", "not a folder");
+    platform::LogCapture log;
+    PreferenceUtilities::registerDefaultPreferences(defaults);
+    EXPECT_EQ(log.count("could not write preferences file"), 2u);
+    EXPECT_TRUE(defaults.boolForKey(ZORShowPlayModePUBKey));
+    EXPECT_EQ(defaults.integerForKey(ZORAutoCaptureDurationKey), 2);
+}
+
+namespace {
+
+// Runs in a process of its own, so the once-per-process rule starts afresh.
+int secondRegistrationChangesNothing() {
+    TemporaryDirectory dir;
+    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    setenv("HOME", dir.path().c_str(), 1);
+    UserDefaults& standard = UserDefaults::standard();
+    if (standard.directory() != dir.path() + "/trovario") return 10;
+    PreferenceUtilities::registerDefaultPreferences();
+    if (!standard.boolForKey(ZORShowPlayModePUBKey)) return 11;
+
+    if (!standard.setObject(ZORShowPlayModePUBKey, PropertyList::boolean(false))) return 12;
+    if (!standard.setObject(ZORDefaultScratchDirectoryKey, PropertyList::string(dir / "missing"))) return 13;
+    PreferenceUtilities::registerDefaultPreferences();
+    if (standard.boolForKey(ZORShowPlayModePUBKey)) return 14;
+    if (standard.stringForKey(ZORDefaultScratchDirectoryKey) != dir / "missing") return 15;
+    return 0;
+}
+
+}  // namespace
+
+TEST(PreferenceRegistration, OnlyTheFirstCallInAProcessDoesAnything) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::_Exit(secondRegistrationChangesNothing()), ::testing::ExitedWithCode(0), "");
+}
