@@ -1,0 +1,92 @@
+// One writer and one reader thread on a small ring: every frame the reader
+// accepts must carry exactly the content stored for its frame number, while
+// the writer wraps around the buffer and laps the reader again and again.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "AutoCaptureClasses/AudioRingBuffer.h"
+
+namespace {
+
+constexpr uint32_t kCapacity = 1024;
+constexpr uint32_t kMaxBlock = 700;
+
+// Channel 0 holds the frame number, channel 1 its complement.
+uint64_t word0(int64_t frame) { return static_cast<uint64_t>(frame) * 0x9E3779B97F4A7C15ull; }
+uint64_t word1(int64_t frame) { return ~word0(frame); }
+
+struct TwoChannelList {
+    uint32_t count = 2;
+    AudioBuffer buffers[2];
+    AudioBufferList* list() { return reinterpret_cast<AudioBufferList*>(this); }
+};
+
+}  // namespace
+
+TEST(AudioRingBufferStress, ReaderOnlyEverAcceptsTheFramesStored) {
+    AudioRingBuffer ring;
+    ring.Allocate(2, sizeof(uint64_t), kCapacity);
+    std::atomic<bool> done{false};
+    std::atomic<int64_t> written{0};
+
+    std::thread writer([&] {
+        std::vector<uint64_t> channel0(kMaxBlock), channel1(kMaxBlock);
+        TwoChannelList source{2, {{1, 0, channel0.data()}, {1, 0, channel1.data()}}};
+        std::mt19937 random(1);
+        int64_t frame = 0;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+        while (std::chrono::steady_clock::now() < deadline) {
+            uint32_t n = 1 + random() % kMaxBlock;
+            for (uint32_t i = 0; i < n; ++i) {
+                channel0[i] = word0(frame + i);
+                channel1[i] = word1(frame + i);
+            }
+            ASSERT_EQ(ring.Store(source.list(), n, frame), kRingBufferStored);
+            frame += n;
+            written.store(frame, std::memory_order_relaxed);
+            // Now and then give the reader time to catch up, else it is lapped
+            // every time.
+            if (random() % 8 == 0) std::this_thread::yield();
+        }
+        done = true;
+    });
+
+    std::vector<uint64_t> channel0(kCapacity), channel1(kCapacity);
+    TwoChannelList destination{2, {{1, 0, channel0.data()}, {1, 0, channel1.data()}}};
+    std::mt19937 random(2);
+    int64_t readFrame = 0;
+    uint64_t verified = 0, lapped = 0, tooEarly = 0, wrapped = 0;
+    while (!done) {
+        uint32_t n = 1 + random() % 600;
+        int32_t result = ring.Fetch(destination.list(), n, readFrame);
+        if (result == kRingBufferOK) {
+            for (uint32_t i = 0; i < n; ++i) {
+                ASSERT_EQ(channel0[i], word0(readFrame + i)) << "frame " << readFrame + i;
+                ASSERT_EQ(channel1[i], word1(readFrame + i)) << "frame " << readFrame + i;
+            }
+            wrapped += ((readFrame & (kCapacity - 1)) + n) > kCapacity;
+            verified += n;
+            readFrame += n;
+        } else if (result == kRingBufferStartsEarly || result == kRingBufferWholeRangeEarly ||
+                   result == kRingBufferTooMuch) {
+            int64_t start = 0, end = 0;
+            if (ring.GetTimeBounds(start, end) == kRingBufferOK) readFrame = start + (end - start) / 2;
+            ++lapped;
+        } else {
+            ++tooEarly;
+        }
+    }
+    writer.join();
+    EXPECT_GT(verified, 100000u);
+    EXPECT_GT(lapped, 10u);
+    EXPECT_GT(wrapped, 100u);
+    EXPECT_LE(static_cast<int64_t>(readFrame), written.load());
+    RecordProperty("verified_frames", std::to_string(verified));
+    RecordProperty("lapped", std::to_string(lapped));
+    RecordProperty("waits", std::to_string(tooEarly));
+}
