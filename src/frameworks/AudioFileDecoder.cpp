@@ -1,0 +1,326 @@
+#include "frameworks/AudioFileDecoder.h"
+
+#include <algorithm>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/mem.h>
+#include <libswresample/swresample.h>
+}
+
+#include "frameworks/AudioFileStatus.h"
+#include "frameworks/FFmpegFileIO.h"
+#include "frameworks/FFmpegFormatMap.h"
+#include "frameworks/ZORAudioStreamBasicDescription.h"
+
+namespace {
+
+// Frames decoded ahead of a seek target in compressed data, so that the
+// decoder's overlap and bit reservoir are filled again and the frames at the
+// target come out exactly as in a decode from the start.
+constexpr int64_t kSeekPreroll = 8192;
+
+// Audio containers only: no playlists or concatenations that would make
+// FFmpeg open further files or addresses named inside the file.
+constexpr const char* kContainers =
+    "caf,wav,w64,aiff,flac,mp3,mov,ogg,aac,matroska,au,wv,ape,tta,ac3,eac3,dts,asf,amr,mpc,mpc8,tak,dsf,rm";
+
+// Room for the most channels the converter handles.
+constexpr int kMaxPlanes = 64;
+const uint8_t* kNoInput[kMaxPlanes] = {};
+
+}  // namespace
+
+AudioFileDecoder::AudioFileDecoder() = default;
+
+AudioFileDecoder::~AudioFileDecoder() {
+    closeInput();
+}
+
+int32_t AudioFileDecoder::open(const std::string& path, std::string& error) {
+    mPath = path;
+    int32_t status = openInput(error);
+    if (status != 0) return status;
+    if (mHeaderDuration >= 0) {
+        const AVStream* stream = mContainer->streams[mStreamIndex];
+        mLength = av_rescale_q(mHeaderDuration, stream->time_base, AVRational{1, mDecoder->sample_rate});
+        mLengthKnown = true;
+    }
+    mClientFormat = ZORAudioStreamBasicDescription::linearPCM(
+        mFileFormat.mSampleRate, mFileFormat.mChannelsPerFrame, 32, kAudioFormatFlagIsFloat);
+    return makeConverter(error);
+}
+
+int32_t AudioFileDecoder::openInput(std::string& error) {
+    int32_t status = 0;
+    mIO = FFmpegFileIO::openForReading(mPath, status, error);
+    if (!mIO) return status;
+    mContainer = avformat_alloc_context();
+    if (!mContainer) return failure(AVERROR(ENOMEM), "cannot read", error);
+    mContainer->pb = mIO->context();
+    mContainer->flags |= AVFMT_FLAG_CUSTOM_IO;
+    mContainer->format_whitelist = av_strdup(kContainers);
+    int result = avformat_open_input(&mContainer, mPath.c_str(), nullptr, nullptr);
+    if (result < 0) {
+        if (mIO->ioError()) return failure(result, "cannot read", error);
+        error = "cannot read " + mPath + ": not an audio file in a known format";
+        return kAudioFileUnsupportedFileTypeError;
+    }
+    // What the file itself says; the figure FFmpeg estimates later from the bit rate is no length.
+    std::vector<int64_t> headerDurations;
+    for (unsigned i = 0; i < mContainer->nb_streams; ++i) headerDurations.push_back(mContainer->streams[i]->duration);
+    result = avformat_find_stream_info(mContainer, nullptr);
+    if (result < 0) return failure(result, "cannot read the audio in", error);
+    const AVCodec* codec = nullptr;
+    mStreamIndex = av_find_best_stream(mContainer, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (mStreamIndex < 0) {
+        if (mStreamIndex == AVERROR_DECODER_NOT_FOUND) return failure(mStreamIndex, "cannot decode", error);
+        error = "cannot read " + mPath + ": the file holds no audio";
+        return kAudioFileInvalidFileError;
+    }
+    for (unsigned i = 0; i < mContainer->nb_streams; ++i)
+        if (int(i) != mStreamIndex) mContainer->streams[i]->discard = AVDISCARD_ALL;
+    AVStream* stream = mContainer->streams[mStreamIndex];
+    mHeaderDuration = size_t(mStreamIndex) < headerDurations.size() ? headerDurations[mStreamIndex] : AV_NOPTS_VALUE;
+    if (mHeaderDuration == AV_NOPTS_VALUE) mHeaderDuration = -1;
+    mDecoder = avcodec_alloc_context3(codec);
+    if (!mDecoder) return failure(AVERROR(ENOMEM), "cannot read", error);
+    result = avcodec_parameters_to_context(mDecoder, stream->codecpar);
+    mDecoder->pkt_timebase = stream->time_base;
+    if (result >= 0) result = avcodec_open2(mDecoder, codec, nullptr);
+    if (result < 0) return failure(result, "cannot decode", error);
+    if (mDecoder->sample_rate <= 0 || mDecoder->ch_layout.nb_channels <= 0) {
+        error = "cannot read " + mPath + ": the audio has no sample rate or no channels";
+        return kAudioFileInvalidFileError;
+    }
+    mPacket = av_packet_alloc();
+    mFrame = av_frame_alloc();
+    if (!mPacket || !mFrame) return failure(AVERROR(ENOMEM), "cannot read", error);
+    mFileFormat = FFmpegFormatMap::formatForStream(*stream->codecpar);
+    return 0;
+}
+
+void AudioFileDecoder::closeInput() {
+    swr_free(&mConverter);
+    av_frame_free(&mFrame);
+    av_packet_free(&mPacket);
+    avcodec_free_context(&mDecoder);
+    avformat_close_input(&mContainer);
+    mIO.reset();
+}
+
+int32_t AudioFileDecoder::setClientFormat(const AudioStreamBasicDescription& clientFormat, std::string& error) {
+    if (FFmpegFormatMap::sampleFormatForClient(clientFormat) == AV_SAMPLE_FMT_NONE) {
+        error = "unsupported client format for " + mPath + ": use interleaved 32-bit float or 16-bit integer";
+        return kAudioFileUnsupportedDataFormatError;
+    }
+    if (!mDecoder) return kAudioFileNotOpenError;
+    AudioStreamBasicDescription previous = mClientFormat;
+    mClientFormat = clientFormat;
+    int32_t status = makeConverter(error);
+    if (status != 0) {
+        mClientFormat = previous;
+        makeConverter(error);
+    }
+    return status;
+}
+
+int32_t AudioFileDecoder::makeConverter(std::string& error) {
+    int result = 0;
+    SwrContext* converter = FFmpegFormatMap::makeConverter(
+        mDecoder->ch_layout.nb_channels, &mDecoder->ch_layout, mDecoder->sample_fmt, mDecoder->sample_rate,
+        int(mClientFormat.mChannelsPerFrame), FFmpegFormatMap::sampleFormatForClient(mClientFormat),
+        int(mClientFormat.mSampleRate), result);
+    if (!converter) return failure(result, "cannot convert the audio of", error);
+    swr_free(&mConverter);
+    mConverter = converter;
+    mConverterFlushed = false;
+    return 0;
+}
+
+int64_t AudioFileDecoder::lengthInFrames() {
+    if (!mLengthKnown && !mLengthCounted && mDecoder) {
+        mLengthCounted = true;
+        mLength = countFrames();
+        mLengthKnown = mLength >= 0;
+    }
+    return mLength;
+}
+
+int64_t AudioFileDecoder::countFrames() {
+    AudioFileDecoder counter;
+    std::string error;
+    if (counter.open(mPath, error) != 0) return -1;
+    int64_t total = 0;
+    for (;;) {
+        bool available = false;
+        if (counter.nextFrame(available, error) != 0) return -1;
+        if (!available) return total;
+        total += counter.mFrameCount;
+    }
+}
+
+int64_t AudioFileDecoder::toClientFrames(int64_t fileFrames) const {
+    if (mClientFormat.mSampleRate == mFileFormat.mSampleRate) return fileFrames;
+    return av_rescale(fileFrames, int64_t(mClientFormat.mSampleRate), int64_t(mFileFormat.mSampleRate));
+}
+
+int32_t AudioFileDecoder::seek(int64_t frame, std::string& error) {
+    if (!mDecoder) return kAudioFileNotOpenError;
+    if (frame < 0) {
+        error = "cannot seek " + mPath + " to a negative frame";
+        return kAudio_ParamError;
+    }
+    mDiscardUntil = frame;
+    mClientPosition = toClientFrames(frame);
+    mDecoderDrained = false;
+    avcodec_flush_buffers(mDecoder);
+    if (int32_t status = makeConverter(error)) return status;
+    const AVStream* stream = mContainer->streams[mStreamIndex];
+    int64_t preroll = mFileFormat.mFormatID == kAudioFormatLinearPCM ? 0 : kSeekPreroll;
+    int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    int64_t timestamp =
+        start + av_rescale_q(std::max<int64_t>(0, frame - preroll), AVRational{1, mDecoder->sample_rate},
+                             stream->time_base);
+    if (av_seek_frame(mContainer, mStreamIndex, timestamp, AVSEEK_FLAG_BACKWARD) < 0) return restart(error);
+    mPositionKnown = false;
+    return 0;
+}
+
+int32_t AudioFileDecoder::restart(std::string& error) {
+    closeInput();
+    int32_t status = openInput(error);
+    if (status == 0) status = makeConverter(error);
+    if (status != 0) closeInput();
+    mPositionKnown = true;
+    mDecodedPosition = 0;
+    mDecoderDrained = false;
+    return status;
+}
+
+int32_t AudioFileDecoder::read(void* data, uint32_t& frames, std::string& error) {
+    if (!mConverter) {
+        frames = 0;
+        return kAudioFileNotOpenError;
+    }
+    int64_t want = frames;
+    if (mLengthKnown) want = std::clamp<int64_t>(toClientFrames(mLength) - mClientPosition, 0, want);
+    auto* out = static_cast<uint8_t*>(data);
+    int64_t done = 0;
+    int32_t status = 0;
+    while (done < want) {
+        int delivered = produce(out + done * mClientFormat.mBytesPerFrame, int(want - done), status, error);
+        if (status != 0 || delivered == 0) break;
+        done += delivered;
+    }
+    frames = uint32_t(done);
+    mClientPosition += done;
+    return status;
+}
+
+int AudioFileDecoder::produce(uint8_t* target, int capacity, int32_t& status, std::string& error) {
+    int delivered = swr_convert(mConverter, &target, capacity, kNoInput, 0);
+    while (delivered == 0) {
+        if (mDecoderDrained) {
+            if (mConverterFlushed) return 0;
+            delivered = swr_convert(mConverter, &target, capacity, nullptr, 0);
+            mConverterFlushed = delivered == 0;
+            break;
+        }
+        bool available = false;
+        status = nextFrame(available, error);
+        if (status != 0) return 0;
+        if (!available) continue;
+        const uint8_t* planes[kMaxPlanes];
+        framePlanes(planes);
+        delivered = swr_convert(mConverter, &target, capacity, planes, mFrameCount);
+    }
+    if (delivered < 0) {
+        status = failure(delivered, "cannot convert the audio of", error);
+        return 0;
+    }
+    return delivered;
+}
+
+void AudioFileDecoder::framePlanes(const uint8_t** planes) const {
+    auto format = AVSampleFormat(mFrame->format);
+    int channels = mFrame->ch_layout.nb_channels;
+    int sampleBytes = av_get_bytes_per_sample(format);
+    if (av_sample_fmt_is_planar(format)) {
+        for (int c = 0; c < channels && c < kMaxPlanes; ++c)
+            planes[c] = mFrame->extended_data[c] + ptrdiff_t(mFrameOffset) * sampleBytes;
+    } else {
+        planes[0] = mFrame->extended_data[0] + ptrdiff_t(mFrameOffset) * sampleBytes * channels;
+    }
+}
+
+int32_t AudioFileDecoder::nextFrame(bool& available, std::string& error) {
+    available = false;
+    for (;;) {
+        int result = avcodec_receive_frame(mDecoder, mFrame);
+        if (result == 0) {
+            if (int32_t status = placeFrame(available, error)) return status;
+            if (available) return 0;
+            continue;
+        }
+        if (result == AVERROR_EOF) {
+            mDecoderDrained = true;
+            return 0;
+        }
+        if (result != AVERROR(EAGAIN)) return failure(result, "cannot decode", error);
+        if (int32_t status = feedDecoder(error)) return status;
+    }
+}
+
+int32_t AudioFileDecoder::placeFrame(bool& usable, std::string& error) {
+    usable = false;
+    if (!mPositionKnown) {
+        const AVStream* stream = mContainer->streams[mStreamIndex];
+        int64_t timestamp = mFrame->best_effort_timestamp;
+        if (timestamp == AV_NOPTS_VALUE) return restart(error);
+        int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+        int64_t position = av_rescale_q(timestamp - start, stream->time_base, AVRational{1, mDecoder->sample_rate});
+        // A seek that landed past its target cannot be undone by dropping frames.
+        if (position > mDiscardUntil) return restart(error);
+        mDecodedPosition = position;
+        mPositionKnown = true;
+    }
+    int64_t first = mDecodedPosition;
+    mDecodedPosition += mFrame->nb_samples;
+    if (mDecodedPosition <= mDiscardUntil) return 0;
+    mFrameOffset = int(std::max<int64_t>(0, mDiscardUntil - first));
+    mFrameCount = mFrame->nb_samples - mFrameOffset;
+    usable = true;
+    return 0;
+}
+
+int32_t AudioFileDecoder::feedDecoder(std::string& error) {
+    for (;;) {
+        int result = av_read_frame(mContainer, mPacket);
+        if (result < 0) {
+            if (mIO->ioError()) return failure(result, "cannot read", error);
+            // The end of the data, or a damaged tail: the decoder gives out what it holds.
+            avcodec_send_packet(mDecoder, nullptr);
+            return 0;
+        }
+        if (mPacket->stream_index != mStreamIndex) {
+            av_packet_unref(mPacket);
+            continue;
+        }
+        result = avcodec_send_packet(mDecoder, mPacket);
+        av_packet_unref(mPacket);
+        // A damaged packet is skipped, as players do; the frames around it still count.
+        if (result == AVERROR_INVALIDDATA) continue;
+        if (result < 0) return failure(result, "cannot decode", error);
+        return 0;
+    }
+}
+
+int32_t AudioFileDecoder::failure(int averror, const std::string& what, std::string& error) {
+    if (mIO && mIO->ioError()) averror = mIO->ioError();
+    int32_t status = AudioFileStatus::fromAVError(averror);
+    error = what + " " + mPath + ": " + AudioFileStatus::avErrorText(averror);
+    return status ? status : kAudioFileUnspecifiedError;
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "frameworks/CoreAudioTypes.h"
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct SwrContext;
+class FFmpegFileIO;
+
+// Reads an audio file with FFmpeg and delivers interleaved frames in a client
+// format. Positions and the length count frames of the file's own rate;
+// reads count client frames (the same when the rates agree).
+class AudioFileDecoder {
+public:
+    AudioFileDecoder();
+    ~AudioFileDecoder();
+    AudioFileDecoder(const AudioFileDecoder&) = delete;
+    AudioFileDecoder& operator=(const AudioFileDecoder&) = delete;
+
+    int32_t open(const std::string& path, std::string& error);
+    int32_t setClientFormat(const AudioStreamBasicDescription& clientFormat, std::string& error);
+    // Frames in the file; -1 when the file cannot be decoded to the end.
+    int64_t lengthInFrames();
+    // The next read starts exactly at `frame`: after a coarse seek the frames
+    // before it are decoded and dropped.
+    int32_t seek(int64_t frame, std::string& error);
+    // Fills `data` with up to `frames` frames; `frames` becomes the count, 0 at the end.
+    int32_t read(void* data, uint32_t& frames, std::string& error);
+
+    const AudioStreamBasicDescription& fileFormat() const { return mFileFormat; }
+    const AudioStreamBasicDescription& clientFormat() const { return mClientFormat; }
+
+private:
+    int32_t openInput(std::string& error);
+    int32_t makeConverter(std::string& error);
+    int32_t restart(std::string& error);
+    void closeInput();
+    int32_t nextFrame(bool& available, std::string& error);
+    int32_t placeFrame(bool& available, std::string& error);
+    int32_t feedDecoder(std::string& error);
+    int produce(uint8_t* target, int capacity, int32_t& status, std::string& error);
+    void framePlanes(const uint8_t** planes) const;
+    int32_t failure(int averror, const std::string& what, std::string& error);
+    int64_t countFrames();
+    int64_t toClientFrames(int64_t fileFrames) const;
+
+    std::string mPath;
+    std::unique_ptr<FFmpegFileIO> mIO;
+    AVFormatContext* mContainer = nullptr;
+    AVCodecContext* mDecoder = nullptr;
+    SwrContext* mConverter = nullptr;
+    AVPacket* mPacket = nullptr;
+    AVFrame* mFrame = nullptr;
+    int mStreamIndex = -1;
+    AudioStreamBasicDescription mFileFormat;
+    AudioStreamBasicDescription mClientFormat;
+    int64_t mHeaderDuration = -1;  // in the stream's time base, as the file's header gives it
+    int64_t mLength = -1;
+    bool mLengthKnown = false;
+    bool mLengthCounted = false;
+    bool mDecoderDrained = false;
+    bool mConverterFlushed = false;
+    bool mPositionKnown = true;
+    int64_t mDecodedPosition = 0;  // file frame of the next decoded sample
+    int mFrameOffset = 0;          // usable part of mFrame after dropping
+    int mFrameCount = 0;
+    int64_t mDiscardUntil = 0;     // file frames before this are dropped
+    int64_t mClientPosition = 0;   // client frame of the next frame delivered
+};

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Translation of system and FFmpeg failures into the toolkit's status values
+// and into texts for the log.
+namespace AudioFileStatus {
+
+int32_t fromErrno(int error);
+int32_t fromAVError(int averror);
+std::string avErrorText(int averror);
+
+}  // namespace AudioFileStatus
