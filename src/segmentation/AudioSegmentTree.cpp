@@ -4,6 +4,7 @@
 #include "platform/NamedException.h"
 #include "platform/NotificationCenter.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -33,8 +34,8 @@ long long leadingInteger(const std::string& text) {
     bool negative = i < text.size() && text[i] == '-';
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
     long long value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && value < INT32_MAX; ++i)
-        value = value * 10 + (text[i] - '0');
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+        value = std::min<long long>(value * 10 + (text[i] - '0'), INT32_MAX);
     return negative ? -value : value;
 }
 
@@ -170,17 +171,24 @@ int32_t AudioSegmentTree::rootIndexOf(const NodePtr& node, int32_t whenMissing) 
     return whenMissing;
 }
 
-int32_t AudioSegmentTree::numberOfAudioSegmentsInSlice(const AudioSlice& slice) const {
+int32_t AudioSegmentTree::firstSegmentIndex(const AudioSlice& slice) const {
     const NodePtr& left = slice.leftSilenceSegment();
+    int32_t index = rootIndexOf(left, 0);
+    return left && left->doesSplit() && rootNode_->indexOfChild(left.get()) == index ? index + 1 : index;
+}
+
+int32_t AudioSegmentTree::lastSegmentIndex(const AudioSlice& slice) const {
     const NodePtr& right = slice.rightSilenceSegment();
-    int32_t count = rootIndexOf(right, numberOfAudioSegments() - 1) - rootIndexOf(left, 0) + 1;
-    if (left && left->doesSplit()) --count;
-    if (right && right->doesSplit()) --count;
-    return count;
+    int32_t index = rootIndexOf(right, numberOfAudioSegments() - 1);
+    return right && right->doesSplit() && rootNode_->indexOfChild(right.get()) == index ? index - 1 : index;
+}
+
+int32_t AudioSegmentTree::numberOfAudioSegmentsInSlice(const AudioSlice& slice) const {
+    return lastSegmentIndex(slice) - firstSegmentIndex(slice) + 1;
 }
 
 const AudioSegmentTree::NodePtr& AudioSegmentTree::audioSegmentAtIndex(int32_t index, const AudioSlice& slice) const {
-    return audioSegmentAtIndex(rootIndexOf(slice.leftSilenceSegment(), 0) + index);
+    return audioSegmentAtIndex(firstSegmentIndex(slice) + index);
 }
 
 void AudioSegmentTree::createAudioSegmentsBetweenSilences() {

@@ -73,6 +73,9 @@ public:
     void setSplitPointAtNode(const NodePtr& node);
     void setSplitPointAtNode(const NodePtr& node, const SlicePtr& slice);
     void clearSplitPointAtNode(const NodePtr& node);
+    // The root children that make up a slice: from the one after its left split
+    // silence to the one before its right split silence (a split silence merged
+    // into a collection counts as that collection, which the slice shares).
     int32_t numberOfAudioSegmentsInSlice(const AudioSlice& slice) const;
     const NodePtr& audioSegmentAtIndex(int32_t index, const AudioSlice& slice) const;
 
@@ -104,6 +107,8 @@ private:
     // Position among the root's children of `node`, or of the collection that
     // holds it; `whenMissing` for a null node or one the tree does not hold.
     int32_t rootIndexOf(const NodePtr& node, int32_t whenMissing) const;
+    int32_t firstSegmentIndex(const AudioSlice& slice) const;
+    int32_t lastSegmentIndex(const AudioSlice& slice) const;
     template <class Visit>
     void forEachSilence(Visit visit) const;
 

@@ -169,6 +169,9 @@ std::shared_ptr<SkipList> SkipList::splitSkipListAtObject(const AudioSegmentNode
     for (SkipListNode* n = header->forward()[0]; n; n = n->forward()[0]) ++kept;
     tail->numElements = numElements - kept;
     numElements = kept;
+    // A finger on a node that left with the tail would later walk the tail's
+    // nodes (freed, perhaps) once appends make its index valid again.
+    if (lastFingeredIndex >= kept) clearFinger();
     tail->lastNode = tail->numElements > 0 ? lastNode : nullptr;
     lastNode = kept > 0 ? node : nullptr;
 

@@ -1,0 +1,332 @@
+#include "segmentation/SkipList.h"
+
+#include "platform/NamedException.h"
+#include "segmentation/AudioSegmentNode.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+namespace {
+
+using Node = std::shared_ptr<AudioSegmentNode>;
+
+Node at(double start) { return AudioSegmentNode::audioSegmentNodeFrom(start, start + 1.0); }
+
+std::vector<double> starts(SkipList& list) {
+    std::vector<double> result;
+    for (uint32_t i = 0; i < list.count(); ++i) result.push_back(list.objectAtIndex(i)->startTime());
+    return result;
+}
+
+void expectRangeError(const std::function<void()>& action) {
+    try {
+        action();
+        ADD_FAILURE() << "no exception";
+    } catch (const platform::NamedException& e) {
+        EXPECT_EQ(e.name(), "NSRangeException");
+        EXPECT_EQ(e.reason(), "index out of array bounds");
+    }
+}
+
+TEST(SkipList, EmptyListRefusesEveryPositionAndEnumeratesNothing) {
+    SkipList list;
+    EXPECT_EQ(list.count(), 0u);
+    expectRangeError([&] { list.firstObject(); });
+    expectRangeError([&] { list.lastObject(); });
+    expectRangeError([&] { list.objectAtIndex(0); });
+    EXPECT_EQ(list.nextObject(), nullptr);
+    list.startEnumeration();
+    EXPECT_EQ(list.nextObject(), nullptr);
+}
+
+TEST(SkipList, OrdersByStartAndPlacesTiesBefore) {
+    SkipList list;
+    Node three = at(3.0);
+    list.addObject(at(5.0));
+    list.addObject(at(1.0));
+    list.addObject(three);
+    EXPECT_EQ(starts(list), (std::vector<double>{1.0, 3.0, 5.0}));
+
+    Node secondThree = at(3.0);
+    list.addObject(secondThree);
+    EXPECT_EQ(list.objectAtIndex(1), secondThree);
+    EXPECT_EQ(list.objectAtIndex(2), three);
+    EXPECT_EQ(list.lastObject()->startTime(), 5.0);
+}
+
+TEST(SkipList, RemovingAnObjectBehindItsTiePartnerChangesNothing) {
+    SkipList list;
+    Node first = at(2.0);
+    Node second = at(2.0);
+    list.addObject(second);
+    list.addObject(first);  // goes before `second`
+    list.removeObject(second);
+    EXPECT_EQ(list.count(), 2u);
+    list.removeObject(first);
+    EXPECT_EQ(list.count(), 1u);
+    EXPECT_EQ(list.firstObject(), second);
+    list.removeObject(at(7.0));
+    EXPECT_EQ(list.count(), 1u);
+}
+
+TEST(SkipList, IdentitySearchIgnoresObjectsThatOnlyTie) {
+    SkipList list;
+    Node stored = at(4.0);
+    list.addObject(stored);
+    EXPECT_EQ(list.indexOfObjectIdenticalTo(stored.get()), 0u);
+    EXPECT_EQ(list.indexOfObjectIdenticalTo(at(4.0).get()), 2147483647u);
+}
+
+TEST(SkipList, CopyingAndDecodingReverseTies) {
+    SkipList list;
+    Node a = at(1.0), b = at(1.0), c = at(2.0);
+    list.addObject(c);
+    list.addObject(a);
+    list.addObject(b);  // b, a, c
+    std::shared_ptr<SkipList> copy = list.copy();
+    EXPECT_EQ(copy->objectAtIndex(0), a);
+    EXPECT_EQ(copy->objectAtIndex(1), b);
+    EXPECT_EQ(copy->objectAtIndex(2), c);
+    EXPECT_EQ(a.use_count(), 3);  // test, list, copy
+}
+
+TEST(SkipList, SplitBeforeEverythingMovesAllAndAfterEverythingMovesNothing) {
+    SkipList list;
+    for (double s : {1.0, 2.0, 3.0, 4.0}) list.addObject(at(s));
+    std::shared_ptr<SkipList> none = list.splitSkipListAtObject(*at(10.0));
+    EXPECT_EQ(none->count(), 0u);
+    EXPECT_EQ(list.count(), 4u);
+    EXPECT_TRUE(none->isWellFormed());
+
+    std::shared_ptr<SkipList> all = list.splitSkipListAtObject(*at(0.5));
+    EXPECT_EQ(all->count(), 4u);
+    EXPECT_EQ(list.count(), 0u);
+    EXPECT_EQ(list.topLevel(), 0);
+    EXPECT_TRUE(list.isWellFormed());
+    expectRangeError([&] { list.lastObject(); });
+    EXPECT_EQ(all->lastObject()->startTime(), 4.0);
+}
+
+TEST(SkipList, SplitTakesTheArgumentAndItsTiesIntoTheTail) {
+    SkipList list;
+    for (double s : {1.0, 2.0, 2.0, 3.0}) list.addObject(at(s));
+    std::shared_ptr<SkipList> tail = list.splitSkipListAtObject(*at(2.0));
+    EXPECT_EQ(starts(list), (std::vector<double>{1.0}));
+    EXPECT_EQ(starts(*tail), (std::vector<double>{2.0, 2.0, 3.0}));
+    EXPECT_EQ(list.lastObject()->startTime(), 1.0);
+}
+
+TEST(SkipList, AppendingEmptyChangesNothingAndAppendingToEmptyTakesAll) {
+    SkipList list, empty, target;
+    for (double s : {1.0, 2.0, 3.0}) list.addObject(at(s));
+    list.appendSkipList(empty);
+    EXPECT_EQ(list.count(), 3u);
+
+    int32_t level = list.topLevel();
+    target.appendSkipList(list);
+    EXPECT_EQ(target.count(), 3u);
+    EXPECT_EQ(target.topLevel(), level);
+    EXPECT_EQ(target.lastObject()->startTime(), 3.0);
+    EXPECT_EQ(list.count(), 0u);
+    EXPECT_TRUE(list.isWellFormed());
+    EXPECT_TRUE(target.isWellFormed());
+    // The emptied list is fully usable again.
+    list.addObject(at(9.0));
+    EXPECT_EQ(list.lastObject()->startTime(), 9.0);
+}
+
+TEST(SkipList, FingerScansForwardAndRestartsAfterAChange) {
+    SkipList list;
+    for (int i = 0; i < 50; ++i) list.addObject(at(i));
+    for (uint32_t i = 0; i < 50; ++i) {
+        EXPECT_EQ(list.objectAtIndex(i)->startTime(), i);
+        EXPECT_EQ(list.fingeredIndex(), i);
+    }
+    list.addObject(at(100.0));
+    EXPECT_EQ(list.fingeredObject(), nullptr);
+    EXPECT_EQ(list.objectAtIndex(49)->startTime(), 49.0);
+    list.removeObject(list.objectAtIndex(3));
+    EXPECT_EQ(list.fingeredObject(), nullptr);
+    EXPECT_EQ(list.objectAtIndex(3)->startTime(), 4.0);
+}
+
+TEST(SkipList, LevelsStayBelowSixteenAndRiseOneAtATime) {
+    srandom(7);
+    SkipList list;
+    int32_t previous = 0;
+    for (int i = 0; i < 20000; ++i) {
+        list.addObject(at(i % 97));
+        ASSERT_LE(list.topLevel(), 15);
+        ASSERT_LE(list.topLevel(), previous + 1);
+        previous = list.topLevel();
+    }
+    EXPECT_GE(list.topLevel(), 4);  // about log4(20000) = 7
+    EXPECT_TRUE(list.isWellFormed());
+}
+
+TEST(SkipList, DescriptionNumbersEachObject) {
+    SkipList list;
+    list.addObject(at(1.0));
+    EXPECT_EQ(list.description(),
+              "SkipList (1 objects):\n0000: nodeType = Audio, numChildren = 0, startTime = 1.00, endTime = 2.00\n");
+}
+
+// A plain ordered vector with the list's rules: a new object goes before the
+// first one that does not start earlier; removal finds only that first one.
+class Model {
+public:
+    size_t placeFor(double start) const {
+        return std::lower_bound(items.begin(), items.end(), start,
+                                [](const Node& n, double s) { return n->startTime() < s; }) - items.begin();
+    }
+    std::vector<Node> items;
+};
+
+class Randomized {
+public:
+    Randomized() : random(20240611) { srandom(99); }
+
+    void add() {
+        Node node = at(static_cast<double>(pick(0, 400)));
+        model.items.insert(model.items.begin() + model.placeFor(node->startTime()), node);
+        list->addObject(node);
+    }
+
+    void remove() {
+        if (model.items.empty()) return;
+        Node node = model.items[pick(0, model.items.size() - 1)];
+        size_t place = model.placeFor(node->startTime());
+        if (model.items[place] == node) model.items.erase(model.items.begin() + place);
+        list->removeObject(node);
+    }
+
+    void removeStranger() { list->removeObject(at(static_cast<double>(pick(0, 400)))); }
+
+    void scanForwards() {
+        if (model.items.empty()) return;
+        size_t from = pick(0, model.items.size() - 1);
+        size_t to = std::min(model.items.size(), from + pick(1, 40));
+        for (size_t i = from; i < to; ++i) ASSERT_EQ(list->objectAtIndex(static_cast<uint32_t>(i)), model.items[i]);
+    }
+
+    void scanBackwards() {
+        if (model.items.empty()) return;
+        size_t from = pick(0, model.items.size() - 1);
+        size_t steps = std::min(from + 1, pick(1, 10));
+        for (size_t k = 0; k < steps; ++k)
+            ASSERT_EQ(list->objectAtIndex(static_cast<uint32_t>(from - k)), model.items[from - k]);
+    }
+
+    void splitAndAppend() {
+        Node at_ = at(static_cast<double>(pick(0, 400)));
+        size_t place = model.placeFor(at_->startTime());
+        std::shared_ptr<SkipList> tail = list->splitSkipListAtObject(*at_);
+        std::vector<Node> tailItems(model.items.begin() + place, model.items.end());
+        model.items.resize(place);
+        ASSERT_TRUE(tail->isWellFormed());
+        ASSERT_EQ(tail->count(), tailItems.size());
+        check();
+        switch (pick(0, 7)) {
+            case 0:  // the tail is dropped
+                return;
+            case 1:  // the tail becomes the list, by appending it to a fresh one
+                list = std::make_shared<SkipList>();
+                list->appendSkipList(*tail);
+                model.items = tailItems;
+                break;
+            default:  // the tail goes back where it was
+                list->appendSkipList(*tail);
+                model.items.insert(model.items.end(), tailItems.begin(), tailItems.end());
+        }
+        ASSERT_EQ(tail->count(), 0u);
+        ASSERT_TRUE(tail->isWellFormed());
+    }
+
+    // Objects added behind the cursor are visited, those before it are not.
+    void enumerateWhileAdding() {
+        list->startEnumeration();
+        Node current;
+        size_t steps = pick(0, 30);
+        for (size_t k = 0; k <= steps; ++k) {
+            Node next = list->nextObject();
+            size_t expected = current ? positionOf(current) + 1 : 0;
+            if (expected >= model.items.size()) {
+                ASSERT_EQ(next, nullptr);
+                return;
+            }
+            ASSERT_EQ(next, model.items[expected]);
+            current = next;
+            if (pick(0, 1)) add();
+        }
+    }
+
+    void empty() {
+        list->emptyList();
+        model.items.clear();
+    }
+
+    void check() {
+        ASSERT_EQ(list->count(), model.items.size());
+        ASSERT_TRUE(list->isWellFormed());
+        if (model.items.empty()) {
+            ASSERT_THROW(list->lastObject(), platform::NamedException);
+            return;
+        }
+        ASSERT_EQ(list->lastObject(), model.items.back());
+        ASSERT_EQ(list->firstObject(), model.items.front());
+        if (const AudioSegmentNode* finger = list->fingeredObject()) {
+            ASSERT_LT(list->fingeredIndex(), model.items.size());
+            ASSERT_EQ(finger, model.items[list->fingeredIndex()].get());
+        }
+        for (size_t i = 0; i < model.items.size(); ++i)
+            ASSERT_EQ(list->objectAtIndex(static_cast<uint32_t>(i)), model.items[i]) << "position " << i;
+        // Leave the finger somewhere at random for the next operation.
+        list->objectAtIndex(static_cast<uint32_t>(pick(0, model.items.size() - 1)));
+    }
+
+    size_t pick(size_t low, size_t high) { return std::uniform_int_distribution<size_t>(low, high)(random); }
+
+    std::shared_ptr<SkipList> list = std::make_shared<SkipList>();
+    Model model;
+
+private:
+    size_t positionOf(const Node& node) const {
+        return std::find(model.items.begin(), model.items.end(), node) - model.items.begin();
+    }
+    std::mt19937_64 random;
+};
+
+TEST(SkipList, AgreesWithAnOrderedVectorOverManyRandomOperations) {
+    Randomized run;
+    for (int step = 0; step < 100000; ++step) {
+        // Keep the list between a few and a few hundred objects.
+        size_t size = run.model.items.size();
+        size_t roll = run.pick(0, 99);
+        if (roll < 45) {
+            size > 300 ? run.remove() : run.add();
+        } else if (roll < 70) {
+            run.remove();
+        } else if (roll < 75) {
+            run.removeStranger();
+        } else if (roll < 85) {
+            run.scanForwards();
+        } else if (roll < 90) {
+            run.scanBackwards();
+        } else if (roll < 93) {
+            run.splitAndAppend();
+        } else if (roll < 99) {
+            run.enumerateWhileAdding();
+        } else if (run.pick(0, 9) == 0) {
+            run.empty();
+        }
+        if (testing::Test::HasFatalFailure()) FAIL() << "at step " << step;
+        run.check();
+        if (testing::Test::HasFatalFailure()) FAIL() << "at step " << step;
+    }
+}
+
+}  // namespace
