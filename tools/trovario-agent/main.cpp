@@ -1,0 +1,78 @@
+// trovario-agent: the background agent. Takes the editor's commands on its
+// message port until SIGTERM, SIGINT or the 'Quit' command ends it.
+
+#include "AutoCaptureClasses/DefaultOutputMemory.h"
+#include "agent/AppController.h"
+#include "platform/Log.h"
+#include "platform/MainLoop.h"
+#include "platform/ServiceNames.h"
+#include "platform/TerminationSignals.h"
+#include "platform/UserDefaults.h"
+#include "platform/Workspace.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: trovario-agent [--foreground]\n"
+    "\n"
+    "The Trovario capture agent. It runs in the background and takes its\n"
+    "commands from trovarioctl (or the editor) on its message port\n"
+    "$XDG_RUNTIME_DIR/org.trovario.TrovarioAgent.\n"
+    "\n"
+    "  --foreground  also write the agent's log to standard error\n"
+    "  --help        show this text\n"
+    "\n"
+    "It ends on SIGTERM, SIGINT or `trovarioctl quit` (when idle).\n";
+
+void reportPortFailure(const TROVLocalMessagePort& port) {
+    if (port.nameTaken()) {
+        platform::Log::errorLine(
+            "trovario-agent: another trovario-agent is already running (%s).\n"
+            "Use `trovarioctl status` to talk to it, or `trovarioctl quit` to end it first.\n",
+            port.failureReason().c_str());
+    } else {
+        platform::Log::errorLine("trovario-agent: cannot open the message port %s: %s\n",
+                                 platform::kAgentServiceName, port.failureReason().c_str());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool foreground = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--foreground") || !strcmp(argv[i], "-f")) {
+            foreground = true;
+        } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
+            fputs(kUsage, stdout);
+            return 0;
+        } else {
+            fprintf(stderr, "trovario-agent: unknown option %s\n\n%s", argv[i], kUsage);
+            return 2;
+        }
+    }
+    platform::Log::open(platform::kLogIdent, foreground);
+    // Before anything else, so that a signal during start-up also ends cleanly.
+    platform::handleTerminationSignals([](int signal) {
+        platform::Log::line("trovario-agent: %s received; ending", strsignal(signal));
+        platform::MainLoop::shared().quit();
+    });
+    platform::UserDefaults::standard().addSuiteNamed(platform::Workspace::editorIdentifier());
+
+    std::shared_ptr<AppController> controller = AppController::init();
+    if (!controller->messagePort()->runLoopSource()) {
+        reportPortFailure(*controller->messagePort());
+        return 1;
+    }
+    // Only the agent that owns the name may give back an output that an
+    // earlier agent left switched to the capture device.
+    DefaultOutputMemory::restoreAfterInterruptedCapture();
+    platform::Log::line("trovario-agent: ready for commands");
+    platform::MainLoop::shared().run();
+    controller.reset();  // gives the port's name up
+    return 0;
+}

@@ -1,0 +1,92 @@
+#include "AgentClient.h"
+
+#include "agent/TROVDMessages.h"
+#include "platform/LocalSocket.h"
+#include "platform/ServiceNames.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+constexpr double kTimeout = 0.5;  // each way, as every sender of the agent's commands uses
+
+}  // namespace
+
+std::string agentStateName(int32_t state) {
+    switch (state) {
+        case kAgentStateIdle: return "idle";
+        case kAgentStateCapturing: return "capturing";
+        case kAgentStateProcessing: return "processing";
+        default: return "unknown (" + std::to_string(state) + ")";
+    }
+}
+
+std::string AgentClient::socketPath() {
+    std::string error;
+    return platform::LocalSocket::pathForName(platform::kAgentServiceName, &error).value_or(error);
+}
+
+std::optional<AgentClient> AgentClient::connect() {
+    if (auto port = TROVRemoteMessagePort::initWithName(platform::kAgentServiceName)) return AgentClient(port);
+    fprintf(stderr,
+            "trovarioctl: the Trovario agent is not running (nothing answers at %s).\n"
+            "Start it with `trovario-agent &`, or `trovario-agent --foreground` to watch its log.\n",
+            socketPath().c_str());
+    return std::nullopt;
+}
+
+std::shared_ptr<TROVMessage> AgentClient::request(int32_t code) const {
+    auto message = TROVMessage::initWithRemoteMessagePort(mPort);
+    message->setValueWithSInt32(kTROVDMessageIDKey, code);
+    return message;
+}
+
+int AgentClient::send(const TROVMessage& request, std::shared_ptr<TROVMessage>* reply) const {
+    *reply = request.sendWithReply(true);
+    return *reply ? kExitSuccess : explainFailure();
+}
+
+int AgentClient::explainFailure() const {
+    if (!mPort->isValid()) {
+        fprintf(stderr, "trovarioctl: the Trovario agent has gone (nothing answers at %s any more).\n",
+                socketPath().c_str());
+        return kExitNotRunning;
+    }
+    fprintf(stderr, "trovarioctl: the agent did not answer within %.1f s; it may be busy or stuck.\n",
+            2 * kTimeout);
+    return kExitAgentFailed;
+}
+
+int AgentClient::quit() const {
+    std::optional<std::string> reply;
+    const int32_t status = mPort->sendRequestWithReply(request(kTROVDMessage_Quit)->flatten(), kTimeout, kTimeout, &reply);
+    if (status != 0) return explainFailure();
+    if (!reply) {  // an agent that quits ends without answering
+        if (waitUntilGone(2.0)) return kExitSuccess;
+        fprintf(stderr, "trovarioctl: the agent accepted 'Quit' but is still there after 2 s.\n");
+        return kExitAgentFailed;
+    }
+    std::shared_ptr<TROVMessage> telemetry;
+    int32_t state = 0;
+    if (send(*request(kTROVDMessage_RequestTelemetry), &telemetry) == kExitSuccess)
+        telemetry->getValueSInt32(kTROVDStateKey, state);
+    fprintf(stderr, "trovarioctl: the agent is %s and quits only when idle; stop the capture or wait for the "
+                    "processing to end, then try again.\n", agentStateName(state).c_str());
+    return kExitAgentFailed;
+}
+
+bool AgentClient::waitUntilGone(double seconds) const {
+    const std::string path = socketPath();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    struct stat info {};
+    while (lstat(path.c_str(), &info) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
