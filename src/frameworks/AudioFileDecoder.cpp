@@ -180,6 +180,8 @@ int32_t AudioFileDecoder::seek(int64_t frame, std::string& error) {
     if (int32_t status = makeConverter(error)) return status;
     const AVStream* stream = mContainer->streams[mStreamIndex];
     int64_t preroll = mFileFormat.mFormatID == kAudioFormatLinearPCM ? 0 : kSeekPreroll;
+    // Near the start only a fresh decode sees the encoder's priming frames as a full decode does.
+    if (frame < preroll) return restart(error);
     int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
     int64_t timestamp =
         start + av_rescale_q(std::max<int64_t>(0, frame - preroll), AVRational{1, mDecoder->sample_rate},

@@ -100,7 +100,11 @@ int32_t AudioFileEncoder::openEncoder(std::string& error) {
     if (result >= 0) result = avcodec_parameters_from_context(mStream->codecpar, mEncoder);
     if (result < 0) return failure(result, "cannot set up the encoder for", error);
     mStream->time_base = mEncoder->time_base;
-    result = avformat_write_header(mContainer, nullptr);
+    // MPEG-4 durations count in the movie's time scale: at the sample rate they are exact to the frame.
+    AVDictionary* options = nullptr;
+    if (codecId == AV_CODEC_ID_AAC) av_dict_set_int(&options, "movie_timescale", mEncoder->sample_rate, 0);
+    result = avformat_write_header(mContainer, &options);
+    av_dict_free(&options);
     if (result < 0) return failure(result, "cannot write the header of", error);
     mFrameSize = mEncoder->frame_size > 0 ? mEncoder->frame_size : kPCMFrameSize;
     mFifo = av_audio_fifo_alloc(mEncoder->sample_fmt, mEncoder->ch_layout.nb_channels, mFrameSize * 4);

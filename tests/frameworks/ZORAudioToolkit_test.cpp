@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "../platform/TemporaryDirectory.h"
+#include "frameworks/AudioFormatQueries.h"
+#include "frameworks/ZORAudioBufferList.h"
+#include "frameworks/ZORAudioStreamBasicDescription.h"
+#include "frameworks/ZORAudioTrackInfo.h"
+#include "frameworks/ZORFileUtils.h"
+
+TEST(ZORAudioStreamBasicDescription, StandardFormatIsInterleavedStereoFloatAt44100) {
+    auto standard = ZORAudioStreamBasicDescription::standardFormat(0);
+    const AudioStreamBasicDescription* format = standard->audioStreamBasicDescription();
+    EXPECT_EQ(format->mSampleRate, 44100.0);
+    EXPECT_EQ(format->mFormatID, 0x6c70636du);
+    EXPECT_EQ(format->mFormatFlags, 9u);
+    EXPECT_EQ(format->mChannelsPerFrame, 2u);
+    EXPECT_EQ(format->mBytesPerFrame, 4 * format->mChannelsPerFrame);
+    EXPECT_EQ(format->mBytesPerPacket, 8u);
+    EXPECT_EQ(format->mFramesPerPacket, 1u);
+    EXPECT_EQ(format->mBitsPerChannel, 32u);
+    EXPECT_EQ(ZORAudioStreamBasicDescription::standardFormat(1), nullptr);
+    EXPECT_EQ(fourCharCode("stSC"), 0x73745343u);
+}
+
+TEST(ZORAudioBufferList, AllocatesOneZeroedBufferAndFreesItWhateverMDataPointsTo) {
+    AudioBufferList* list = ZORAudioBufferList::allocateBuffers(1, 2, 65536);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->mNumberBuffers, 1u);
+    EXPECT_EQ(list->mBuffers[0].mNumberChannels, 2u);
+    EXPECT_EQ(list->mBuffers[0].mDataByteSize, 65536u);
+    const auto* bytes = static_cast<const uint8_t*>(list->mBuffers[0].mData);
+    EXPECT_TRUE(std::all_of(bytes, bytes + 65536, [](uint8_t b) { return b == 0; }));
+    float mine[4];
+    list->mBuffers[0].mData = mine;
+    ZORAudioBufferList::destroyBuffers(list);
+    EXPECT_EQ(ZORAudioBufferList::allocateBuffers(2, 2, 64), nullptr);
+    AudioBufferList* empty = ZORAudioBufferList::allocateBuffers(1, 1, 0);
+    ASSERT_NE(empty, nullptr);
+    ZORAudioBufferList::destroyBuffers(empty);
+    ZORAudioBufferList::destroyBuffers(nullptr);
+}
+
+TEST(AudioFormatQueries, CompletesAnAacDescriptionAndRefusesWhatNoEncoderTakes) {
+    AudioStreamBasicDescription aac;
+    aac.mFormatID = kAudioFormatMPEG4AAC;
+    aac.mSampleRate = 44100;
+    aac.mChannelsPerFrame = 2;
+    ASSERT_EQ(AudioFormatQueries::formatInfo(aac), 0);
+    EXPECT_EQ(aac.mFramesPerPacket, 1024u);
+    EXPECT_EQ(aac.mChannelsPerFrame, 2u);
+
+    AudioStreamBasicDescription odd = aac;
+    odd.mSampleRate = 12345;
+    EXPECT_EQ(AudioFormatQueries::formatInfo(odd), kAudioFormatUnsupportedDataFormatError);
+    AudioStreamBasicDescription none = aac;
+    none.mChannelsPerFrame = 0;
+    EXPECT_EQ(AudioFormatQueries::formatInfo(none), kAudioFormatUnsupportedDataFormatError);
+    AudioStreamBasicDescription unknown = aac;
+    unknown.mFormatID = fourCharCode("zzzz");
+    EXPECT_EQ(AudioFormatQueries::formatInfo(unknown), kAudioFormatUnsupportedDataFormatError);
+
+    AudioStreamBasicDescription pcm;
+    pcm.mFormatID = kAudioFormatLinearPCM;
+    pcm.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsBigEndian;
+    pcm.mSampleRate = 44100;
+    pcm.mChannelsPerFrame = 2;
+    pcm.mBitsPerChannel = 16;
+    ASSERT_EQ(AudioFormatQueries::formatInfo(pcm), 0);
+    EXPECT_EQ(pcm.mBytesPerFrame, 4u);
+    EXPECT_EQ(pcm.mFormatFlags, 14u);
+}
+
+TEST(AudioFormatQueries, KnowsTheExtensionsOfTheFileTypesWeWrite) {
+    std::vector<std::string> extensions;
+    ASSERT_EQ(AudioFormatQueries::extensionsForFileType(kAudioFileM4AType, extensions), 0);
+    EXPECT_NE(std::find(extensions.begin(), extensions.end(), "m4a"), extensions.end());
+    ASSERT_EQ(AudioFormatQueries::extensionsForFileType(kAudioFileCAFType, extensions), 0);
+    EXPECT_EQ(extensions, std::vector<std::string>{"caf"});
+    EXPECT_EQ(AudioFormatQueries::extensionsForFileType(fourCharCode("WAVE"), extensions),
+              kAudioFileUnsupportedFileTypeError);
+}
+
+TEST(ZORFileUtils, FillsTheReferencesAndSaysWhetherTheirTargetsExist) {
+    TemporaryDirectory dir;
+    FSRef ref;
+    EXPECT_EQ(ZORFileUtils::makeFSRef(ref, dir.path()), 0);
+    EXPECT_EQ(ref.path, dir.path());
+    EXPECT_EQ(ZORFileUtils::makeFSRef(ref, dir / "later.caf"), kAudioFileFileNotFoundError);
+    EXPECT_EQ(ref.path, dir / "later.caf");
+    FSSpec spec;
+    EXPECT_EQ(ZORFileUtils::makeFSSpec(spec, dir / "later.caf"), 0);
+    EXPECT_EQ(spec.path, dir / "later.caf");
+    EXPECT_EQ(ZORFileUtils::makeFSSpec(spec, dir / "no/later.caf"), kAudioFileFileNotFoundError);
+    std::filesystem::current_path(dir.path());
+    EXPECT_EQ(ZORFileUtils::makeFSSpec(spec, "./x/../y.caf"), 0);
+    EXPECT_EQ(spec.path, dir / "y.caf");
+    std::filesystem::current_path("/");
+}
+
+TEST(ZORAudioTrackInfo, DurationFollowsBeginAndEndAndTextsStartAbsent) {
+    ZORAudioTrackInfo info;
+    EXPECT_FALSE(info.trackTitle().has_value());
+    EXPECT_FALSE(info.isActive());
+    info.setTrackBegin(1000);
+    info.setTrackEnd(45100);
+    EXPECT_EQ(info.duration(), 44100);
+    info.setTrackEnd(500);
+    EXPECT_EQ(info.duration(), -500);
+    info.setAlbumYear(std::string());
+    EXPECT_TRUE(info.albumYear().has_value());
+}

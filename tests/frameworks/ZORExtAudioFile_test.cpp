@@ -1,0 +1,396 @@
+#include "frameworks/ZORExtAudioFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <unistd.h>
+
+#include "AudioTestSupport.h"
+#include "platform/Log.h"
+
+using namespace audiotest;
+
+namespace {
+
+std::vector<float> musicLike(size_t frames, uint32_t channels = 2) {
+    std::vector<float> samples;
+    appendTone(samples, frames, channels, 440, 0.5f);
+    std::vector<float> noise;
+    appendNoise(noise, frames, channels, 0.2f);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] += noise[i];
+    return samples;
+}
+
+float maxDifference(const std::vector<float>& a, const std::vector<float>& b, size_t from = 0) {
+    float worst = 0;
+    for (size_t i = from; i < std::min(a.size(), b.size()); ++i) worst = std::max(worst, std::fabs(a[i] - b[i]));
+    return worst;
+}
+
+std::vector<float> readAt(ZORExtAudioFile& file, int64_t frame, uint32_t frames) {
+    EXPECT_EQ(file.seek(frame), 0);
+    std::vector<float> samples(frames * 2);
+    AudioBufferList* list = ZORAudioBufferList::allocateBuffers(1, 2, frames * 8);
+    uint32_t count = frames;
+    EXPECT_EQ(file.read(list, count), 0);
+    std::copy_n(static_cast<float*>(list->mBuffers[0].mData), count * 2, samples.begin());
+    samples.resize(count * 2);
+    ZORAudioBufferList::destroyBuffers(list);
+    return samples;
+}
+
+}  // namespace
+
+TEST(ZORExtAudioFileCaf, RoundTripIsExactToSixteenBitQuantisation) {
+    TemporaryDirectory dir;
+    std::vector<float> samples = musicLike(100003);
+    appendConstant(samples, 10, 2, 1.0f);   // full scale clips to 32767
+    appendConstant(samples, 10, 2, -1.0f);  // and -32768
+    appendConstant(samples, 10, 2, 0.0f);
+    const std::string path = dir / "round.caf";
+    ASSERT_EQ(writeCaf(path, samples), 0);
+
+    auto file = ZORExtAudioFile::initForReading(path);
+    ASSERT_EQ(file->open(), 0);
+    EXPECT_EQ(file->lengthInFrames(), 100033);
+    EXPECT_EQ(file->sampleRate(), 44100.0);
+    AudioStreamBasicDescription stored = file->fileStreamFormat();
+    EXPECT_EQ(stored, cafFormat());
+    EXPECT_EQ(stored.mFormatFlags, 14u);
+    ASSERT_EQ(file->setClientStreamFormat(standardFormat()), 0);
+    std::vector<float> back = readRest(*file);
+    ASSERT_EQ(back.size(), samples.size());
+    EXPECT_LE(maxDifference(std::vector<float>(back.begin(), back.begin() + 2 * 100003), samples),
+              0.5f / 32768 + 1e-7f);
+    EXPECT_FLOAT_EQ(back[2 * 100003], 32767.0f / 32768);
+    EXPECT_FLOAT_EQ(back[2 * 100013], -1.0f);
+    EXPECT_EQ(back.back(), 0.0f);
+
+    EXPECT_EQ(probe(path, "codec_name"), "pcm_s16be");
+    EXPECT_EQ(probe(path, "duration_ts"), "100033");
+    EXPECT_EQ(probe(path, "channels"), "2");
+}
+
+TEST(ZORExtAudioFileCaf, SixteenBitClientFramesComeBackBitExact) {
+    TemporaryDirectory dir;
+    const std::string path = dir / "int.caf";
+    AudioStreamBasicDescription client = ZORAudioStreamBasicDescription::linearPCM(
+        44100, 2, 16, kAudioFormatFlagIsSignedInteger);
+    std::vector<int16_t> frames;
+    for (int i = 0; i < 30000; ++i) frames.push_back(int16_t(i * 7919));
+    auto writer = ZORExtAudioFile::initForWriting(path, kAudioFileCAFType, client, cafFormat());
+    ASSERT_EQ(writer->open(), 0);
+    AudioBufferList list{1, {{2, uint32_t(frames.size() * 2), frames.data()}}};
+    ASSERT_EQ(writer->write(&list, 15000), 0);
+    ASSERT_EQ(writer->close(), 0);
+
+    auto reader = ZORExtAudioFile::initForReading(path);
+    ASSERT_EQ(reader->open(), 0);
+    ASSERT_EQ(reader->setClientStreamFormat(client), 0);
+    std::vector<int16_t> back(frames.size() + 100);
+    AudioBufferList out{1, {{2, uint32_t(back.size() * 2), back.data()}}};
+    uint32_t count = 20000;
+    ASSERT_EQ(reader->read(&out, count), 0);
+    EXPECT_EQ(count, 15000u);
+    EXPECT_EQ(out.mBuffers[0].mDataByteSize, 15000u * 4);
+    back.resize(frames.size());
+    EXPECT_EQ(back, frames);
+}
+
+TEST(ZORExtAudioFileCaf, ReadDeliversZeroFramesAtTheEndAndKeepsDoingSo) {
+    TemporaryDirectory dir;
+    const std::string path = dir / "end.caf";
+    ASSERT_EQ(writeCaf(path, musicLike(5000)), 0);
+    auto file = ZORExtAudioFile::initForReading(path);
+    ASSERT_EQ(file->open(), 0);
+    AudioBufferList* list = ZORAudioBufferList::allocateBuffers(1, 2, 8000 * 8);
+    uint32_t count = 8000;
+    EXPECT_EQ(file->read(list, count), 0);
+    EXPECT_EQ(count, 5000u);
+    for (int i = 0; i < 3; ++i) {
+        count = 8000;
+        list->mBuffers[0].mDataByteSize = 8000 * 8;
+        EXPECT_EQ(file->read(list, count), 0);
+        EXPECT_EQ(count, 0u);
+    }
+    ASSERT_EQ(file->seek(4990), 0);
+    count = 8000;
+    list->mBuffers[0].mDataByteSize = 8000 * 8;
+    EXPECT_EQ(file->read(list, count), 0);
+    EXPECT_EQ(count, 10u);
+    ZORAudioBufferList::destroyBuffers(list);
+}
+
+TEST(ZORExtAudioFileSeek, LandsOnTheExactFrameInCafAndM4a) {
+    TemporaryDirectory dir;
+    std::vector<float> samples = musicLike(200000);
+    const std::string caf = dir / "seek.caf";
+    const std::string m4a = dir / "seek.m4a";
+    ASSERT_EQ(writeCaf(caf, samples), 0);
+    ASSERT_EQ(writeFile(m4a, kAudioFileM4AType, aacFormat(), samples, 2), 0);
+    std::mt19937 random(7);
+    for (const std::string& path : {caf, m4a}) {
+        SCOPED_TRACE(path);
+        const std::vector<float> whole = readAll(path);
+        ASSERT_EQ(whole.size(), samples.size());
+        auto file = ZORExtAudioFile::initForReading(path);
+        ASSERT_EQ(file->open(), 0);
+        std::vector<int64_t> targets = {0, 1, 1023, 1024, 199999, 150000, 2047};
+        for (int i = 0; i < 12; ++i) targets.push_back(std::uniform_int_distribution<int64_t>(0, 199000)(random));
+        for (int64_t target : targets) {
+            SCOPED_TRACE(target);
+            std::vector<float> part = readAt(*file, target, 1000);
+            size_t expected = std::min<size_t>(1000, 200000 - target) * 2;
+            ASSERT_EQ(part.size(), expected);
+            EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin() + target * 2));
+        }
+    }
+}
+
+TEST(ZORExtAudioFileSeek, PastTheEndReadsNothingAndNegativeFramesAreRefused) {
+    TemporaryDirectory dir;
+    const std::string path = dir / "short.caf";
+    ASSERT_EQ(writeCaf(path, musicLike(1000)), 0);
+    auto file = ZORExtAudioFile::initForReading(path);
+    ASSERT_EQ(file->open(), 0);
+    EXPECT_TRUE(readAt(*file, 5000, 100).empty());
+    EXPECT_EQ(file->seek(-1), kAudio_ParamError);
+    EXPECT_EQ(readAt(*file, 990, 100).size(), 20u);
+}
+
+TEST(ZORExtAudioFileM4a, OpensInFfprobeWithTheExactDuration) {
+    TemporaryDirectory dir;
+    const std::string path = dir / "track.m4a";
+    std::vector<float> samples;
+    appendTone(samples, 66151, 2, 1000, 0.6f);
+    ASSERT_EQ(writeFile(path, kAudioFileM4AType, aacFormat(), samples, 2, 44100, 16384), 0);
+    EXPECT_EQ(probe(path, "codec_name"), "aac");
+    EXPECT_EQ(probe(path, "duration_ts"), "66151");
+    EXPECT_EQ(probe(path, "sample_rate"), "44100");
+
+    auto file = ZORExtAudioFile::initForReading(path);
+    ASSERT_EQ(file->open(), 0);
+    EXPECT_EQ(file->lengthInFrames(), 66151);
+    EXPECT_EQ(file->fileStreamFormat().mFormatID, kAudioFormatMPEG4AAC);
+    std::vector<float> back = readRest(*file);
+    ASSERT_EQ(back.size(), samples.size());
+    // Lossy, but in time with the source: no delay, no lost frames.
+    double error = 0, energy = 0;
+    for (size_t i = 8192; i < back.size(); ++i) {
+        error += (back[i] - samples[i]) * (back[i] - samples[i]);
+        energy += samples[i] * samples[i];
+    }
+    EXPECT_LT(error / energy, 1e-3);
+}
+
+TEST(ZORExtAudioFileM4a, WriterReportsTheCompletedAacFormat) {
+    TemporaryDirectory dir;
+    auto file = ZORExtAudioFile::initForWriting(dir / "f.m4a", kAudioFileM4AType, standardFormat(), aacFormat(1, 48000));
+    ASSERT_EQ(file->open(), 0);
+    AudioStreamBasicDescription format = file->fileStreamFormat();
+    EXPECT_EQ(format.mFormatID, kAudioFormatMPEG4AAC);
+    EXPECT_EQ(format.mFramesPerPacket, 1024u);
+    EXPECT_EQ(format.mChannelsPerFrame, 1u);
+    EXPECT_EQ(format.mSampleRate, 48000.0);
+    EXPECT_EQ(file->close(), 0);
+}
+
+TEST(ZORExtAudioFileRead, RecognisesContentWhateverTheName) {
+    TemporaryDirectory dir;
+    // The importer writes AAC into a path ending in ".caf".
+    const std::string path = dir / "trov_scratch.caf";
+    ASSERT_EQ(writeFile(path, kAudioFileM4AType, aacFormat(), musicLike(30000), 2), 0);
+    auto file = ZORExtAudioFile::initForReading(path);
+    ASSERT_EQ(file->open(), 0);
+    EXPECT_EQ(file->fileStreamFormat().mFormatID, kAudioFormatMPEG4AAC);
+    EXPECT_EQ(file->lengthInFrames(), 30000);
+}
+
+TEST(ZORExtAudioFileRead, DecodesFilesMadeByFfmpegAsFfmpegDoes) {
+    TemporaryDirectory dir;
+    struct Case {
+        const char* name;
+        const char* options;
+        bool exactLength;
+    } cases[] = {
+        {"tone.wav", "-c:a pcm_s16le", true},  {"tone.aiff", "-c:a pcm_s16be", true},
+        {"tone.flac", "", true},               {"tone.mp3", "-b:a 192k", false},
+        {"tone.ogg", "-c:a libvorbis", false}, {"tone24.wav", "-c:a pcm_s24le", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / c.name;
+        run("ffmpeg -v error -f lavfi -i 'sine=f=330:d=3:r=44100' -f lavfi -i 'anoisesrc=d=3:a=0.1:r=44100' "
+            "-filter_complex amerge=inputs=2 " + std::string(c.options) + " '" + path + "'");
+        if (c.name == std::string("tone.ogg") && probe(path, "codec_name") != "vorbis") continue;
+        std::vector<float> expected = ffmpegDecode(path, "-ac 2");
+        ASSERT_GT(expected.size(), 44100u * 2);
+        auto file = ZORExtAudioFile::initForReading(path);
+        ASSERT_EQ(file->open(), 0);
+        ASSERT_EQ(file->setClientStreamFormat(standardFormat()), 0);
+        if (c.exactLength) {
+            EXPECT_EQ(file->lengthInFrames(), 3 * 44100);
+        }
+        std::vector<float> back = readRest(*file);
+        ASSERT_EQ(back.size(), expected.size());
+        EXPECT_LE(maxDifference(back, expected), 1e-6f);
+    }
+}
+
+TEST(ZORExtAudioFileRead, ConvertsRateAndCopiesMonoIntoBothChannels) {
+    TemporaryDirectory dir;
+    const std::string path = dir / "mono48k.wav";
+    run("ffmpeg -v error -f lavfi -i 'sine=f=440:d=2:r=48000' -af volume=0.5 -c:a pcm_f32le '" + path + "'");
+    auto file = ZORExtAudioFile::initForReading(path);
+    ASSERT_EQ(file->open(), 0);
+    EXPECT_EQ(file->channelsPerFrame(), 1u);
+    EXPECT_EQ(file->lengthInFrames(), 96000);
+    ASSERT_EQ(file->setClientStreamFormat(standardFormat()), 0);
+    EXPECT_EQ(file->channelsPerFrame(), 2u);
+    std::vector<float> back = readRest(*file);
+    EXPECT_NEAR(double(back.size() / 2), 88200.0, 2.0);
+    float peak = 0;
+    for (size_t i = 0; i + 1 < back.size(); i += 2) {
+        ASSERT_EQ(back[i], back[i + 1]);
+        peak = std::max(peak, std::fabs(back[i]));
+    }
+    // ffmpeg's sine source has amplitude 1/8; the volume filter halves it.
+    EXPECT_NEAR(peak, 0.0625f, 0.002f);
+}
+
+TEST(ZORExtAudioFileFailure, UnreadableInputsGiveAStatusAndALogLineNamingTheFile) {
+    TemporaryDirectory dir;
+    platform::LogCapture log;
+    const std::string missing = dir / "missing.caf";
+    auto file = ZORExtAudioFile::initForReading(missing);
+    EXPECT_EQ(file->open(), kAudioFileFileNotFoundError);
+    EXPECT_EQ(file->lengthInFrames(), 0);
+    EXPECT_TRUE(log.contains(missing));
+    EXPECT_NE(file->lastErrorMessage().find("No such file"), std::string::npos);
+
+    const std::string text = dir / "notes.caf";
+    TemporaryDirectory::write(text, "these are not audio frames\n");
+    EXPECT_EQ(ZORExtAudioFile::initForReading(text)->open(), kAudioFileUnsupportedFileTypeError);
+    EXPECT_NE(ZORExtAudioFile::initForReading(dir.path())->open(), 0);
+
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(ZORExtAudioFile::initForReading(fifo)->open(), kAudioFileInvalidFileError);
+
+    uint32_t count = 10;
+    AudioBufferList* list = ZORAudioBufferList::allocateBuffers(1, 2, 80);
+    EXPECT_EQ(file->read(list, count), kAudioFileNotOpenError);
+    EXPECT_EQ(count, 0u);
+    ZORAudioBufferList::destroyBuffers(list);
+}
+
+TEST(ZORExtAudioFileFailure, UnwritableRequestsFailWithoutLeavingAFile) {
+    TemporaryDirectory dir;
+    platform::LogCapture log;
+    EXPECT_EQ(ZORExtAudioFile::initForWriting(dir / "no/such/folder/x.caf", kAudioFileCAFType, standardFormat(),
+                                              cafFormat())->open(),
+              kAudioFileFileNotFoundError);
+    const std::string wav = dir / "x.wav";
+    EXPECT_EQ(ZORExtAudioFile::initForWriting(wav, fourCharCode("WAVE"), standardFormat(), cafFormat())->open(),
+              kAudioFileUnsupportedFileTypeError);
+    const std::string pcmInM4a = dir / "x.m4a";
+    EXPECT_EQ(ZORExtAudioFile::initForWriting(pcmInM4a, kAudioFileM4AType, standardFormat(), cafFormat())->open(),
+              kAudioFileUnsupportedDataFormatError);
+    AudioStreamBasicDescription planar = standardFormat();
+    planar.mFormatFlags |= kAudioFormatFlagIsNonInterleaved;
+    EXPECT_EQ(ZORExtAudioFile::initForWriting(dir / "y.caf", kAudioFileCAFType, planar, cafFormat())->open(),
+              kAudioFileUnsupportedDataFormatError);
+    EXPECT_FALSE(std::filesystem::exists(wav));
+    EXPECT_FALSE(std::filesystem::exists(pcmInM4a));
+    EXPECT_FALSE(std::filesystem::exists(dir / "y.caf"));
+    EXPECT_TRUE(log.contains("'WAVE'"));
+}
+
+TEST(ZORExtAudioFileWrite, NeverFollowsALinkAndCreatesAPrivateFile) {
+    TemporaryDirectory dir;
+    const std::string victim = dir / "victim";
+    TemporaryDirectory::write(victim, "precious");
+    const std::string path = dir / "trov_scratch.caf";
+    ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
+    ASSERT_EQ(writeCaf(path, musicLike(100)), 0);
+    EXPECT_EQ(TemporaryDirectory::read(victim), "precious");
+    struct stat info {};
+    ASSERT_EQ(lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // An older recording at the path is replaced, not appended to.
+    ASSERT_EQ(writeCaf(path, musicLike(50)), 0);
+    auto file = ZORExtAudioFile::initForReading(path);
+    ASSERT_EQ(file->open(), 0);
+    EXPECT_EQ(file->lengthInFrames(), 50);
+}
+
+TEST(ZORExtAudioFileWrite, ZeroFramesPrimeTheWriterAndShortBuffersAreRefused) {
+    TemporaryDirectory dir;
+    auto file = ZORExtAudioFile::initForWriting(dir / "p.caf", kAudioFileCAFType, standardFormat(), cafFormat());
+    EXPECT_EQ(file->write(nullptr, 0), kAudioFileNotOpenError);
+    ASSERT_EQ(file->open(), 0);
+    EXPECT_EQ(file->write(nullptr, 0), 0);
+    AudioBufferList* list = ZORAudioBufferList::allocateBuffers(1, 2, 100 * 8);
+    EXPECT_EQ(file->write(list, 101), kAudio_ParamError);
+    EXPECT_EQ(file->write(list, 100), 0);
+    EXPECT_EQ(file->close(), 0);
+    EXPECT_EQ(file->close(), 0);
+    EXPECT_EQ(file->write(list, 100), kAudioFileNotOpenError);
+    // A closed writer is not opened again: that would wipe the finished file.
+    EXPECT_NE(file->open(), 0);
+    ZORAudioBufferList::destroyBuffers(list);
+    EXPECT_EQ(readAll(dir / "p.caf").size(), 200u);
+}
+
+namespace {
+
+// Makes every write beyond `bytes` fail as a full disk does, for the life of the object.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &mOld);
+        rlimit limit = mOld;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &mOld); }
+
+private:
+    rlimit mOld{};
+};
+
+}  // namespace
+
+TEST(ZORExtAudioFileWrite, AFullDiskIsReportedAndNeverPassesForSuccess) {
+    TemporaryDirectory dir;
+    const std::string caf = dir / "full.caf";
+    const std::string m4a = dir / "full.m4a";
+    std::vector<float> samples = musicLike(400000);
+    int32_t cafStatus, m4aStatus;
+    {
+        platform::LogCapture log;
+        {
+            FileSizeLimit limit(1 << 20);
+            cafStatus = writeCaf(caf, samples);
+        }
+        {
+            FileSizeLimit limit(64 << 10);
+            m4aStatus = writeFile(m4a, kAudioFileM4AType, aacFormat(), samples, 2);
+        }
+        EXPECT_TRUE(log.contains(caf));
+        EXPECT_TRUE(log.contains(m4a));
+        EXPECT_TRUE(log.contains("File too large"));
+    }
+    EXPECT_EQ(cafStatus, kAudioFileDiskFullError);
+    EXPECT_EQ(m4aStatus, kAudioFileDiskFullError);
+    // The recording keeps what reached the disk; the unusable M4A is gone.
+    std::vector<float> kept = readAll(caf);
+    EXPECT_GT(kept.size(), 2u * 200000);
+    EXPECT_LE(maxDifference(kept, samples), 0.5f / 32768 + 1e-7f);
+    EXPECT_FALSE(std::filesystem::exists(m4a));
+}
