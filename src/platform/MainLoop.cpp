@@ -2,16 +2,21 @@
 
 #include <glib-unix.h>
 #include <glib.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <cmath>
+#include <cstdint>
 
 namespace platform {
 
 struct MainLoop::Source {
-    GSource* gsource = nullptr;  // valid while the entry is in mSources
+    GSource* gsource = nullptr;  // set once attached; valid while the entry is in mSources
+    guint intervalMs = 0;
     bool repeats = false;
+    int fd = -1;
     std::function<void()> timerAction;
     std::function<bool()> fdAction;
 };
@@ -34,7 +39,36 @@ MainLoop& MainLoop::shared() {
     return *loop;
 }
 
-MainLoop::MainLoop() : mLoopThread(std::this_thread::get_id()) {}
+MainLoop::MainLoop() : mWakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), mLoopThread(std::this_thread::get_id()) {
+    auto wake = +[](gint fd, GIOCondition, gpointer) -> gboolean {
+        uint64_t count;
+        while (read(fd, &count, sizeof count) < 0 && errno == EINTR) {
+        }
+        shared().runPosted();
+        return G_SOURCE_CONTINUE;
+    };
+    g_unix_fd_add(mWakeFd, G_IO_IN, wake, nullptr);
+}
+
+void MainLoop::post(std::function<void()> work) {
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        mPosted.push_back(std::move(work));
+    }
+    const uint64_t one = 1;
+    while (write(mWakeFd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void MainLoop::runPosted() {
+    std::deque<std::function<void()>> batch;
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        batch.swap(mPosted);
+    }
+    // Work posted by this batch waits for the next wake-up, so it runs later.
+    for (auto& work : batch) work();
+}
 
 void MainLoop::run() {
     mLoopThread = std::this_thread::get_id();
@@ -43,7 +77,7 @@ void MainLoop::run() {
 
 void MainLoop::quit() {
     mQuitRequested = true;
-    g_main_context_wakeup(nullptr);
+    post([] {});
 }
 
 bool MainLoop::runUntil(const std::function<bool()>& condition, double timeoutSeconds) {
@@ -58,10 +92,7 @@ bool MainLoop::runUntil(const std::function<bool()>& condition, double timeoutSe
     return condition();
 }
 
-MainLoop::SourceId MainLoop::attach(void* gsource, std::shared_ptr<Source> source) {
-    auto* g = static_cast<GSource*>(gsource);
-    source->gsource = g;
-    const bool isTimer = static_cast<bool>(source->timerAction);
+MainLoop::SourceId MainLoop::add(std::shared_ptr<Source> source) {
     SourceId id;
     {
         std::lock_guard<std::mutex> guard(mLock);
@@ -69,6 +100,16 @@ MainLoop::SourceId MainLoop::attach(void* gsource, std::shared_ptr<Source> sourc
         if (mNextId == 0) mNextId = 1;
         mSources.emplace(id, std::move(source));
     }
+    if (isLoopThread())
+        attach(id);
+    else
+        post([this, id] { attach(id); });
+    return id;
+}
+
+void MainLoop::attach(SourceId id) {
+    auto source = find(id);
+    if (!source) return;  // removed before it was attached
     auto onTimer = +[](gpointer data) -> gboolean {
         auto source = shared().find(dataId(data));
         if (!source) return G_SOURCE_REMOVE;
@@ -80,24 +121,31 @@ MainLoop::SourceId MainLoop::attach(void* gsource, std::shared_ptr<Source> sourc
         return source && source->fdAction() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
     };
     auto onDestroy = +[](gpointer data) { shared().forget(dataId(data)); };
-    g_source_set_callback(g, isTimer ? onTimer : G_SOURCE_FUNC(onFd), idData(id), onDestroy);
+    GSource* g = source->timerAction
+                     ? g_timeout_source_new(source->intervalMs)
+                     : g_unix_fd_source_new(source->fd, GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR));
+    g_source_set_callback(g, source->timerAction ? onTimer : G_SOURCE_FUNC(onFd), idData(id), onDestroy);
+    {
+        std::lock_guard<std::mutex> guard(mLock);
+        source->gsource = g;
+    }
     g_source_attach(g, nullptr);
-    g_source_unref(g);  // the context keeps it alive until it is destroyed
-    return id;
+    g_source_unref(g);  // the context keeps it until it is destroyed
 }
 
 MainLoop::SourceId MainLoop::addTimer(double intervalSeconds, bool repeats, std::function<void()> action) {
     auto source = std::make_shared<Source>();
+    source->intervalMs = intervalMilliseconds(intervalSeconds);
     source->repeats = repeats;
     source->timerAction = action ? std::move(action) : [] {};
-    return attach(g_timeout_source_new(intervalMilliseconds(intervalSeconds)), std::move(source));
+    return add(std::move(source));
 }
 
 MainLoop::SourceId MainLoop::addFdWatch(int fd, std::function<bool()> onReadable) {
     auto source = std::make_shared<Source>();
+    source->fd = fd;
     source->fdAction = onReadable ? std::move(onReadable) : [] { return false; };
-    auto condition = static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR);
-    return attach(g_unix_fd_source_new(fd, condition), std::move(source));
+    return add(std::move(source));
 }
 
 void MainLoop::fireTimer(SourceId id) {
@@ -108,11 +156,22 @@ void MainLoop::fireTimer(SourceId id) {
 }
 
 void MainLoop::removeSource(SourceId id) {
+    if (isLoopThread())
+        destroy(id);
+    else
+        post([this, id] { destroy(id); });
+}
+
+void MainLoop::destroy(SourceId id) {
     GSource* g = nullptr;
     {
         std::lock_guard<std::mutex> guard(mLock);
         auto it = mSources.find(id);
         if (it == mSources.end()) return;
+        if (!it->second->gsource) {
+            mSources.erase(it);  // its attach, still queued, will find nothing
+            return;
+        }
         // The entry goes only when GLib drops the callback, so the source is
         // still alive here; the extra reference keeps it so past the lock.
         g = g_source_ref(it->second->gsource);
@@ -121,24 +180,6 @@ void MainLoop::removeSource(SourceId id) {
     g_source_unref(g);
 }
 
-bool MainLoop::isActive(SourceId id) const { return find(id) != nullptr; }
-
-void MainLoop::performOnMain(std::function<void()> work) {
-    if (!work) return;
-    GSource* idle = g_idle_source_new();
-    g_source_set_priority(idle, G_PRIORITY_DEFAULT);
-    auto run = +[](gpointer data) -> gboolean {
-        (*static_cast<std::function<void()>*>(data))();
-        return G_SOURCE_REMOVE;
-    };
-    auto release = +[](gpointer data) { delete static_cast<std::function<void()>*>(data); };
-    g_source_set_callback(idle, run, new std::function<void()>(std::move(work)), release);
-    g_source_attach(idle, nullptr);
-    g_source_unref(idle);
-}
-
-bool MainLoop::isLoopThread() const { return mLoopThread.load() == std::this_thread::get_id(); }
-
 std::shared_ptr<MainLoop::Source> MainLoop::find(SourceId id) const {
     std::lock_guard<std::mutex> guard(mLock);
     auto it = mSources.find(id);
@@ -146,12 +187,20 @@ std::shared_ptr<MainLoop::Source> MainLoop::find(SourceId id) const {
 }
 
 void MainLoop::forget(SourceId id) {
-    std::shared_ptr<Source> source;  // released outside the lock: it owns user closures
+    std::shared_ptr<Source> source;  // released after the lock: it owns user closures
     std::lock_guard<std::mutex> guard(mLock);
     auto it = mSources.find(id);
     if (it == mSources.end()) return;
     source = std::move(it->second);
     mSources.erase(it);
 }
+
+bool MainLoop::isActive(SourceId id) const { return find(id) != nullptr; }
+
+void MainLoop::performOnMain(std::function<void()> work) {
+    if (work) post(std::move(work));
+}
+
+bool MainLoop::isLoopThread() const { return mLoopThread.load() == std::this_thread::get_id(); }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -28,11 +29,14 @@ public:
     // tests that wait for a result without a full `run`.
     bool runUntil(const std::function<bool()>& condition, double timeoutSeconds);
 
+    // Timers and watches may be added and removed from any thread; they always
+    // run on the loop's thread.
+    //
     // A timer whose first firing is one interval from now. A repeating timer
     // keeps firing until removed; a one-shot timer is gone after it fires.
     // Never 0.
     SourceId addTimer(double intervalSeconds, bool repeats, std::function<void()> action);
-    // Runs the timer's action now. A repeating timer keeps its schedule; a
+    // Runs the timer's action now, on the calling thread. A repeating timer keeps its schedule; a
     // one-shot timer is done, as if it had fired on time. Unknown ids are ignored.
     void fireTimer(SourceId id);
     // Ends a timer or fd watch; unknown or already ended ids are ignored, so
@@ -49,7 +53,8 @@ public:
     // queued, also when called on the loop's thread. Thread-safe.
     void performOnMain(std::function<void()> work);
 
-    // Whether the calling thread is the one running the loop.
+    // Whether the calling thread is the one running the loop (before any run:
+    // the thread that first used the loop).
     bool isLoopThread() const;
 
     MainLoop(const MainLoop&) = delete;
@@ -58,15 +63,24 @@ public:
 private:
     struct Source;
     MainLoop();
-    SourceId attach(void* gsource, std::shared_ptr<Source> source);
+    SourceId add(std::shared_ptr<Source> source);
+    void attach(SourceId id);
+    void destroy(SourceId id);
     std::shared_ptr<Source> find(SourceId id) const;
     void forget(SourceId id);
+    void post(std::function<void()> work);
+    void runPosted();
 
+    // Only the loop's thread calls into GLib (whose own locks sanitizers
+    // cannot see); other threads hand their requests over through mPosted and
+    // wake the loop through mWakeFd.
+    int mWakeFd;
     std::atomic<bool> mQuitRequested{false};
     std::atomic<std::thread::id> mLoopThread;
     mutable std::mutex mLock;
     std::unordered_map<SourceId, std::shared_ptr<Source>> mSources;
     SourceId mNextId = 1;
+    std::deque<std::function<void()>> mPosted;
 };
 
 }  // namespace platform

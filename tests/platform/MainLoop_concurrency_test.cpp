@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using platform::MainLoop;
@@ -51,18 +52,44 @@ TEST(MainLoopConcurrency, QuitFromAnotherThreadEndsRun) {
 TEST(MainLoopConcurrency, TimersAddedAndRemovedFromAWorkerFireOnTheLoop) {
     MainLoop& loop = MainLoop::shared();
     const auto loopThread = std::this_thread::get_id();
-    std::atomic<int> fired{0}, offThread{0};
+    std::atomic<int> fired{0}, offThread{0}, removedFired{0};
     std::atomic<bool> added{false};
     std::thread worker([&] {
-        const auto keep = loop.addTimer(0.001, false, [&] {
+        loop.addTimer(0.001, false, [&] {
             if (std::this_thread::get_id() != loopThread) ++offThread;
             ++fired;
         });
-        for (int i = 0; i < 100; ++i) loop.removeSource(loop.addTimer(0.001, true, [&] { ++fired; }));
-        (void)keep;
+        // Removed before the loop could run them: none may fire.
+        for (int i = 0; i < 100; ++i) loop.removeSource(loop.addTimer(0.001, true, [&] { ++removedFired; }));
         added = true;
     });
-    EXPECT_TRUE(loop.runUntil([&] { return added && fired >= 1; }, 5.0));
+    EXPECT_TRUE(loop.runUntil([&] { return added && fired == 1; }, 5.0));
     worker.join();
+    loop.runUntil([] { return false; }, 0.05);
+    EXPECT_EQ(fired, 1);
     EXPECT_EQ(offThread, 0);
+    EXPECT_EQ(removedFired, 0);
+}
+
+TEST(MainLoopConcurrency, FdWatchAddedByAWorkerIsServedOnTheLoop) {
+    MainLoop& loop = MainLoop::shared();
+    const auto loopThread = std::this_thread::get_id();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::atomic<bool> servedOnLoop{false}, served{false};
+    std::thread worker([&] {
+        loop.addFdWatch(fds[0], [&] {
+            char c;
+            EXPECT_EQ(read(fds[0], &c, 1), 1);
+            servedOnLoop = std::this_thread::get_id() == loopThread;
+            served = true;
+            return false;
+        });
+        EXPECT_EQ(write(fds[1], "x", 1), 1);
+    });
+    EXPECT_TRUE(loop.runUntil([&] { return served.load(); }, 5.0));
+    worker.join();
+    EXPECT_TRUE(servedOnLoop);
+    close(fds[0]);
+    close(fds[1]);
 }
