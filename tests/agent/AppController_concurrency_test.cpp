@@ -1,0 +1,344 @@
+#include "agent/AppController.h"
+#include "agent/TROVDMessages.h"
+#include "messaging/TROVMessage.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "platform/MainLoop.h"
+#include "platform/ServiceNames.h"
+#include "TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <functional>
+#include <future>
+
+namespace {
+
+std::shared_ptr<TROVMessage> command(int32_t code) {
+    auto message = TROVMessage::initWithData(std::nullopt);
+    message->setValueWithSInt32(kTROVDMessageIDKey, code);
+    return message;
+}
+
+std::shared_ptr<TROVMessage> replyOf(const std::optional<std::string>& data) {
+    return data ? TROVMessage::initWithData(data) : nullptr;
+}
+
+// A client that speaks the socket protocol directly, to send what no
+// well-behaved sender would.
+class RawPeer {
+public:
+    explicit RawPeer(const std::string& path) : mFd(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+        mConnected = connect(mFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~RawPeer() { close(mFd); }
+    bool connected() const { return mConnected; }
+    bool send(const std::string& bytes) const {
+        return ::send(mFd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    }
+    // A request far over any command: 10 MiB where the kernel takes a record
+    // that big, else (Linux refuses it with ENOBUFS) the biggest it takes.
+    size_t sendHuge() const {
+        for (size_t size : {size_t(10) << 20, size_t(200000)}) {
+            const int buffer = static_cast<int>(2 * size);
+            setsockopt(mFd, SOL_SOCKET, SO_SNDBUFFORCE, &buffer, sizeof buffer);
+            if (send(std::string(size, '<'))) return size;
+        }
+        return 0;
+    }
+    // The reply, "" for none (the peer closed), nullopt on time-out.
+    std::optional<std::string> receive(int timeoutMs = 2000) const {
+        pollfd ready{mFd, POLLIN, 0};
+        if (poll(&ready, 1, timeoutMs) != 1) return std::nullopt;
+        std::string buffer(70000, '\0');
+        ssize_t n = recv(mFd, buffer.data(), buffer.size(), 0);
+        return n < 0 ? std::string() : buffer.substr(0, static_cast<size_t>(n));
+    }
+
+private:
+    int mFd;
+    bool mConnected = false;
+};
+
+class AppControllerTest : public testing::Test {
+protected:
+    void SetUp() override { controller = AppController::init(); }
+    void TearDown() override { controller.reset(); }
+
+    std::shared_ptr<TROVMessage> handle(const TROVMessage& message) {
+        return replyOf(controller->HandleMachMessage(message));
+    }
+    std::shared_ptr<TROVMessage> handle(int32_t code) { return handle(*command(code)); }
+
+    // Runs `client` on another thread while the main loop serves the port.
+    template <typename Result>
+    Result whileServing(std::function<Result()> client) {
+        auto result = std::async(std::launch::async, std::move(client));
+        platform::MainLoop::shared().runUntil(
+            [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 10.0);
+        return result.get();
+    }
+    // Whether a well-formed telemetry request is answered now.
+    bool servesTelemetry() {
+        return whileServing<bool>([] {
+            auto remote = TROVRemoteMessagePort::initWithName(platform::kAgentServiceName);
+            if (!remote) return false;
+            auto request = TROVMessage::initWithRemoteMessagePort(remote);
+            request->setValueWithSInt32(kTROVDMessageIDKey, kTROVDMessage_RequestTelemetry);
+            auto reply = request->sendWithReply(true);
+            int32_t id = 0;
+            return reply && reply->getValueSInt32(kTROVDMessageIDKey, id) && id == kTROVDMessage_Telemetry;
+        });
+    }
+    // Sends raw bytes, returns the reply ("" for none) and checks the next
+    // client is still served.
+    std::optional<std::string> rawRequest(const std::string& bytes) {
+        auto reply = whileServing<std::optional<std::string>>([this, bytes]() -> std::optional<std::string> {
+            RawPeer peer(socketPath());
+            if (!peer.connected() || !peer.send(bytes)) return std::nullopt;
+            return peer.receive();
+        });
+        EXPECT_TRUE(servesTelemetry());
+        return reply;
+    }
+    std::string socketPath() const { return runtime / platform::kAgentServiceName; }
+
+    TemporaryDirectory runtime;
+    ScopedEnvironment runtimeVariable{"XDG_RUNTIME_DIR", runtime.path().c_str()};
+    std::shared_ptr<AppController> controller;
+};
+
+std::vector<std::string> keysOf(const TROVMessage& message) { return message.messageDictionary().keys(); }
+
+TEST_F(AppControllerTest, StartsIdleWithTheDesignedParameters) {
+    EXPECT_EQ(controller->state(), kAgentStateIdle);
+    EXPECT_EQ(controller->storedSilenceThreshold(), 0.001f);
+    EXPECT_EQ(controller->storedLengthOfSilence(), 0.25f);
+    EXPECT_EQ(controller->storedMaxRecordingMins(), 0);
+    EXPECT_FALSE(controller->isStatusMenuVisible());
+    ASSERT_TRUE(controller->messagePort()->runLoopSource());
+}
+
+TEST_F(AppControllerTest, TelemetryInIdleStateHasExactlyFourKeys) {
+    auto reply = handle(kTROVDMessage_RequestTelemetry);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(keysOf(*reply), (std::vector<std::string>{"msgID", "cap", "state", "stime"}));
+    int32_t id = 0, state = 0;
+    bool cap = false;
+    float stime = 0;
+    reply->getValueSInt32("msgID", id);
+    reply->getValueBoolean("cap", cap);
+    reply->getValueSInt32("state", state);
+    reply->getValueFloat32("stime", stime);
+    EXPECT_EQ(id, kTROVDMessage_Telemetry);
+    EXPECT_TRUE(cap);
+    EXPECT_EQ(state, kAgentStateIdle);
+    // No capture yet: the whole clock time, to a 32-bit float's precision.
+    EXPECT_NEAR(stime, platform::absoluteTime(), 128.0);
+}
+
+TEST_F(AppControllerTest, TelemetryWhileProcessingAddsTheTrackCounters) {
+    controller->setState(kAgentStateProcessing);
+    controller->setProcessingTracks(2, 5);
+    auto reply = handle(kTROVDMessage_RequestTelemetry);
+    EXPECT_EQ(keysOf(*reply),
+              (std::vector<std::string>{"msgID", "cap", "state", "stime", "current_track", "total_tracks"}));
+    int32_t current = 0, total = 0;
+    reply->getValueSInt32("current_track", current);
+    reply->getValueSInt32("total_tracks", total);
+    EXPECT_EQ(current, 2);
+    EXPECT_EQ(total, 5);
+    controller->setState(kAgentStateCapturing);
+    EXPECT_EQ(handle(kTROVDMessage_RequestTelemetry)->messageDictionary().size(), 4u);
+}
+
+TEST_F(AppControllerTest, QuitOnlyInIdleState) {
+    for (int32_t busy : {kAgentStateCapturing, kAgentStateProcessing}) {
+        controller->setState(busy);
+        auto reply = handle(kTROVDMessage_Quit);
+        ASSERT_TRUE(reply) << "state " << busy;  // ignored, answered with an empty reply
+        EXPECT_EQ(reply->messageDictionary().size(), 0u);
+    }
+    controller->setState(kAgentStateIdle);
+    platform::LogCapture log;
+    EXPECT_FALSE(controller->HandleMachMessage(*command(kTROVDMessage_Quit)));  // quits: no reply
+    EXPECT_TRUE(log.contains("quitTROVD"));
+}
+
+TEST_F(AppControllerTest, SilenceParametersKeepWhatIsNotSent) {
+    auto request = command(kTROVDMessage_SetSilenceParameters);
+    request->setValueWithFloat32("SilenceThreshold", 0.5f);
+    auto reply = handle(*request);
+    EXPECT_EQ(reply->messageDictionary().size(), 0u);
+    EXPECT_EQ(controller->storedSilenceThreshold(), 0.5f);
+    EXPECT_EQ(controller->storedLengthOfSilence(), 0.25f);
+    request = command(kTROVDMessage_SetSilenceParameters);
+    request->setValueWithFloat32("LengthOfSilence", 2.0f);
+    handle(*request);
+    EXPECT_EQ(controller->storedSilenceThreshold(), 0.5f);
+    EXPECT_EQ(controller->storedLengthOfSilence(), 2.0f);
+}
+
+TEST_F(AppControllerTest, RecordingTimeLimitIsStoredAndLogged) {
+    platform::LogCapture log;
+    handle(kTROVDMessage_SetRecordingTimeLimit);  // no "timeout": the stored value
+    auto request = command(kTROVDMessage_SetRecordingTimeLimit);
+    request->setValueWithSInt32("timeout", 5);
+    EXPECT_EQ(handle(*request)->messageDictionary().size(), 0u);
+    EXPECT_EQ(controller->storedMaxRecordingMins(), 5);
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"kTROVDMessage_SetRecordingTimeLimit 0",
+                                                     "kTROVDMessage_SetRecordingTimeLimit 5"}));
+}
+
+TEST_F(AppControllerTest, MenuIsBuiltOnceAndHiddenOnce) {
+    auto show = command(kTROVDMessage_SetMenuVisible);
+    show->setValueWithBoolean("visible", true);
+    auto hide = command(kTROVDMessage_SetMenuVisible);
+    hide->setValueWithBoolean("visible", false);
+    platform::LogCapture log;
+    handle(*hide);  // hidden already: nothing to remove
+    handle(*show);
+    handle(*show);
+    EXPECT_TRUE(controller->isStatusMenuVisible());
+    handle(kTROVDMessage_SetMenuVisible);  // no "visible": unchanged
+    EXPECT_TRUE(controller->isStatusMenuVisible());
+    handle(*hide);
+    EXPECT_FALSE(controller->isStatusMenuVisible());
+    EXPECT_EQ(log.count("activateStatusMenu"), 1u);
+    EXPECT_EQ(log.count("removeStatusItem"), 1u);
+}
+
+TEST_F(AppControllerTest, UnknownOrMissingCommandCodesAreAnsweredEmpty) {
+    platform::LogCapture log;
+    auto noCode = TROVMessage::initWithData(std::nullopt);
+    noCode->setValueWithSInt32("timeout", 5);
+    for (const auto& request : {command(0), command(0x61626364), noCode}) {
+        auto reply = handle(*request);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->messageDictionary().size(), 0u);
+    }
+    EXPECT_EQ(log.count("unknown message received"), 3u);
+    EXPECT_EQ(log.lines().size(), 3u);
+}
+
+TEST_F(AppControllerTest, ProcessFileNeedsAStringPath) {
+    platform::LogCapture log;
+    EXPECT_EQ(handle(kTROVDMessage_ProcessFile)->messageDictionary().size(), 0u);
+    EXPECT_TRUE(log.lines().empty());
+    auto wrongKind = command(kTROVDMessage_ProcessFile);
+    wrongKind->setValueWithSInt32("path", 12);
+    handle(*wrongKind);
+    EXPECT_EQ(log.lines().size(), 1u);
+    EXPECT_FALSE(log.contains("processFileWithPath"));
+    EXPECT_EQ(controller->state(), kAgentStateIdle);
+}
+
+TEST_F(AppControllerTest, SecondControllerFindsTheNameTaken) {
+    auto second = AppController::init();
+    EXPECT_EQ(second->messagePort()->runLoopSource(), nullptr);
+    EXPECT_TRUE(second->messagePort()->nameTaken());
+    second.reset();
+    EXPECT_TRUE(servesTelemetry());
+}
+
+TEST_F(AppControllerTest, MalformedXmlIsAnUnknownCommand) {
+    platform::LogCapture log;
+    auto reply = rawRequest("<plist version=\"1.0\"><dict><key>msgID</key><integer>1918135405");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(TROVMessage::initWithData(reply)->messageDictionary().size(), 0u);
+    EXPECT_EQ(log.count("unknown message received"), 1u);
+}
+
+TEST_F(AppControllerTest, PropertyListWithoutDictRootIsAnUnknownCommand) {
+    platform::LogCapture log;
+    auto reply = rawRequest("<?xml version=\"1.0\"?><plist version=\"1.0\"><array><integer>1918135405</integer>"
+                            "</array></plist>");
+    ASSERT_TRUE(reply);
+    EXPECT_NE(reply->find("<dict/>"), std::string::npos);
+    EXPECT_EQ(log.count("unknown message received"), 1u);
+}
+
+TEST_F(AppControllerTest, EmptyRequestIsAnUnknownCommand) {
+    platform::LogCapture log;
+    auto reply = rawRequest("");
+    ASSERT_TRUE(reply);
+    EXPECT_NE(reply->find("<dict/>"), std::string::npos);
+    EXPECT_EQ(log.count("unknown message received"), 1u);
+}
+
+TEST_F(AppControllerTest, HugeRequestIsRefusedUnread) {
+    platform::LogCapture log;
+    auto reply = whileServing<std::optional<std::string>>([this]() -> std::optional<std::string> {
+        RawPeer peer(socketPath());
+        if (peer.sendHuge() == 0) return std::nullopt;
+        return peer.receive();
+    });
+    EXPECT_EQ(reply, std::string());  // closed without a reply
+    EXPECT_EQ(log.count("incoming message of"), 1u);
+    EXPECT_EQ(log.lines().size(), 1u);
+    EXPECT_TRUE(servesTelemetry());
+}
+
+TEST_F(AppControllerTest, WrongKindUnderAKnownKeyIsIgnoredWithOneLine) {
+    platform::LogCapture log;
+    auto reply = rawRequest("<plist version=\"1.0\"><dict><key>msgID</key><integer>1934783564</integer>"
+                            "<key>timeout</key><string>5</string></dict></plist>");  // 'sRtL'
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(controller->storedMaxRecordingMins(), 0);
+    EXPECT_EQ(log.count("value of \"timeout\" is a string"), 1u);
+    EXPECT_EQ(log.count("kTROVDMessage_SetRecordingTimeLimit 0"), 1u);
+}
+
+TEST_F(AppControllerTest, PeerThatClosesWithoutSendingIsLogged) {
+    platform::LogCapture log;
+    whileServing<bool>([this] {
+        RawPeer peer(socketPath());
+        return peer.connected();
+    });
+    EXPECT_TRUE(servesTelemetry());
+    EXPECT_EQ(log.count("closed its connection without sending a request"), 1u);
+}
+
+TEST_F(AppControllerTest, PeerThatNeverSendsDoesNotHoldOthersUp) {
+    platform::LogCapture log;
+    auto silent = std::make_unique<RawPeer>(socketPath());
+    ASSERT_TRUE(silent->connected());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(servesTelemetry());  // served while the silent peer waits
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    platform::MainLoop::shared().runUntil([&] { return log.contains("no request within"); }, 2.0);
+    EXPECT_EQ(log.count("no request within 0.5 s"), 1u);
+    EXPECT_EQ(silent->receive(100), std::string());  // closed by the agent
+}
+
+TEST_F(AppControllerTest, PeerThatNeverReadsItsReplyDoesNotHoldOthersUp) {
+    std::vector<std::unique_ptr<RawPeer>> deaf;
+    whileServing<bool>([&] {
+        for (int i = 0; i < 50; ++i) {
+            deaf.push_back(std::make_unique<RawPeer>(socketPath()));
+            deaf.back()->send(*command(kTROVDMessage_RequestTelemetry)->flatten());
+        }
+        return true;
+    });
+    EXPECT_TRUE(servesTelemetry());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    // Preferences of this test process live in a folder of their own, set
+    // before the standard user defaults are first used.
+    TemporaryDirectory config;
+    setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    unsetenv("PULSE_SERVER");
+    return RUN_ALL_TESTS();
+}
