@@ -38,7 +38,8 @@ AudioRingBuffer::AudioRingBuffer()
       mCapacityFrames(0),
       mCapacityFrameMask(0),
       mCapacityBytes(0),
-      mTimeBoundsIndex(0) {}
+      mTimeBoundsIndex(0),
+      mWriterIndex(0) {}
 
 AudioRingBuffer::~AudioRingBuffer() { Deallocate(); }
 
@@ -81,23 +82,26 @@ void AudioRingBuffer::ClearTimeBounds() {
         entry.updateCounter.store(0, std::memory_order_relaxed);
     }
     mTimeBoundsIndex.store(0, std::memory_order_release);
+    mWriterIndex = 0;
 }
 
 const AudioRingBuffer::TimeBoundsEntry& AudioRingBuffer::NewestEntry() const {
-    return mTimeBounds[mTimeBoundsIndex.load(std::memory_order_relaxed) & (kTimeBoundsQueueSize - 1)];
+    return mTimeBounds[mWriterIndex & (kTimeBoundsQueueSize - 1)];
 }
 
 // The entry's counter is stamped before its bounds, which are stored with
 // release: a reader whose acquire load sees any of the new bounds also sees
 // the new counter and rejects the entry it was reading.
 void AudioRingBuffer::SetTimeBounds(int64_t startFrame, int64_t endFrame) {
-    uint32_t current = mTimeBoundsIndex.load(std::memory_order_relaxed);
-    uint32_t next = current + 1;
+    uint32_t next = mWriterIndex + 1;
     TimeBoundsEntry& entry = mTimeBounds[next & (kTimeBoundsQueueSize - 1)];
     entry.updateCounter.store(next, std::memory_order_relaxed);
     entry.startFrame.store(startFrame, std::memory_order_release);
     entry.endFrame.store(endFrame, std::memory_order_release);
-    mTimeBoundsIndex.compare_exchange_strong(current, next, std::memory_order_release, std::memory_order_relaxed);
+    // The writer is the only one to change the index, so a release store
+    // publishes as a compare-and-swap would, without a locked instruction.
+    mTimeBoundsIndex.store(next, std::memory_order_release);
+    mWriterIndex = next;
 }
 
 int32_t AudioRingBuffer::GetTimeBounds(int64_t& startFrame, int64_t& endFrame) {
@@ -154,7 +158,7 @@ int32_t AudioRingBuffer::Store(const AudioBufferList* abl, uint32_t nFrames, int
     }
     // The moved bounds must be visible before any frame they no longer cover
     // is overwritten, or a lapped reader could accept torn data.
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    std::atomic_thread_fence(std::memory_order_release);
     startFrame = NewestEntry().startFrame.load(std::memory_order_relaxed);
     endFrame = NewestEntry().endFrame.load(std::memory_order_relaxed);
     if (frameNumber > endFrame) ZeroRange(FrameOffset(endFrame), FrameOffset(frameNumber));

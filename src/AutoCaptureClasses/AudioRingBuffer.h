@@ -25,7 +25,9 @@ enum : int32_t {
 // make no system call, so they may run on real-time threads.
 class AudioRingBuffer {
 public:
-    struct TimeBoundsEntry {
+    // Entries and the index each own a cache line, so that the writer filling
+    // the next entry does not disturb the reader reading the newest one.
+    struct alignas(64) TimeBoundsEntry {
         std::atomic<int64_t> startFrame{0};
         std::atomic<int64_t> endFrame{0};
         std::atomic<uint32_t> updateCounter{0};
@@ -58,9 +60,12 @@ public:
     uint32_t mCapacityFrameMask;
     uint32_t mCapacityBytes;
     TimeBoundsEntry mTimeBounds[kTimeBoundsQueueSize];
-    std::atomic<uint32_t> mTimeBoundsIndex;
+    alignas(64) std::atomic<uint32_t> mTimeBoundsIndex;
 
 private:
+    // The writer's own copy of the index, so that it never reads the shared one.
+    alignas(64) uint32_t mWriterIndex;
+
     int32_t FrameOffset(int64_t frameNumber) const {
         return static_cast<int32_t>((static_cast<uint32_t>(frameNumber) & mCapacityFrameMask) * mBytesPerFrame);
     }
