@@ -33,14 +33,6 @@ TEST(Paths, HomeFallsBackToThePasswordDatabase) {
     EXPECT_EQ(homeDirectory(), entry->pw_dir);
 }
 
-TEST(Paths, ConfigDirectoryIgnoresRelativeXdgValues) {
-    ScopedEnvironment home("HOME", "/home/user");
-    ScopedEnvironment relative("XDG_CONFIG_HOME", "cfg");
-    EXPECT_EQ(userConfigDirectory(), "/home/user/.config");
-    ScopedEnvironment absolute("XDG_CONFIG_HOME", "/srv/cfg");
-    EXPECT_EQ(userConfigDirectory(), "/srv/cfg");
-}
-
 TEST(Paths, CreateDirectoriesMakesPrivateParents) {
     TemporaryDirectory dir;
     ASSERT_TRUE(createDirectories(dir / "a/b/c"));

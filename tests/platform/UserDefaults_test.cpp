@@ -185,13 +185,6 @@ TEST_F(UserDefaultsTest, UnreadableFileIsIgnoredAndKeptAsideOnWrite) {
     EXPECT_EQ(defaults.integerForKey("k"), 1);
 }
 
-TEST_F(UserDefaultsTest, ArrayRootIsNotADictionary) {
-    TemporaryDirectory::write(path(kEditor), "<plist version=\"1.0\"><array><string>x</string></array></plist>");
-    UserDefaults defaults(kOwn, dir.path());
-    defaults.addSuiteNamed(kEditor);
-    EXPECT_FALSE(defaults.objectForKey("x").has_value());
-}
-
 TEST_F(UserDefaultsTest, SuiteNamesThatAreNotPlainNamesAreRefused) {
     TemporaryDirectory::write(dir / "outside.plist", plistWith("<key>secret</key><string>x</string>"));
     UserDefaults defaults(kOwn, dir / "trovario");

@@ -50,6 +50,9 @@ TEST_F(PreferenceDefaultsTest, FreshSystemReadsTheRegisteredValues) {
     EXPECT_TRUE(defaults.boolForKey(ZORUseTrackColorsInWaveformKey));
     EXPECT_FALSE(defaults.boolForKey(TROVAudioInputPlaythroughKey));
     EXPECT_EQ(float(defaults.floatForKey(ZORApplicationVolumeKey)), 0.8f);
+    // The default scratch folder does not exist yet, so it is stored.
+    ASSERT_TRUE(stored(ZORDefaultScratchDirectoryKey));
+    EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), PreferenceUtilities::defaultScratchDirectory());
 }
 
 TEST_F(PreferenceDefaultsTest, TableIsRegisteredInOrderWithTheObsoleteTexts) {
@@ -110,12 +113,10 @@ TEST_F(PreferenceDefaultsTest, MissingScratchDirectoryIsReplacedByTheDefaultButN
     EXPECT_EQ(PreferenceUtilities::defaultScratchDirectory(), expected);
     EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), expected);
     EXPECT_FALSE(std::filesystem::exists(expected));
-}
 
-TEST_F(PreferenceDefaultsTest, FreshSystemStoresTheDefaultScratchDirectory) {
+    store(kOwn, ZORDefaultScratchDirectoryKey, PropertyList::array());  // not a path at all
     PreferenceUtilities::registerDefaultPreferences(defaults);
-    ASSERT_TRUE(stored(ZORDefaultScratchDirectoryKey));
-    EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), PreferenceUtilities::defaultScratchDirectory());
+    EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), expected);
 }
 
 TEST_F(PreferenceDefaultsTest, ExistingScratchDirectoryIsKeptInEitherDomain) {
@@ -129,12 +130,6 @@ TEST_F(PreferenceDefaultsTest, ExistingScratchDirectoryIsKeptInEitherDomain) {
     store(kOwn, ZORDefaultScratchDirectoryKey, PropertyList::string(dir / "own scratch"));
     PreferenceUtilities::registerDefaultPreferences(defaults);
     EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), dir / "own scratch");
-}
-
-TEST_F(PreferenceDefaultsTest, ScratchDirectoryOfTheWrongKindIsReplaced) {
-    store(kOwn, ZORDefaultScratchDirectoryKey, PropertyList::array());
-    PreferenceUtilities::registerDefaultPreferences(defaults);
-    EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), PreferenceUtilities::defaultScratchDirectory());
 }
 
 TEST_F(PreferenceDefaultsTest, UnwritablePreferencesStillGiveTheDefaults) {
