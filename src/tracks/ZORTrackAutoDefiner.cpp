@@ -1,0 +1,169 @@
+#include "tracks/ZORTrackAutoDefiner.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+
+#include "frameworks/ZORAudioStreamBasicDescription.h"
+#include "frameworks/ZORExtAudioFile.h"
+#include "platform/Log.h"
+
+namespace {
+
+constexpr uint32_t kBlocks = 1000;
+constexpr uint32_t kBufferKeptBytes = 256000;
+constexpr double kProgressDelay = 0.33;
+const char* const kSilenceName = "Auto-defined Track";
+const char* const kTrackName = "Auto-define track";
+
+// Seconds times the rate as an unsigned 32-bit count: truncated, negative
+// (and not-a-number) gives 0, too large gives the largest count.
+uint32_t frameCount(double value) {
+    if (!(value > 0)) return 0;
+    if (value >= 4294967295.0) return UINT32_MAX;
+    return uint32_t(value);
+}
+
+std::shared_ptr<TROVTrack> makeTrack(const char* name, uint32_t start, uint32_t stop) {
+    auto track = TROVTrack::initWithNum(1, name);
+    track->setStartTime(start);
+    track->setStopTime(stop);
+    return track;
+}
+
+}  // namespace
+
+struct ZORTrackAutoDefiner::Scan {
+    float threshold = 0;
+    uint32_t minimumRun = 0;  // M
+    uint32_t mergeGap = 0;    // G
+    bool inSilence = false;
+    bool longEnough = false;
+    uint32_t silenceStart = 0;
+    uint32_t position = 0;  // P
+    Tracks silences;
+};
+
+ZORTrackAutoDefiner::~ZORTrackAutoDefiner() {
+    free(mOutputBuffer);
+}
+
+void ZORTrackAutoDefiner::allocateOutputBufferIfNeededWithSize(uint32_t bytes) {
+    if (mOutputBuffer && bytes <= mCurrentOutputBufferSize) return;
+    free(mOutputBuffer);
+    // One spare byte: calloc(0) may give no address, and an empty request still needs a buffer.
+    mOutputBuffer = static_cast<float*>(calloc(1, size_t(bytes) + 1));
+    mCurrentOutputBufferSize = mOutputBuffer ? bytes : 0;
+    // Without a buffer the reads fail and are logged; the tracks are cut from what was found.
+    if (!mOutputBuffer) platform::Log::line("autoDefineTracksInFile: cannot allocate %u bytes", bytes);
+}
+
+void ZORTrackAutoDefiner::freeBuffersIfNeeded() {
+    if (mCurrentOutputBufferSize <= kBufferKeptBytes) return;
+    free(mOutputBuffer);
+    mOutputBuffer = nullptr;
+    mCurrentOutputBufferSize = 0;
+}
+
+std::optional<ZORTrackAutoDefiner::Tracks> ZORTrackAutoDefiner::autoDefineTracksInFile(const std::string& path,
+                                                                                       uint32_t lengthInFrames,
+                                                                                       float sensitivity,
+                                                                                       float lengthOfSilence) {
+    mShouldCancel.store(false, std::memory_order_relaxed);
+    auto reader = ZORExtAudioFile::initForReading(path);
+    reader->open();
+    if (reader->lengthInFrames() <= 0) return std::nullopt;
+
+    const AudioStreamBasicDescription standard =
+        *ZORAudioStreamBasicDescription::standardFormat(0)->audioStreamBasicDescription();
+    reader->setClientStreamFormat(standard);
+    const uint32_t channels = reader->channelsPerFrame();
+    const uint32_t blockFrames = lengthInFrames / kBlocks;
+    allocateOutputBufferIfNeededWithSize(channels * 4 * blockFrames);
+
+    const double rate = standard.mSampleRate;
+    const uint32_t silenceFrames = frameCount(double(lengthOfSilence) * rate);
+    Scan scan;
+    scan.threshold = sensitivity;
+    scan.minimumRun = std::min(silenceFrames / 4, frameCount(rate * 0.3));
+    scan.mergeGap = frameCount(rate * 0.1);
+    scan.silences.reserve(7);
+
+    const auto started = std::chrono::steady_clock::now();
+    AudioBufferList list{1, {{channels, blockFrames * standard.mBytesPerFrame, mOutputBuffer}}};
+    for (uint32_t block = 0; block < kBlocks; ++block) {
+        uint32_t frames = blockFrames;
+        if (int32_t status = reader->read(&list, frames)) {
+            platform::Log::line("autoDefineTracksInFile::inputFile read error: %d", status);
+            break;
+        }
+        scanBlock(scan, mOutputBuffer, frames, channels);
+        std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+        if (elapsed.count() > kProgressDelay && mDelegate) mDelegate->updateAutoDefineProgress(float(block) / 1000.0f);
+        if (mShouldCancel.load(std::memory_order_relaxed)) break;
+    }
+
+    Tracks tracks = cut(scan.silences, lengthInFrames, silenceFrames);
+    reader->close();
+    platform::Log::line("silentTracks count: %d", int(scan.silences.size()));
+    platform::Log::line("theTracks count: %d", int(tracks.size()));
+    platform::Log::line("theTracks: %s", TROVTrack::describeTracks(tracks).c_str());
+    freeBuffersIfNeeded();
+    return tracks;
+}
+
+void ZORTrackAutoDefiner::scanBlock(Scan& scan, const float* samples, uint32_t frames, uint32_t channels) {
+    const float threshold = scan.threshold;
+    for (uint32_t f = 0; f < frames; ++f) {
+        if (mShouldCancel.load(std::memory_order_relaxed)) return;
+        const float* frame = samples + size_t(f) * channels;
+        for (uint32_t c = 0; c < channels; ++c) {
+            const float s = frame[c];
+            if (s > threshold || s < -threshold) {
+                if (scan.inSilence) {
+                    if (scan.longEnough) {
+                        recordSilence(scan);
+                        scan.longEnough = false;
+                    }
+                    scan.silenceStart = scan.position;
+                    scan.inSilence = false;
+                }
+            } else {
+                if (!scan.inSilence) {
+                    scan.inSilence = true;
+                    scan.silenceStart = scan.position;
+                }
+                if (scan.position - scan.silenceStart > scan.minimumRun) scan.longEnough = true;
+            }
+        }
+        ++scan.position;
+    }
+}
+
+void ZORTrackAutoDefiner::recordSilence(Scan& scan) {
+    auto silence = makeTrack(kSilenceName, scan.silenceStart, scan.position);
+    if (!scan.silences.empty()) {
+        const auto& last = scan.silences.back();
+        if (silence->startTime() - last->stopTime() < int64_t(scan.mergeGap)) {
+            silence->setStartTime(last->startTime());
+            scan.silences.pop_back();
+        }
+    }
+    scan.silences.push_back(silence);
+}
+
+ZORTrackAutoDefiner::Tracks ZORTrackAutoDefiner::cut(const Tracks& silences, uint32_t length,
+                                                     uint32_t silenceFrames) {
+    if (silences.empty()) return {makeTrack(kTrackName, 0, length)};
+    Tracks tracks;
+    uint32_t cutPoint = 0;
+    for (const auto& silence : silences) {
+        if (silence->duration() < int64_t(silenceFrames)) continue;
+        auto middle = uint32_t((silence->startTime() + silence->stopTime()) / 2);
+        tracks.push_back(makeTrack(kTrackName, cutPoint, middle));
+        cutPoint = middle;
+    }
+    // Unsigned on purpose: when the silence length exceeds the recording the last track is always added.
+    if (length - silenceFrames > cutPoint) tracks.push_back(makeTrack(kTrackName, cutPoint, length));
+    return tracks;
+}

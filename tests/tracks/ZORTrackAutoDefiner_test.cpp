@@ -1,0 +1,158 @@
+#include "tracks/ZORTrackAutoDefiner.h"
+
+#include <gtest/gtest.h>
+
+#include "DefinerTestFiles.h"
+#include "platform/Log.h"
+
+using namespace audiotest;
+using namespace definertest;
+using Spans = std::vector<std::pair<int64_t, int64_t>>;
+
+namespace {
+
+struct ProgressRecorder : ZORTrackAutoDefinerDelegate {
+    std::vector<float> fractions;
+    void updateAutoDefineProgress(float fraction) override { fractions.push_back(fraction); }
+};
+
+class AutoDefinerTest : public ::testing::Test {
+protected:
+    std::string file(uint32_t frames, const std::vector<Quiet>& quiet) {
+        std::string path = dir / ("rec" + std::to_string(count++) + ".caf");
+        EXPECT_EQ(writeCaf(path, recording(frames, quiet)), 0);
+        return path;
+    }
+    std::optional<ZORTrackAutoDefiner::Tracks> define(const std::string& path, uint32_t length, uint32_t silenceFrames,
+                                                      float threshold = 0.03f) {
+        return definer.autoDefineTracksInFile(path, length, threshold, secondsFor(silenceFrames));
+    }
+
+    TemporaryDirectory dir;
+    ZORTrackAutoDefiner definer;
+    int count = 0;
+};
+
+}  // namespace
+
+TEST_F(AutoDefinerTest, CutsInTheMiddleOfEachLongSilence) {
+    platform::LogCapture log;
+    std::string path = file(500000, {{100000, 110000}, {300000, 320000}});
+    auto tracks = define(path, 500000, 8000);
+    ASSERT_TRUE(tracks);
+    EXPECT_EQ(spans(*tracks), (Spans{{0, 105000}, {105000, 310000}, {310000, 500000}}));
+    for (const auto& track : *tracks) {
+        EXPECT_EQ(track->trackName(), "Auto-define track");
+        EXPECT_TRUE(track->active());
+    }
+    EXPECT_TRUE(log.contains("silentTracks count: 2"));
+    EXPECT_TRUE(log.contains("theTracks count: 3"));
+    EXPECT_TRUE(log.contains("theTracks: (\n    Auto-define track,\n    Auto-define track,\n    Auto-define track\n)"));
+}
+
+TEST_F(AutoDefinerTest, NoLongSilenceGivesOneTrackOverTheWholeLength) {
+    platform::LogCapture log;
+    // Quiet runs of up to M frames (N / 4 = 2000) are no silence.
+    std::string path = file(300000, {{1000, 3001}, {50000, 52001}});
+    auto tracks = define(path, 300000, 8000);
+    ASSERT_TRUE(tracks);
+    EXPECT_EQ(spans(*tracks), (Spans{{0, 300000}}));
+    EXPECT_TRUE(log.contains("silentTracks count: 0"));
+}
+
+TEST_F(AutoDefinerTest, ARunJustLongerThanTheMinimumRunIsRecordedButNotCut) {
+    platform::LogCapture log;
+    std::string path = file(300000, {{50000, 52002}});
+    auto tracks = define(path, 300000, 8000);
+    ASSERT_TRUE(tracks);
+    EXPECT_EQ(spans(*tracks), (Spans{{0, 300000}}));
+    EXPECT_TRUE(log.contains("silentTracks count: 1"));
+}
+
+TEST_F(AutoDefinerTest, SamplesExactlyAtTheThresholdAreSilent) {
+    // 0.25 survives the 16-bit file exactly; one step above it is loud.
+    const float threshold = 0.25f;
+    std::string atThreshold = file(200000, {{80000, 100000, threshold}});
+    std::string above = file(200000, {{80000, 100000, threshold + 1.0f / 32768}});
+    EXPECT_EQ(spans(*define(atThreshold, 200000, 8000, threshold)), (Spans{{0, 90000}, {90000, 200000}}));
+    EXPECT_EQ(spans(*define(above, 200000, 8000, threshold)), (Spans{{0, 200000}}));
+}
+
+TEST_F(AutoDefinerTest, SilencesLessThanAMergeGapApartBecomeOne) {
+    // Alone, each 6000-frame silence is shorter than N = 8000.
+    std::string near = file(300000, {{100000, 106000}, {110409, 116409}});
+    std::string far = file(300000, {{100000, 106000}, {110410, 116410}});
+    EXPECT_EQ(spans(*define(near, 300000, 8000)), (Spans{{0, 108204}, {108204, 300000}}));
+    EXPECT_EQ(spans(*define(far, 300000, 8000)), (Spans{{0, 300000}}));
+}
+
+TEST_F(AutoDefinerTest, TrailingSilenceMakesNoCut) {
+    platform::LogCapture log;
+    std::string path = file(300000, {{200000, 300000}});
+    EXPECT_EQ(spans(*define(path, 300000, 8000)), (Spans{{0, 300000}}));
+    EXPECT_TRUE(log.contains("silentTracks count: 0"));
+}
+
+TEST_F(AutoDefinerTest, ACutWithinNFramesOfTheEndLeavesTheRestWithoutATrack) {
+    std::string path = file(500000, {{100000, 110000}, {488000, 498000}});
+    EXPECT_EQ(spans(*define(path, 500000, 8000)), (Spans{{0, 105000}, {105000, 493000}}));
+    std::string roomy = file(500000, {{480000, 490000}});
+    EXPECT_EQ(spans(*define(roomy, 500000, 8000)), (Spans{{0, 485000}, {485000, 500000}}));
+}
+
+TEST_F(AutoDefinerTest, LengthEqualToTheSilenceLengthGivesAnEmptyListAndLongerSilencesWrap) {
+    std::string path = file(441000, {{200000, 220000}});
+    auto equal = define(path, 441000, 441000);
+    ASSERT_TRUE(equal);
+    EXPECT_TRUE(equal->empty());
+    // N beyond L wraps L - N around: the one track is still made.
+    EXPECT_EQ(spans(*define(path, 441000, 882000)), (Spans{{0, 441000}}));
+}
+
+TEST_F(AutoDefinerTest, OnlyTheFirstThousandBlocksAreExamined) {
+    // L = 1999 gives blocks of one frame: frames from 1000 on are never looked at.
+    std::string path = file(4000, {{0, 500}, {1200, 1500}});
+    EXPECT_EQ(spans(*define(path, 1999, 100)), (Spans{{0, 250}, {250, 1999}}));
+    // Below 1000 frames the blocks are empty and nothing is examined.
+    EXPECT_EQ(spans(*define(path, 999, 100)), (Spans{{0, 999}}));
+}
+
+TEST_F(AutoDefinerTest, MissingOrEmptyFilesGiveNothing) {
+    EXPECT_FALSE(define(dir / "missing.caf", 1000, 100));
+    std::string empty = dir / "empty.caf";
+    ASSERT_EQ(writeCaf(empty, {}), 0);
+    EXPECT_FALSE(define(empty, 1000, 100));
+}
+
+TEST_F(AutoDefinerTest, ALengthBeyondTheFileReadsNothingMoreAndTheLastTrackReachesIt) {
+    std::string path = file(200000, {{100000, 120000}});
+    EXPECT_EQ(spans(*define(path, 400000, 8000)), (Spans{{0, 110000}, {110000, 400000}}));
+}
+
+TEST_F(AutoDefinerTest, AQuickScanReportsNoProgress) {
+    auto progress = std::make_shared<ProgressRecorder>();
+    definer.setDelegate(progress);
+    std::string path = file(100000, {});
+    ASSERT_TRUE(define(path, 100000, 8000));
+    EXPECT_TRUE(progress->fractions.empty());
+}
+
+TEST_F(AutoDefinerTest, KeepsSmallBuffersAndGivesBackLargeOnes) {
+    definer.allocateOutputBufferIfNeededWithSize(1000);
+    EXPECT_EQ(definer.currentOutputBufferSize(), 1000u);
+    definer.allocateOutputBufferIfNeededWithSize(500);
+    EXPECT_EQ(definer.currentOutputBufferSize(), 1000u);
+    definer.freeBuffersIfNeeded();
+    EXPECT_EQ(definer.currentOutputBufferSize(), 1000u);
+    definer.allocateOutputBufferIfNeededWithSize(256001);
+    definer.freeBuffersIfNeeded();
+    EXPECT_EQ(definer.currentOutputBufferSize(), 0u);
+
+    // A run over 32000 frames needs 32 frames of 8 bytes: the buffer stays for the next run.
+    std::string small = file(32000, {});
+    ASSERT_TRUE(define(small, 32000, 8000));
+    EXPECT_EQ(definer.currentOutputBufferSize(), 256u);
+    std::string large = file(40000000 / 1000 + 1000, {});
+    ASSERT_TRUE(define(large, 33000000, 8000));
+    EXPECT_EQ(definer.currentOutputBufferSize(), 0u);
+}
