@@ -1,0 +1,98 @@
+// The trovario-define command on generated recordings.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include "DefinerTestFiles.h"
+#include "platform/PropertyList.h"
+
+using namespace audiotest;
+using namespace definertest;
+
+namespace {
+
+struct Result {
+    int exitCode;
+    std::string output;
+};
+
+// Without an environment, preferences come from an empty folder: only the registered defaults count.
+Result define(const std::string& arguments, const std::string& environment = "XDG_CONFIG_HOME=/nonexistent") {
+    std::string command = environment + " '" TROVARIO_DEFINE "' " + arguments + " 2>&1";
+    Result result{-1, {}};
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+        int status = pclose(pipe);
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return result;
+}
+
+// Three pieces of 20, 15 and 10 seconds with two seconds of digital silence between them.
+std::string mixtape(const TemporaryDirectory& dir) {
+    const uint32_t second = 44100;
+    std::string path = dir / "mixtape.caf";
+    EXPECT_EQ(writeCaf(path, recording(49 * second, {{20 * second, 22 * second}, {37 * second, 39 * second}})), 0);
+    return path;
+}
+
+}  // namespace
+
+TEST(TrovarioDefine, CutsAMixtapeInTheMiddleOfEachSilence) {
+    TemporaryDirectory dir;
+    Result result = define("'" + mixtape(dir) + "'", "XDG_CONFIG_HOME='" + dir.path() + "'");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output,
+              "  1  0:00.00  0:21.00  0:21.00\n"
+              "  2  0:21.00  0:38.00  0:17.00\n"
+              "  3  0:38.00  0:49.00  0:11.00\n");
+}
+
+TEST(TrovarioDefine, PrintsJsonAndTakesItsOptions) {
+    TemporaryDirectory dir;
+    const std::string path = mixtape(dir);
+    Result json = define("--json --sensitivity 0.03 --silence-ms=1000 '" + path + "'");
+    EXPECT_EQ(json.exitCode, 0);
+    EXPECT_NE(json.output.find("\"silenceMs\": 1000"), std::string::npos);
+    EXPECT_NE(json.output.find("{\"number\": 2, \"startFrame\": 926100, \"stopFrame\": 1675800, \"start\": \"0:21.00\", "
+                               "\"stop\": \"0:38.00\", \"duration\": \"0:17.00\"}"),
+              std::string::npos);
+    // Silences must now last 2.5 seconds to separate tracks.
+    Result longer = define("--silence-ms 2500 '" + path + "'");
+    EXPECT_EQ(longer.output, "  1  0:00.00  0:49.00  0:49.00\n");
+}
+
+TEST(TrovarioDefine, TakesItsDefaultsFromThePreferences) {
+    TemporaryDirectory dir;
+    const std::string path = mixtape(dir);
+    platform::PropertyList preferences = platform::PropertyList::dictionary();
+    preferences.set("ZORAutoDefineMinSilenceLengthKey", platform::PropertyList::real(2500));
+    TemporaryDirectory::write(dir / "trovario/org.trovario.TrovarioAgent.plist", preferences.toXml());
+    Result result = define("'" + path + "'", "XDG_CONFIG_HOME='" + dir.path() + "'");
+    EXPECT_EQ(result.output, "  1  0:00.00  0:49.00  0:49.00\n");
+}
+
+TEST(TrovarioDefine, UnreadableEmptyOrMissingFilesFailClearly) {
+    TemporaryDirectory dir;
+    Result missing = define("'" + (dir / "missing.caf") + "'");
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.output.find("missing.caf: No such file or directory"), std::string::npos);
+
+    const std::string empty = dir / "empty.caf";
+    ASSERT_EQ(writeCaf(empty, {}), 0);
+    Result noFrames = define("'" + empty + "'");
+    EXPECT_EQ(noFrames.exitCode, 1);
+    EXPECT_NE(noFrames.output.find("empty.caf holds no audio frames"), std::string::npos);
+
+    const std::string text = dir / "notes.wav";
+    TemporaryDirectory::write(text, "not audio");
+    Result notAudio = define("'" + text + "'");
+    EXPECT_EQ(notAudio.exitCode, 1);
+    EXPECT_NE(notAudio.output.find("not an audio file"), std::string::npos);
+
+    EXPECT_EQ(define("--sensitivity -1 x.caf").exitCode, 2);
+    EXPECT_EQ(define("--frobnicate x.caf").exitCode, 2);
+    EXPECT_EQ(define("").exitCode, 2);
+}
