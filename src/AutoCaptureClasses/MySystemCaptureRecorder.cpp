@@ -1,9 +1,30 @@
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 
-#include <mutex>
+#include <algorithm>
+#include <thread>
 
+#include "AutoCaptureClasses/DefaultOutputMemory.h"
 #include "frameworks/ZORAudioDevice.h"
+#include "frameworks/ZORExtAudioFile.h"
 #include "platform/Log.h"
+#include "platform/SoundPlaybackStream.h"
+#include "platform/SoundRecordStream.h"
+#include "platform/SoundServer.h"
+
+using platform::Log;
+
+namespace {
+
+// The rings hold this many capture blocks, and never less than a floor that
+// leaves the file writer room for its 2048-frame blocks.
+constexpr uint32_t kRingBlocks = 256;
+constexpr uint32_t kMinimumBlockFrames = 512;
+
+std::shared_ptr<ZORAudioDevice> deviceFrom(const platform::SinkInfo& sink) {
+    return std::make_shared<ZORAudioDevice>(sink.index, sink.name, sink.description, sink.monitorSource);
+}
+
+}  // namespace
 
 bool MySystemCaptureRecorder::isAvailable() {
     static std::mutex lock;
@@ -15,7 +36,224 @@ bool MySystemCaptureRecorder::isAvailable() {
                                 : std::string("capture device \"") + CAPTURE_DEVICE_NAME +
                                       "\" is not available: " + whyNot + "\n";
     std::lock_guard guard(lock);
-    if (report != lastReport) platform::Log::line("%s", report.c_str());
+    if (report != lastReport) Log::line("%s", report.c_str());
     lastReport = report;
     return device != nullptr;
+}
+
+std::shared_ptr<MySystemCaptureRecorder> MySystemCaptureRecorder::init() { return init(Options{}); }
+
+std::shared_ptr<MySystemCaptureRecorder> MySystemCaptureRecorder::init(const Options& options) {
+    auto recorder = std::make_shared<MySystemCaptureRecorder>(Token{}, options);
+    int32_t status = recorder->prepareIOA();
+    if (status != 0) {
+        Log::line("prepareIOA returned %d\n", status);
+        return nullptr;
+    }
+    recorder->findOutputDevice();
+    recorder->setupPlayThru();
+    recorder->mRecorderState = kRecorderStateReady;
+    recorder->startThreads();
+    return recorder;
+}
+
+MySystemCaptureRecorder::MySystemCaptureRecorder(Token, const Options& options)
+    : mCaptureBlockBytes(std::clamp(options.captureBlockBytes, kCaptureBytesPerFrame, 1u << 20)) {
+    mRecInfo.mAudioRingBuffer = &mPlayThruRingBuffer;
+    mCaptureBufferList.mNumberBuffers = 1;
+    mCaptureBufferList.mBuffers[0] = {2, 0, mCaptureDequeueBuffer.data()};
+}
+
+MySystemCaptureRecorder::~MySystemCaptureRecorder() {
+    disablePlayThru();
+    mPlayThruStream.reset();
+    mRecordStream.reset();
+}
+
+// The "driver connection": the sound server, the capture sink and a record
+// stream on its monitor.
+int32_t MySystemCaptureRecorder::prepareIOA() {
+    std::string error;
+    mServer = platform::SoundServer::connect("Trovario capture", kSoundServerTimeoutMs, &error);
+    if (!mServer) {
+        Log::line("Sound server connection failed: %s\n", error.c_str());
+        return kCaptureErrorNoSoundServer;
+    }
+    auto sinks = mServer->sinks();
+    if (!sinks) {
+        Log::line("Sound server did not list its sinks: %s\n", mServer->lastError().c_str());
+        return kCaptureErrorNoSoundServer;
+    }
+    auto byDescription = std::find_if(sinks->begin(), sinks->end(),
+                                      [](const auto& sink) { return sink.description == CAPTURE_DEVICE_NAME; });
+    if (byDescription == sinks->end()) {
+        Log::line("Couldn't find any matches.\n");
+        return kCaptureErrorNoDevice;
+    }
+    mCaptureDevice = deviceFrom(*byDescription);
+    mRecordStream =
+        platform::SoundRecordStream::open(mServer, mCaptureDevice->monitorSourceName(), mCaptureBlockBytes, &error);
+    if (!mRecordStream) {
+        Log::line("Capture stream failed: %s\n", error.c_str());
+        return kCaptureErrorStreamFailed;
+    }
+    Log::line("Driver connection opened\n");
+    return 0;
+}
+
+// The output the user listens to now. A capture device left as the default by
+// an agent that died is given back first, so that play-through never feeds the
+// capture device itself.
+void MySystemCaptureRecorder::findOutputDevice() {
+    DefaultOutputMemory::restoreAfterInterruptedCapture();
+    std::string whyNot;
+    auto device = ZORAudioDevice::defaultOutputDevice(&whyNot);
+    if (device && device->sinkName() == mCaptureDevice->sinkName()) {
+        device = nullptr;
+        whyNot = "the capture device is the default output";
+    }
+    if (!device) Log::line("No output device to play through to: %s\n", whyNot.c_str());
+    mOutputDevice = device;
+}
+
+void MySystemCaptureRecorder::startThreads() {
+    std::thread([self = shared_from_this()] { self->captureRunLoop(); }).detach();
+    std::thread([self = shared_from_this()] { self->fileWriteLoop(); }).detach();
+}
+
+void MySystemCaptureRecorder::record() {
+    int32_t state = mRecorderState.load();
+    while (state == kRecorderStateReady || state == kRecorderStatePaused) {
+        if (mRecorderState.compare_exchange_weak(state, kRecorderStateRecording)) return;
+    }
+}
+
+void MySystemCaptureRecorder::pause() {
+    int32_t state = kRecorderStateRecording;
+    mRecorderState.compare_exchange_strong(state, kRecorderStatePaused);
+}
+
+void MySystemCaptureRecorder::stop() {
+    int32_t state = mRecorderState.load();
+    do {
+        if (state != kRecorderStateRecording && state != kRecorderStatePaused) return;
+    } while (!mRecorderState.compare_exchange_weak(state, kRecorderStateStopped));
+    {
+        std::lock_guard guard(mRecordStreamLock);
+        if (mRecordStream) mRecordStream->interrupt();
+    }
+    {
+        std::lock_guard guard(mWakeLock);
+    }
+    mWake.notify_all();
+    closeScratchFile();
+    disablePlayThru();
+    restoreOutputDevice();
+}
+
+void MySystemCaptureRecorder::addAudioIOSubscriber(const std::shared_ptr<AudioIOSubscriber>& subscriber) {
+    std::lock_guard guard(mSubscriberLock);
+    mHasInputSubscribers = true;
+    if (std::find(mInputSubscribersArray.begin(), mInputSubscribersArray.end(), subscriber) ==
+        mInputSubscribersArray.end())
+        mInputSubscribersArray.push_back(subscriber);
+}
+
+void MySystemCaptureRecorder::removeAudioIOSubscriber(const std::shared_ptr<AudioIOSubscriber>& subscriber) {
+    std::lock_guard guard(mSubscriberLock);
+    std::erase(mInputSubscribersArray, subscriber);
+    if (mInputSubscribersArray.empty()) mHasInputSubscribers = false;
+}
+
+void MySystemCaptureRecorder::notifySubscribers() {
+    std::lock_guard guard(mSubscriberLock);
+    for (size_t i = 0; i < mInputSubscribersArray.size(); ++i) {
+        // Held for the call, in case the subscriber removes itself.
+        std::shared_ptr<AudioIOSubscriber> subscriber = mInputSubscribersArray[i];
+        subscriber->audioIOHandler(this, nullptr, &mCaptureBufferList, nullptr, nullptr, nullptr, nullptr);
+    }
+}
+
+void MySystemCaptureRecorder::captureRunLoop() {
+    switchToCaptureDevice();
+    int64_t fileFrame = 0;
+    int64_t playThruFrame = 0;
+    bool allocated = false;
+    while (mRecorderState != kRecorderStateStopped) {
+        int32_t waited = mRecordStream->waitForData();
+        if (waited != 0) {
+            if (waited == platform::SoundRecordStream::kFailed)
+                Log::line("Capture stream ended: the sound server stopped delivering\n");
+            break;
+        }
+        drainCaptureStream(fileFrame, playThruFrame, allocated);
+    }
+    disablePlayThru();
+    restoreOutputDevice();
+    closeRecordStream();
+}
+
+void MySystemCaptureRecorder::drainCaptureStream(int64_t& fileFrame, int64_t& playThruFrame, bool& allocated) {
+    while (mRecorderState != kRecorderStateStopped && mRecordStream->dataAvailable()) {
+        if (!allocated) {
+            mDataBufferByteSize = std::min(mRecordStream->peekSize(), kDequeueBufferBytes);
+            uint32_t blockFrames = std::max(mDataBufferByteSize / kCaptureBytesPerFrame, kMinimumBlockFrames);
+            mFileOutputRingBuffer.Allocate(2, kCaptureBytesPerFrame, blockFrames * kRingBlocks);
+            mPlayThruRingBuffer.Allocate(2, kCaptureBytesPerFrame, blockFrames * kRingBlocks);
+            allocated = true;
+        }
+        // A block larger than the buffer comes in several pieces; none is lost.
+        uint32_t size = kDequeueBufferBytes;
+        int32_t dequeued = mRecordStream->dequeue(mCaptureDequeueBuffer.data(), size);
+        if (dequeued == 0) mCaptureBufferList.mBuffers[0].mDataByteSize = size;
+        if (mHasInputSubscribers) notifySubscribers();
+        if (dequeued != 0) continue;
+        uint32_t frames = size / kCaptureBytesPerFrame;
+        if (mPlayThruEnabled) {
+            mPlayThruRingBuffer.Store(&mCaptureBufferList, frames, playThruFrame);
+            playThruFrame += frames;
+        }
+        if (mRecorderState == kRecorderStateRecording) {
+            mFileOutputRingBuffer.Store(&mCaptureBufferList, frames, fileFrame);
+            fileFrame += frames;
+        }
+    }
+}
+
+void MySystemCaptureRecorder::closeRecordStream() {
+    std::lock_guard guard(mRecordStreamLock);
+    mRecordStream.reset();
+}
+
+// The previous default goes on disk before the switch, so that an agent
+// killed mid-capture can give it back at its next start.
+void MySystemCaptureRecorder::switchToCaptureDevice() {
+    std::lock_guard guard(mDeviceLock);
+    if (mRecorderState == kRecorderStateStopped || mOutputSwitched) return;
+    if (mOutputDevice && !DefaultOutputMemory::remember(mOutputDevice->sinkName()))
+        Log::line("Cannot note the default output in %s\n", DefaultOutputMemory::path().c_str());
+    if (switchSystemOutputDeviceTo(mCaptureDevice) == 0)
+        mOutputSwitched = true;
+    else
+        DefaultOutputMemory::forget();
+}
+
+void MySystemCaptureRecorder::restoreOutputDevice() {
+    std::lock_guard guard(mDeviceLock);
+    if (!mOutputSwitched) return;
+    if (!mOutputDevice) {
+        mOutputSwitched = false;
+        return;
+    }
+    // On failure the note on disk stays, for the next start.
+    if (switchSystemOutputDeviceTo(mOutputDevice) != 0) return;
+    mOutputSwitched = false;
+    DefaultOutputMemory::forget();
+}
+
+int32_t MySystemCaptureRecorder::switchSystemOutputDeviceTo(const std::shared_ptr<ZORAudioDevice>& device) {
+    if (mServer->setDefaultSink(device->sinkName())) return 0;
+    Log::line("Cannot make \"%s\" the default output: %s\n", device->sinkName().c_str(),
+              mServer->lastError().c_str());
+    return ZORAudioDevice::kRefused;
 }

@@ -1,14 +1,188 @@
 #pragma once
 
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
+
+#include "AutoCaptureClasses/AudioIOSubscriber.h"
+#include "AutoCaptureClasses/AudioRingBuffer.h"
+#include "frameworks/CoreAudioTypes.h"
+#include "segmentation/SilenceDetector.h"
+
+class AudioSegmentTree;
+class ZORAudioDevice;
+class ZORExtAudioFile;
+namespace platform {
+class SoundServer;
+class SoundRecordStream;
+class SoundPlaybackStream;
+}  // namespace platform
 
 // The global name of the capture device the recorder records from.
 inline constexpr char CAPTURE_DEVICE_NAME[] = "Trovario Capture Support";
 
-class MySystemCaptureRecorder {
+// The canonical float format: `channels` 32-bit float channels at
+// `sampleRate`, interleaved in one buffer or one buffer per channel.
+AudioStreamBasicDescription ASBD_CreateCanonical(double sampleRate, uint32_t channels, bool interleaved);
+
+// Records what the computer plays. While it runs, the capture device (a null
+// sink of the sound server) is the default output; the capture thread drains
+// the sink's monitor into two rings: one read by the file-writer thread, which
+// writes the scratch CAF file, one read by the play-through stream, which
+// plays the audio on to the output that was the default when the recorder was
+// created, so that the user keeps hearing it.
+//
+// The public operations are meant for one controlling thread. Both worker
+// threads hold the recorder until they end, which they do after `stop`.
+class MySystemCaptureRecorder : public std::enable_shared_from_this<MySystemCaptureRecorder> {
+    struct Token {};
+
 public:
+    enum : int32_t {
+        kRecorderStateInitializing = 0,
+        kRecorderStateReady = 1,
+        kRecorderStateRecording = 2,
+        kRecorderStatePaused = 3,
+        kRecorderStateStopped = 4,
+    };
+    // Status values of `init`'s log lines (the platform's I/O codes).
+    static constexpr int32_t kCaptureErrorNoSoundServer = static_cast<int32_t>(0xE00002ED);
+    static constexpr int32_t kCaptureErrorNoDevice = static_cast<int32_t>(0xE00002F0);
+    static constexpr int32_t kCaptureErrorStreamFailed = static_cast<int32_t>(0xE00002BC);
+
+    static constexpr uint32_t kCaptureBlockBytes = 4096;
+    static constexpr uint32_t kDequeueBufferBytes = 16384;
+    static constexpr uint32_t kCaptureBytesPerFrame = 8;
+    static constexpr uint32_t kFileBlockFrames = 2048;
+    static constexpr uint32_t kPlayThruQuantumFrames = 512;
+    static constexpr int kSoundServerTimeoutMs = 500;
+
+    struct Options {
+        // Size of the blocks the sound server is asked to deliver.
+        uint32_t captureBlockBytes = kCaptureBlockBytes;
+    };
+
+    // The render callback's context.
+    struct RecInfo {
+        int64_t mSampleTime = 0;
+        AudioRingBuffer* mAudioRingBuffer = nullptr;
+    };
+
     // Whether the capture device exists in a running sound server. Logs one
     // line whenever the answer (or the reason for "no") changes, so a caller
     // that polls does not flood the log.
     static bool isAvailable();
+
+    // A ready recorder whose threads run, or nullptr (with log lines) when the
+    // sound server or the capture device cannot be reached.
+    static std::shared_ptr<MySystemCaptureRecorder> init();
+    static std::shared_ptr<MySystemCaptureRecorder> init(const Options& options);
+    MySystemCaptureRecorder(Token, const Options& options);
+    ~MySystemCaptureRecorder();
+    MySystemCaptureRecorder(const MySystemCaptureRecorder&) = delete;
+    MySystemCaptureRecorder& operator=(const MySystemCaptureRecorder&) = delete;
+
+    // Where the scratch file goes; read when recording first starts.
+    void setAudioFilePath(const std::string& path);
+    std::string audioFilePath() const;
+
+    void record();  // 1 or 3 -> 2
+    void pause();   // 2 -> 3
+    void stop();    // 2 or 3 -> 4; closes the file, stops play-through, restores the output
+    int32_t recorderState() const { return mRecorderState.load(); }
+
+    // The scratch file's data format once the writer has started (zero before).
+    AudioStreamBasicDescription streamFormat() const;
+    bool successfulRecording() const;
+    int64_t numberOfFramesRecorded() const { return mNumRecordedFrames.load(); }
+
+    void addAudioIOSubscriber(const std::shared_ptr<AudioIOSubscriber>& subscriber);
+    void removeAudioIOSubscriber(const std::shared_ptr<AudioIOSubscriber>& subscriber);
+
+    float silenceThreshold() const { return mSilenceDetector.silenceThreshold(); }
+    void setSilenceThreshold(float threshold) { mSilenceDetector.setSilenceThreshold(threshold); }
+    float lengthOfSilence() const { return mSilenceDetector.lengthOfSilence(); }
+    void setLengthOfSilence(float seconds) { mSilenceDetector.setLengthOfSilence(seconds); }
+    std::shared_ptr<AudioSegmentTree> audioSegmentTree() const { return mSilenceDetector.audioSegmentTree(); }
+    SilenceDetector& silenceDetector() { return mSilenceDetector; }
+    void mergeSilentTracks() { mSilenceDetector.mergeSilentTracks(); }
+
+    AudioRingBuffer& audioRingBuffer() { return mFileOutputRingBuffer; }
+    AudioRingBuffer& playThruRingBuffer() { return mPlayThruRingBuffer; }
+    // The output the recorder plays through to; nullptr when there is none.
+    std::shared_ptr<ZORAudioDevice> outputDevice() const { return mOutputDevice; }
+    std::shared_ptr<ZORAudioDevice> captureDevice() const { return mCaptureDevice; }
+    bool playThruEnabled() const { return mPlayThruEnabled.load(); }
+
+    // Render callback of play-through: fetches `inNumberFrames` frames at the
+    // context's sample time into `ioData`; advances only on success and
+    // returns the ring's result code otherwise.
+    static int32_t InputProc(void* inRefCon, uint32_t* ioActionFlags, const void* inTimeStamp,
+                             uint32_t inBusNumber, uint32_t inNumberFrames, AudioBufferList* ioData);
+
+private:
+    int32_t prepareIOA();
+    void findOutputDevice();
+    void startThreads();
+    void captureRunLoop();
+    void drainCaptureStream(int64_t& fileFrame, int64_t& playThruFrame, bool& allocated);
+    void notifySubscribers();
+    void switchToCaptureDevice();
+    void restoreOutputDevice();
+    int32_t switchSystemOutputDeviceTo(const std::shared_ptr<ZORAudioDevice>& device);
+    void closeRecordStream();
+
+    void fileWriteLoop();
+    bool createScratchFile(const AudioStreamBasicDescription& clientFormat);
+    bool writeBlock(AudioBufferList* list, int64_t& readFrame);
+    void skipLostFrames(int64_t& readFrame);
+    bool sleepWhileRunning(double seconds);
+    void closeScratchFile();
+
+    int32_t setupPlayThru();
+    int32_t enablePlayThru();
+    int32_t disablePlayThru();
+    bool renderPlayThru(float* data, uint32_t frames);
+
+    const uint32_t mCaptureBlockBytes;
+    std::string mAudioFilePath;
+    std::string mParentDirPath;
+    std::string mFileName;
+    uint32_t mDataBufferByteSize = 0;
+    bool mFinishedSuccessfully = false;
+    std::atomic<int64_t> mNumRecordedFrames{0};
+    AudioStreamBasicDescription mStreamFormat{};
+    std::shared_ptr<ZORExtAudioFile> mAudioFile;
+    mutable std::mutex mFileLock;  // the file, its path and format; a write never overlaps the close
+
+    AudioRingBuffer mFileOutputRingBuffer;
+    AudioRingBuffer mPlayThruRingBuffer;
+    RecInfo mRecInfo;
+
+    std::atomic<bool> mHasInputSubscribers{false};
+    std::vector<std::shared_ptr<AudioIOSubscriber>> mInputSubscribersArray;
+    std::recursive_mutex mSubscriberLock;  // a subscriber may remove itself from its callback
+    std::array<float, kDequeueBufferBytes / sizeof(float)> mCaptureDequeueBuffer{};
+    AudioBufferList mCaptureBufferList{};
+
+    std::shared_ptr<platform::SoundServer> mServer;
+    std::unique_ptr<platform::SoundRecordStream> mRecordStream;
+    std::mutex mRecordStreamLock;  // the stream goes away while stop may wake it
+    std::unique_ptr<platform::SoundPlaybackStream> mPlayThruStream;
+    std::shared_ptr<ZORAudioDevice> mCaptureDevice;
+    std::shared_ptr<ZORAudioDevice> mOutputDevice;
+    std::mutex mDeviceLock;  // the capture thread and stop both switch the default output
+    bool mOutputSwitched = false;
+
+    std::atomic<bool> mPlayThruEnabled{false};
+    std::atomic<int32_t> mRecorderState{kRecorderStateInitializing};
+    std::mutex mWakeLock;
+    std::condition_variable mWake;  // ends the file writer's sleeps at stop
+
+    SilenceDetector mSilenceDetector{0.001f, 0.25f};
 };

@@ -16,25 +16,12 @@ void onStreamEvent(pa_stream*, void* userdata) {
     pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
 }
 
-struct CorkRequest {
-    pa_threaded_mainloop* mainloop;
-    bool finished = false;
-    bool ok = false;
-};
-
-void onCorked(pa_stream*, int success, void* userdata) {
-    auto* request = static_cast<CorkRequest*>(userdata);
-    request->ok = success != 0;
-    request->finished = true;
-    pa_threaded_mainloop_signal(request->mainloop, 0);
-}
-
 }  // namespace
 
 std::unique_ptr<SoundPlaybackStream> SoundPlaybackStream::open(std::shared_ptr<SoundServer> server,
                                                                const std::string& sinkName,
-                                                               uint32_t quantumFrames, Render render,
-                                                               std::string* error) {
+                                                               uint32_t quantumFrames, bool running,
+                                                               Render render, std::string* error) {
     SoundServerLock lock(server->mainloop());
     pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, 44100, kChannels};
     pa_stream* stream = pa_stream_new(server->context(), "Trovario play-through", &spec, nullptr);
@@ -52,8 +39,11 @@ std::unique_ptr<SoundPlaybackStream> SoundPlaybackStream::open(std::shared_ptr<S
     attr.tlength = 4 * quantumFrames * kBytesPerFrame;
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = quantumFrames * kBytesPerFrame;
-    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    if (pa_stream_connect_playback(stream, sinkName.c_str(), &attr, flags, nullptr, nullptr) < 0 ||
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
+                                                (sinkName.empty() ? 0 : PA_STREAM_DONT_MOVE) |
+                                                (running ? 0 : PA_STREAM_START_CORKED));
+    const char* device = sinkName.empty() ? nullptr : sinkName.c_str();
+    if (pa_stream_connect_playback(stream, device, &attr, flags, nullptr, nullptr) < 0 ||
         !server->waitLocked([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; }) ||
         pa_stream_get_state(stream) != PA_STREAM_READY) {
         if (error) {
@@ -102,13 +92,10 @@ bool SoundPlaybackStream::isRunning() {
 bool SoundPlaybackStream::setRunning(bool running) {
     SoundServerLock lock(mServer->mainloop());
     if (pa_stream_get_state(mStream) != PA_STREAM_READY) return false;
-    CorkRequest request{mServer->mainloop()};
-    pa_operation* op = pa_stream_cork(mStream, running ? 0 : 1, onCorked, &request);
+    pa_operation* op = pa_stream_cork(mStream, running ? 0 : 1, nullptr, nullptr);
     if (!op) return false;
-    mServer->waitLocked([&] { return request.finished || pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-    if (!request.finished) pa_operation_cancel(op);
     pa_operation_unref(op);
-    return request.finished && request.ok;
+    return true;
 }
 
 }  // namespace platform

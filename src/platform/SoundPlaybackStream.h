@@ -21,18 +21,20 @@ public:
     // Fills `frames` interleaved frames at `data`; false when it has nothing.
     using Render = std::function<bool(float* data, uint32_t frames)>;
 
-    // nullptr when the sink cannot be played to; `error` then says why. The
-    // stream never follows a change of the default sink.
+    // nullptr when the sink cannot be played to; `error` then says why. A
+    // stream on a named sink stays there; one opened with an empty name plays
+    // to the default sink and follows it. It starts paused unless `running`.
     static std::unique_ptr<SoundPlaybackStream> open(std::shared_ptr<SoundServer> server,
                                                      const std::string& sinkName, uint32_t quantumFrames,
-                                                     Render render, std::string* error);
+                                                     bool running, Render render, std::string* error);
     // After it returns, `render` is not called any more.
     ~SoundPlaybackStream();
     SoundPlaybackStream(const SoundPlaybackStream&) = delete;
     SoundPlaybackStream& operator=(const SoundPlaybackStream&) = delete;
 
     bool isRunning();
-    // Pauses or resumes the stream (cork); false when the server did not agree.
+    // Asks the server to pause or resume the stream (cork) and returns
+    // without waiting for the answer; false when the stream is not connected.
     bool setRunning(bool running);
 
 private:

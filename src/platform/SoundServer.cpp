@@ -191,6 +191,7 @@ std::optional<SinkInfo> SoundServer::findSink(const std::string& descriptionOrNa
         if (sink.description == descriptionOrName) return sink;
     for (const SinkInfo& sink : *all)
         if (sink.name == descriptionOrName) return sink;
+    SoundServerLock lock(mMainloop);
     mLastError = "no sink named \"" + descriptionOrName + "\"";
     return std::nullopt;
 }
@@ -227,6 +228,9 @@ int64_t SoundServer::loadModule(const std::string& name, const std::string& argu
     return answered && request.ok ? request.result : -1;
 }
 
-std::string SoundServer::lastError() const { return mLastError; }
+std::string SoundServer::lastError() const {
+    SoundServerLock lock(mMainloop);
+    return mLastError;
+}
 
 }  // namespace platform

@@ -45,7 +45,8 @@ public:
     bool setDefaultSink(const std::string& name);
     // The new module's index, or -1.
     int64_t loadModule(const std::string& name, const std::string& arguments);
-    // The reason of the last failed request, for log lines.
+    // The reason of the last failed request, for log lines. The requests and
+    // this may be used from several threads.
     std::string lastError() const;
 
     // The stream classes run on this connection's main loop.
@@ -55,7 +56,6 @@ public:
     // Waits on the main loop (whose lock the caller holds) until `done` holds,
     // the connection fails or the time-out passes; returns `done()`.
     bool waitLocked(const std::function<bool()>& done);
-    void setLastError(std::string text) { mLastError = std::move(text); }
 
 private:
     SoundServer(pa_threaded_mainloop* mainloop, pa_context* context, int timeoutMs);

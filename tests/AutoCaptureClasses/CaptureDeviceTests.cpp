@@ -12,12 +12,14 @@
 #include "AutoCaptureClasses/CaptureDeviceInstaller.h"
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
+#include "CaptureTestSupport.h"
 #include "PrivatePulseServer.h"
 #include "frameworks/ZORAudioDevice.h"
 #include "platform/Log.h"
 
 namespace {
 
+using capture_test::ScratchHome;
 using Clock = std::chrono::steady_clock;
 
 std::string readText(const std::string& path) {
@@ -26,26 +28,6 @@ std::string readText(const std::string& path) {
     text << in.rdbuf();
     return text.str();
 }
-
-// A private folder for the user's configuration and state files.
-class ScratchHome {
-public:
-    ScratchHome() {
-        char pattern[] = "/tmp/trov-home-XXXXXX";
-        mPath = mkdtemp(pattern);
-        setenv("XDG_CONFIG_HOME", (mPath + "/config").c_str(), 1);
-        setenv("XDG_STATE_HOME", (mPath + "/state").c_str(), 1);
-    }
-    ~ScratchHome() {
-        unsetenv("XDG_CONFIG_HOME");
-        unsetenv("XDG_STATE_HOME");
-        std::filesystem::remove_all(mPath);
-    }
-    const std::string& path() const { return mPath; }
-
-private:
-    std::string mPath;
-};
 
 size_t countSinksNamed(const PrivatePulseServer& server, const std::string& name) {
     std::istringstream sinks(server.pactl("list sinks short"));

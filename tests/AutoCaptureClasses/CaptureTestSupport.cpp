@@ -1,0 +1,165 @@
+#include "CaptureTestSupport.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "frameworks/ZORExtAudioFile.h"
+#include "platform/SoundPlaybackStream.h"
+#include "platform/SoundRecordStream.h"
+#include "platform/SoundServer.h"
+
+namespace capture_test {
+
+ScratchHome::ScratchHome() {
+    char pattern[] = "/tmp/trov-home-XXXXXX";
+    mPath = mkdtemp(pattern);
+    setenv("XDG_CONFIG_HOME", (mPath + "/config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (mPath + "/state").c_str(), 1);
+}
+
+ScratchHome::~ScratchHome() {
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_STATE_HOME");
+    std::error_code ignored;
+    std::filesystem::remove_all(mPath, ignored);
+}
+
+TonePlayer::TonePlayer(double frequency, float amplitude) : mFrequency(frequency), mAmplitude(amplitude) {
+    std::string error;
+    mServer = platform::SoundServer::connect("tone player", 2000, &error);
+    if (!mServer) return;
+    mStream = platform::SoundPlaybackStream::open(
+        mServer, "", 512, true,
+        [this](float* data, uint32_t frames) {
+            double step = 2 * M_PI * mFrequency.load() / 44100.0;
+            for (uint32_t i = 0; i < frames; ++i) {
+                float sample = mAmplitude * static_cast<float>(std::sin(mPhase));
+                data[2 * i] = data[2 * i + 1] = sample;
+                mPhase = std::fmod(mPhase + step, 2 * M_PI);
+            }
+            return true;
+        },
+        &error);
+}
+
+TonePlayer::~TonePlayer() {
+    mStream.reset();
+    mServer.reset();
+}
+
+SourceRecorder::SourceRecorder(const std::string& source) {
+    std::string error;
+    mServer = platform::SoundServer::connect("source recorder", 2000, &error);
+    if (mServer) mStream = platform::SoundRecordStream::open(mServer, source, 4096, &error);
+    if (!mStream) return;
+    mThread = std::thread([this] {
+        std::vector<float> block(4096);
+        while (mStream->waitForData() == 0) {
+            while (mStream->dataAvailable()) {
+                uint32_t size = static_cast<uint32_t>(block.size() * sizeof(float));
+                if (mStream->dequeue(block.data(), size) != 0) break;
+                std::lock_guard guard(mLock);
+                mSamples.insert(mSamples.end(), block.begin(), block.begin() + size / sizeof(float));
+            }
+        }
+    });
+}
+
+SourceRecorder::~SourceRecorder() {
+    if (!mThread.joinable()) return;
+    mStream->interrupt();
+    mThread.join();
+}
+
+std::vector<float> SourceRecorder::samples() {
+    std::lock_guard guard(mLock);
+    return mSamples;
+}
+
+int32_t CountingSubscriber::audioIOHandler(void*, const void*, const AudioBufferList* inInputData, const void*,
+                                           AudioBufferList*, const void*, void*) {
+    frames += inInputData->mBuffers[0].mDataByteSize / 8;
+    ++calls;
+    if (onCall) onCall();
+    return 0;
+}
+
+std::vector<float> readAudioFile(const std::string& path) {
+    std::vector<float> samples;
+    auto file = ZORExtAudioFile::initForReading(path);
+    if (!file || file->open() != 0) return samples;
+    std::vector<float> block(8192);
+    for (;;) {
+        uint32_t frames = 4096;
+        AudioBufferList list{1, {{2, static_cast<uint32_t>(block.size() * sizeof(float)), block.data()}}};
+        if (file->read(&list, frames) != 0 || frames == 0) break;
+        samples.insert(samples.end(), block.begin(), block.begin() + 2 * frames);
+    }
+    file->close();
+    return samples;
+}
+
+double toneShare(const std::vector<float>& stereo, size_t firstFrame, size_t frameCount, double frequency) {
+    // Goertzel filter at the frequency against the block's total power.
+    double coefficient = 2 * std::cos(2 * M_PI * frequency / 44100.0);
+    double s1 = 0, s2 = 0, total = 0;
+    for (size_t i = firstFrame; i < firstFrame + frameCount && 2 * i < stereo.size(); ++i) {
+        double x = stereo[2 * i];
+        double s0 = x + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+        total += x * x;
+    }
+    if (total <= 1e-9) return 0;
+    double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    return power / (total * static_cast<double>(frameCount) / 2);
+}
+
+std::vector<double> dominantTones(const std::vector<float>& stereo, size_t blockFrames,
+                                  const std::vector<double>& frequencies) {
+    std::vector<double> tones;
+    for (size_t first = 0; 2 * (first + blockFrames) <= stereo.size(); first += blockFrames) {
+        double found = 0;
+        for (double frequency : frequencies)
+            if (toneShare(stereo, first, blockFrames, frequency) > 0.8) found = frequency;
+        tones.push_back(found);
+    }
+    return tones;
+}
+
+size_t longestSilentRun(const std::vector<float>& stereo, size_t firstFrame, size_t frameCount) {
+    size_t longest = 0, run = 0;
+    for (size_t i = firstFrame; i < firstFrame + frameCount && 2 * i + 1 < stereo.size(); ++i) {
+        run = stereo[2 * i] == 0.0f && stereo[2 * i + 1] == 0.0f ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return longest;
+}
+
+std::string probe(const std::string& path) {
+    std::string command = "ffprobe -v error -show_entries "
+                          "stream=codec_name,sample_rate,channels,duration_ts:format=format_name -of default=nw=1 '" +
+                          path + "' 2>&1";
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return output;
+    char chunk[1024];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, n);
+    pclose(pipe);
+    return output;
+}
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+}  // namespace capture_test

@@ -1,0 +1,94 @@
+#pragma once
+
+// Real sound-server clients and signal analysis for the capture tests.
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AutoCaptureClasses/AudioIOSubscriber.h"
+
+namespace platform {
+class SoundServer;
+class SoundPlaybackStream;
+class SoundRecordStream;
+}  // namespace platform
+
+namespace capture_test {
+
+// A private folder for the user's configuration and state files
+// (XDG_CONFIG_HOME and XDG_STATE_HOME point into it while it lives).
+class ScratchHome {
+public:
+    ScratchHome();
+    ~ScratchHome();
+    const std::string& path() const { return mPath; }
+
+private:
+    std::string mPath;
+};
+
+// Plays a sine tone into the default output (following it when it changes);
+// the frequency can change while it plays, without a phase jump.
+class TonePlayer {
+public:
+    explicit TonePlayer(double frequency, float amplitude = 0.5f);
+    ~TonePlayer();
+    bool started() const { return mStream != nullptr; }
+    void setFrequency(double frequency) { mFrequency = frequency; }
+
+private:
+    std::atomic<double> mFrequency;
+    float mAmplitude;
+    double mPhase = 0;
+    std::shared_ptr<platform::SoundServer> mServer;
+    std::unique_ptr<platform::SoundPlaybackStream> mStream;
+};
+
+// Records a source (e.g. "speakers.monitor") on a thread of its own.
+class SourceRecorder {
+public:
+    explicit SourceRecorder(const std::string& source);
+    ~SourceRecorder();
+    bool started() const { return mStream != nullptr; }
+    std::vector<float> samples();  // interleaved stereo so far
+
+private:
+    std::shared_ptr<platform::SoundServer> mServer;
+    std::unique_ptr<platform::SoundRecordStream> mStream;
+    std::mutex mLock;
+    std::vector<float> mSamples;
+    std::thread mThread;
+};
+
+// Counts the frames the capture thread hands to subscribers.
+class CountingSubscriber : public AudioIOSubscriber {
+public:
+    int32_t audioIOHandler(void* device, const void*, const AudioBufferList* inInputData, const void*,
+                           AudioBufferList*, const void*, void*) override;
+    std::atomic<int64_t> frames{0};
+    std::atomic<int64_t> calls{0};
+    std::function<void()> onCall;
+};
+
+// Interleaved stereo float samples of a whole audio file; empty on failure.
+std::vector<float> readAudioFile(const std::string& path);
+// Share of channel 0's power at `frequency` in [first, first + count) frames.
+double toneShare(const std::vector<float>& stereo, size_t firstFrame, size_t frameCount, double frequency);
+// For each block of `blockFrames`: the first of `frequencies` whose share is
+// above 0.8, or 0 (silence or a mixture).
+std::vector<double> dominantTones(const std::vector<float>& stereo, size_t blockFrames,
+                                  const std::vector<double>& frequencies);
+// The longest run of frames whose two samples are both exactly 0.
+size_t longestSilentRun(const std::vector<float>& stereo, size_t firstFrame, size_t frameCount);
+// ffprobe's key=value lines for the file's first stream and format.
+std::string probe(const std::string& path);
+// Waits up to `limit` for `done`.
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit);
+
+}  // namespace capture_test

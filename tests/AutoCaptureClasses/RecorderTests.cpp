@@ -1,0 +1,223 @@
+// The recorder against a private PulseAudio server: what the system plays
+// reaches the scratch file and the previous output, pause and resume, the
+// default output during and after a capture, subscribers and the states.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <thread>
+
+#include "AutoCaptureClasses/DefaultOutputMemory.h"
+#include "AutoCaptureClasses/MySystemCaptureRecorder.h"
+#include "CaptureTestSupport.h"
+#include "frameworks/ZORAudioDevice.h"
+#include "PrivatePulseServer.h"
+#include "platform/Log.h"
+#include "segmentation/AudioSegmentTree.h"
+
+using namespace capture_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int64_t kRate = 44100;
+
+class RecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.started()) << server.failure();
+        path = home.path() + "/scratch.caf";
+    }
+
+    // A recorder that records into `path`, once audio flows from the server
+    // (a fresh monitor stream starts delivering only after the sink's
+    // earlier latency has passed).
+    std::shared_ptr<MySystemCaptureRecorder> startRecording() {
+        auto recorder = MySystemCaptureRecorder::init();
+        if (!recorder) return nullptr;
+        recorder->setAudioFilePath(path);
+        recorder->addAudioIOSubscriber(counter);
+        recorder->record();
+        EXPECT_TRUE(waitFor([&] { return counter->frames > kRate / 4; }, 8s)) << "no audio from the server";
+        return recorder;
+    }
+
+    // Stops and waits until both worker threads have let the recorder go.
+    void finish(std::shared_ptr<MySystemCaptureRecorder>& recorder) {
+        recorder->stop();
+        std::weak_ptr<MySystemCaptureRecorder> alive = recorder;
+        recorder.reset();
+        EXPECT_TRUE(waitFor([&] { return alive.expired(); }, 3s)) << "the recorder's threads did not end";
+    }
+
+    ScratchHome home;
+    PrivatePulseServer server;
+    std::string path;
+    std::shared_ptr<CountingSubscriber> counter = std::make_shared<CountingSubscriber>();
+    platform::LogCapture log;
+};
+
+size_t countTone(const std::vector<double>& tones, double frequency) {
+    return static_cast<size_t>(std::count(tones.begin(), tones.end(), frequency));
+}
+
+}  // namespace
+
+TEST_F(RecorderTest, RecordsWhatThePlayerPlaysIntoTheScratchFile) {
+    auto recorder = startRecording();
+    ASSERT_TRUE(recorder);
+    EXPECT_TRUE(waitFor([&] { return server.defaultSinkName() == "trovario_capture"; }, 2s));
+    EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
+    TonePlayer tone(1000);
+    ASSERT_TRUE(tone.started());
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(server.defaultSinkName(), "trovario_capture");
+
+    auto before = std::chrono::steady_clock::now();
+    recorder->stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
+    EXPECT_EQ(server.defaultSinkName(), "speakers");
+    EXPECT_FALSE(DefaultOutputMemory::remembered());
+    EXPECT_TRUE(recorder->successfulRecording());
+    int64_t frames = recorder->numberOfFramesRecorded();
+    EXPECT_EQ(frames % 2048, 0);
+    EXPECT_GT(frames, 2 * kRate);
+    EXPECT_EQ(recorder->audioSegmentTree()->duration(), static_cast<double>(frames));
+    AudioStreamBasicDescription format = recorder->streamFormat();
+    EXPECT_EQ(format.mFormatFlags, 14u);
+    EXPECT_EQ(format.mBitsPerChannel, 16u);
+    EXPECT_EQ(recorder->audioRingBuffer().mCapacityFrames, 131072u);
+    recorder->mergeSilentTracks();
+    EXPECT_EQ(recorder->audioSegmentTree()->numberOfAudioSegments(), 0);
+    finish(recorder);
+
+    std::string probed = probe(path);
+    EXPECT_NE(probed.find("format_name=caf"), std::string::npos) << probed;
+    EXPECT_NE(probed.find("codec_name=pcm_s16be"), std::string::npos) << probed;
+    EXPECT_NE(probed.find("sample_rate=44100"), std::string::npos) << probed;
+    EXPECT_NE(probed.find("channels=2"), std::string::npos) << probed;
+    EXPECT_NE(probed.find("duration_ts=" + std::to_string(frames)), std::string::npos) << probed;
+    struct stat info {};
+    ASSERT_EQ(lstat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    std::vector<float> samples = readAudioFile(path);
+    ASSERT_EQ(samples.size(), static_cast<size_t>(frames) * 2);
+    std::vector<double> tones = dominantTones(samples, 2048, {1000});
+    EXPECT_GE(countTone(tones, 1000), 40u) << "1000 Hz in too few blocks";
+    EXPECT_TRUE(log.contains("Driver connection opened\n"));
+}
+
+TEST_F(RecorderTest, PauseAndResumeLeaveOutThePausedAudioWithoutAGap) {
+    auto recorder = startRecording();
+    ASSERT_TRUE(recorder);
+    TonePlayer tone(500);
+    ASSERT_TRUE(tone.started());
+    std::this_thread::sleep_for(1200ms);
+    recorder->pause();
+    std::this_thread::sleep_for(300ms);
+    tone.setFrequency(2000);
+    std::this_thread::sleep_for(1000ms);
+    tone.setFrequency(1000);
+    std::this_thread::sleep_for(300ms);
+    recorder->record();
+    std::this_thread::sleep_for(1500ms);
+    finish(recorder);
+
+    std::vector<float> samples = readAudioFile(path);
+    std::vector<double> tones = dominantTones(samples, 1024, {500, 1000, 2000});
+    EXPECT_EQ(countTone(tones, 2000), 0u) << "audio played while paused reached the file";
+    auto lastLow = std::find(tones.rbegin(), tones.rend(), 500.0);
+    auto firstHigh = std::find(tones.begin(), tones.end(), 1000.0);
+    ASSERT_NE(lastLow, tones.rend());
+    ASSERT_NE(firstHigh, tones.end());
+    size_t lastLowIndex = static_cast<size_t>(tones.rend() - lastLow - 1);
+    size_t firstHighIndex = static_cast<size_t>(firstHigh - tones.begin());
+    EXPECT_GE(countTone(tones, 500), 20u);
+    EXPECT_GE(countTone(tones, 1000), 20u);
+    // The two recorded stretches meet within one analysis block, and nothing
+    // silent was put between them.
+    EXPECT_LE(firstHighIndex, lastLowIndex + 2);
+    size_t firstLowFrame = static_cast<size_t>(std::find(tones.begin(), tones.end(), 500.0) - tones.begin()) * 1024;
+    EXPECT_LT(longestSilentRun(samples, firstLowFrame, samples.size() / 2 - firstLowFrame), 16u);
+    // One "slept2" for the pause (and at most one for the moment before record).
+    EXPECT_GE(log.count("slept2"), 1u);
+    EXPECT_LE(log.count("slept2"), 2u);
+}
+
+TEST_F(RecorderTest, PlayThroughIsAudibleOnThePreviousOutput) {
+    SourceRecorder speakers("speakers.monitor");
+    ASSERT_TRUE(speakers.started());
+    auto recorder = startRecording();
+    ASSERT_TRUE(recorder);
+    ASSERT_TRUE(recorder->outputDevice());
+    EXPECT_EQ(recorder->outputDevice()->sinkName(), "speakers");
+    EXPECT_TRUE(recorder->playThruEnabled());
+    TonePlayer tone(1000);
+    ASSERT_TRUE(tone.started());
+    std::this_thread::sleep_for(2500ms);
+    finish(recorder);
+    EXPECT_FALSE(recorder);
+
+    std::vector<double> tones = dominantTones(speakers.samples(), 2048, {1000});
+    EXPECT_GE(countTone(tones, 1000), 30u) << "the tone did not reach the speakers";
+}
+
+TEST_F(RecorderTest, StateChangesFollowTheStateMachine) {
+    auto recorder = MySystemCaptureRecorder::init();
+    ASSERT_TRUE(recorder);
+    recorder->setAudioFilePath(path);
+    EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStateReady);
+    recorder->pause();
+    recorder->stop();
+    EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStateReady);
+    recorder->record();
+    recorder->record();
+    EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStateRecording);
+    recorder->pause();
+    EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStatePaused);
+    recorder->record();
+    EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStateRecording);
+    recorder->pause();
+    finish(recorder);
+}
+
+TEST_F(RecorderTest, StopIsFinal) {
+    auto recorder = startRecording();
+    ASSERT_TRUE(recorder);
+    recorder->stop();
+    recorder->record();
+    recorder->pause();
+    EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStateStopped);
+    int64_t frames = recorder->numberOfFramesRecorded();
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(recorder->numberOfFramesRecorded(), frames);
+    finish(recorder);
+}
+
+TEST_F(RecorderTest, SubscribersHearEveryBlockOnceUntilRemoved) {
+    auto recorder = startRecording();
+    ASSERT_TRUE(recorder);
+    auto twice = std::make_shared<CountingSubscriber>();
+    recorder->addAudioIOSubscriber(twice);
+    recorder->addAudioIOSubscriber(twice);
+    // A subscriber that leaves from inside its own call.
+    auto leaving = std::make_shared<CountingSubscriber>();
+    std::weak_ptr<MySystemCaptureRecorder> weakRecorder = recorder;
+    std::weak_ptr<CountingSubscriber> weakLeaving = leaving;
+    leaving->onCall = [weakRecorder, weakLeaving] {
+        if (auto r = weakRecorder.lock()) r->removeAudioIOSubscriber(weakLeaving.lock());
+    };
+    recorder->addAudioIOSubscriber(leaving);
+    ASSERT_TRUE(waitFor([&] { return twice->calls > 20; }, 3s));
+    recorder->removeAudioIOSubscriber(twice);
+    int64_t callsAtRemoval = twice->calls;
+    int64_t countedBefore = counter->calls;
+    ASSERT_TRUE(waitFor([&] { return counter->calls > countedBefore + 20; }, 3s));
+    EXPECT_LE(twice->calls, callsAtRemoval + 1);
+    EXPECT_EQ(leaving->calls, 1);
+    // Both were added at a time when `counter` was already listening.
+    EXPECT_LE(twice->calls, counter->calls);
+    finish(recorder);
+}

@@ -1,0 +1,116 @@
+// trovario-record: records what the system plays for a given time into a
+// scratch CAF file, with an optional pause, and says what it recorded.
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "AutoCaptureClasses/MySystemCaptureRecorder.h"
+#include "platform/Log.h"
+#include "platform/ServiceNames.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<bool> interrupted{false};
+
+struct Arguments {
+    double seconds = 0;
+    std::optional<double> pauseAt;
+    std::optional<double> resumeAt;
+    std::string out = platform::kScratchPath;
+};
+
+int usage(const char* problem) {
+    if (problem) fprintf(stderr, "trovario-record: %s\n", problem);
+    fprintf(stderr,
+            "usage: trovario-record SECONDS [--pause-at S --resume-at S] [--out PATH]\n"
+            "Records what the system plays for SECONDS into PATH (default %s).\n"
+            "With --pause-at and --resume-at, the audio between those two times\n"
+            "(seconds from the start) is left out of the file.\n",
+            platform::kScratchPath);
+    return 2;
+}
+
+std::optional<double> seconds(const char* text) {
+    char* end = nullptr;
+    double value = strtod(text, &end);
+    if (!end || *end || !(value >= 0) || value > 86400) return std::nullopt;
+    return value;
+}
+
+std::optional<Arguments> parse(int argc, char** argv, const char*& problem) {
+    Arguments args;
+    if (argc < 2 || !seconds(argv[1])) return problem = "SECONDS must be a number of seconds", std::nullopt;
+    args.seconds = *seconds(argv[1]);
+    for (int i = 2; i < argc; i += 2) {
+        std::string option = argv[i];
+        if (i + 1 >= argc) return problem = "an option lacks its value", std::nullopt;
+        if (option == "--out") {
+            args.out = argv[i + 1];
+        } else if (option == "--pause-at" || option == "--resume-at") {
+            auto value = seconds(argv[i + 1]);
+            if (!value) return problem = "--pause-at and --resume-at take seconds", std::nullopt;
+            (option == "--pause-at" ? args.pauseAt : args.resumeAt) = value;
+        } else {
+            return problem = "unknown option", std::nullopt;
+        }
+    }
+    if (args.pauseAt.has_value() != args.resumeAt.has_value() || (args.pauseAt && *args.pauseAt > *args.resumeAt))
+        return problem = "--pause-at and --resume-at go together, the pause first", std::nullopt;
+    return args;
+}
+
+void onSignal(int) { interrupted = true; }
+
+// Runs the recording's schedule until its end or an interrupt.
+void runSchedule(MySystemCaptureRecorder& recorder, const Arguments& args) {
+    auto start = Clock::now();
+    auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+    recorder.record();
+    while (!interrupted && elapsed() < args.seconds) {
+        if (args.pauseAt && elapsed() >= *args.pauseAt && elapsed() < *args.resumeAt) recorder.pause();
+        if (args.resumeAt && elapsed() >= *args.resumeAt) recorder.record();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) return usage(nullptr), 0;
+    const char* problem = nullptr;
+    auto args = parse(argc, argv, problem);
+    if (!args) return usage(problem);
+    platform::Log::open("trovario-record", true);
+    signal(SIGINT, onSignal);
+    signal(SIGTERM, onSignal);
+
+    auto recorder = MySystemCaptureRecorder::init();
+    if (!recorder) {
+        fprintf(stderr,
+                "trovario-record: cannot record: the capture device \"%s\" is not available (see above).\n"
+                "Load it with: trovarioctl install-capture-device\n",
+                CAPTURE_DEVICE_NAME);
+        return 1;
+    }
+    recorder->setAudioFilePath(args->out);
+    runSchedule(*recorder, *args);
+    recorder->stop();
+    bool ok = recorder->successfulRecording();
+    printf("frames recorded: %lld\nfile: %s\n", static_cast<long long>(recorder->numberOfFramesRecorded()),
+           args->out.c_str());
+    // The recorder's threads end right after stop; wait for them so that the
+    // process does not end under them.
+    std::weak_ptr<MySystemCaptureRecorder> alive = recorder;
+    recorder.reset();
+    for (int i = 0; i < 300 && !alive.expired(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!ok) fprintf(stderr, "trovario-record: the recording in %s is incomplete (see above)\n", args->out.c_str());
+    return ok ? 0 : 1;
+}
