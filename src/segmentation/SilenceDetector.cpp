@@ -3,11 +3,13 @@
 #include "platform/Log.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
-constexpr uint32_t ChunkFrames = 8;
+constexpr uint32_t ChunkFrames = 16;
 
 uint32_t framesFromSeconds(float seconds) {
     float frames = seconds * static_cast<float>(SilenceDetector::SampleRate);
@@ -20,11 +22,30 @@ uint32_t framesFromSeconds(float seconds) {
 // (not a number) counts as quiet too, which is exactly "not |s| > threshold".
 inline bool isLoud(float sample, float threshold) { return std::fabs(sample) > threshold; }
 
-// Loud samples in one chunk; written branch-free so that it vectorises.
-inline uint32_t loudSamples(const float* samples, float threshold) {
-    uint32_t loud = 0;
-    for (uint32_t k = 0; k < 2 * ChunkFrames; ++k) loud += isLoud(samples[k], threshold);
-    return loud;
+// Four samples at a time, so that whole chunks are classified at memory speed.
+typedef float Floats __attribute__((vector_size(16)));
+typedef int32_t Lanes __attribute__((vector_size(16)));
+
+inline Lanes loudLanes(const float* samples, Floats threshold) {
+    Floats values;
+    memcpy(&values, samples, sizeof values);
+    Lanes magnitude = std::bit_cast<Lanes>(values) & 0x7fffffff;
+    return std::bit_cast<Floats>(magnitude) > threshold;
+}
+
+enum class Chunk { AllLoud, AllQuiet, Mixed };
+
+inline Chunk classify(const float* samples, Floats threshold) {
+    Lanes all = loudLanes(samples, threshold);
+    Lanes any = all;
+    for (uint32_t k = 4; k < 2 * ChunkFrames; k += 4) {
+        Lanes lanes = loudLanes(samples + k, threshold);
+        all &= lanes;
+        any |= lanes;
+    }
+    if ((all[0] & all[1] & all[2] & all[3]) != 0) return Chunk::AllLoud;
+    if ((any[0] | any[1] | any[2] | any[3]) == 0) return Chunk::AllQuiet;
+    return Chunk::Mixed;
 }
 
 }  // namespace
@@ -104,55 +125,65 @@ void SilenceDetector::scan(const float* samples, uint32_t frameCount) {
         return;
     }
     const float threshold = silenceThreshold_;
+    const Floats thresholds = {threshold, threshold, threshold, threshold};
     const int64_t limit = std::min(minSilence_ / 4, LongRunCap);
+    // The state lives in locals while scanning; the members are written back at the end.
+    int64_t offset = sampleOffset_;
+    int64_t start = silenceTrackingStart_;
+    bool tracking = trackingSilence_;
+    bool found = silenceFound_;
 
     auto sample = [&](float value) {
         if (!isLoud(value, threshold)) {
-            if (!trackingSilence_) {
-                trackingSilence_ = true;
-                silenceTrackingStart_ = sampleOffset_;
+            if (!tracking) {
+                tracking = true;
+                start = offset;
             }
-            if (sampleOffset_ - silenceTrackingStart_ > limit) silenceFound_ = true;
-        } else if (trackingSilence_ && !silenceFound_) {
-            trackingSilence_ = false;
-            silenceTrackingStart_ = sampleOffset_;
-        } else if (trackingSilence_) {
-            emitSilence();
+            if (offset - start > limit) found = true;
+        } else if (tracking && !found) {
+            tracking = false;
+            start = offset;
+        } else if (tracking) {
+            emitSilence(start, offset);
+            tracking = found = false;
+            start = offset;
         }
     };
 
     uint32_t frame = 0;
     while (frame < frameCount) {
+        const float* at = samples + 2 * static_cast<size_t>(frame);
         // Whole chunks that cannot change the state are counted, not walked:
         // all loud while no run is followed, all quiet while one is.
         if (frameCount - frame >= ChunkFrames) {
-            uint32_t loud = loudSamples(samples + 2 * static_cast<size_t>(frame), threshold);
-            if ((!trackingSilence_ && loud == 2 * ChunkFrames) || (trackingSilence_ && loud == 0)) {
-                sampleOffset_ += ChunkFrames;
-                if (trackingSilence_ && sampleOffset_ - 1 - silenceTrackingStart_ > limit) silenceFound_ = true;
+            Chunk chunk = classify(at, thresholds);
+            if ((!tracking && chunk == Chunk::AllLoud) || (tracking && chunk == Chunk::AllQuiet)) {
+                offset += ChunkFrames;
+                if (tracking && offset - 1 - start > limit) found = true;
                 frame += ChunkFrames;
                 continue;
             }
         }
-        sample(samples[2 * static_cast<size_t>(frame)]);
-        sample(samples[2 * static_cast<size_t>(frame) + 1]);
-        ++sampleOffset_;
-        ++frame;
+        uint32_t end = std::min(frameCount, frame + ChunkFrames);
+        for (; frame < end; ++frame, ++offset) {
+            sample(samples[2 * static_cast<size_t>(frame)]);
+            sample(samples[2 * static_cast<size_t>(frame) + 1]);
+        }
     }
+    sampleOffset_ = offset;
+    silenceTrackingStart_ = start;
+    trackingSilence_ = tracking;
+    silenceFound_ = found;
 }
 
-void SilenceDetector::emitSilence() {
-    SilenceObject silence(silenceTrackingStart_, sampleOffset_);
+void SilenceDetector::emitSilence(int64_t start, int64_t end) {
+    SilenceObject silence(start, end);
     if (!tracks_.empty() && silence.startTime() - tracks_.back().endTime() < MergeGap) {
         silence.setStartTime(tracks_.back().startTime());
         tracks_.pop_back();
     }
     tracks_.push_back(silence);
-    platform::Log::line("silenceFound: start: %lld end: %lld", static_cast<long long>(silenceTrackingStart_),
-                        static_cast<long long>(sampleOffset_));
-    trackingSilence_ = false;
-    silenceFound_ = false;
-    silenceTrackingStart_ = sampleOffset_;
+    platform::Log::line("silenceFound: start: %lld end: %lld", static_cast<long long>(start), static_cast<long long>(end));
 }
 
 void SilenceDetector::mergeSilentTracks() {

@@ -61,7 +61,7 @@ public:
 
 private:
     void scan(const float* samples, uint32_t frameCount);
-    void emitSilence();
+    void emitSilence(int64_t start, int64_t end);
     void coverInTree();
 
     mutable std::mutex mLock;

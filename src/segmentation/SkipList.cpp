@@ -12,10 +12,6 @@ namespace {
 constexpr int TopLevel = SkipList::MaxLevels - 1;
 constexpr int32_t DrawsPerRandom = 15;
 
-[[noreturn]] void raiseRangeError() {
-    throw platform::NamedException("NSRangeException", "index out of array bounds");
-}
-
 // The search path of algorithm "search": for each level, the last node whose
 // object orders before `object`.
 struct SearchPath {
@@ -32,6 +28,10 @@ void search(SkipListNode* header, int32_t level, const AudioSegmentNode& object,
 }
 
 }  // namespace
+
+void SkipList::raiseRangeError() {
+    throw platform::NamedException("NSRangeException", "index out of array bounds");
+}
 
 SkipListNode* SkipList::newNode(SkipListObject object, int32_t nodeLevel) {
     size_t slots = static_cast<size_t>(nodeLevel) + 1;
@@ -61,20 +61,6 @@ const SkipListObject& SkipList::firstObject() const {
 const SkipListObject& SkipList::lastObject() const {
     if (numElements == 0) raiseRangeError();
     return lastNode->object;
-}
-
-const SkipListObject& SkipList::objectAtIndex(uint32_t index) {
-    if (index >= numElements) raiseRangeError();
-    SkipListNode* node = header->forward()[0];
-    uint32_t position = 0;
-    if (lastFingeredObject && index >= lastFingeredIndex) {
-        node = lastFingeredObject;
-        position = lastFingeredIndex;
-    }
-    for (; position < index; ++position) node = node->forward()[0];
-    lastFingeredObject = node;
-    lastFingeredIndex = index;
-    return node->object;
 }
 
 uint32_t SkipList::indexOfObjectIdenticalTo(const AudioSegmentNode* object) const {

@@ -34,7 +34,20 @@ public:
     uint32_t count() const { return numElements; }
     const SkipListObject& firstObject() const;
     const SkipListObject& lastObject() const;
-    const SkipListObject& objectAtIndex(uint32_t index);
+    // Inline: a scan by rising index is one step per call.
+    const SkipListObject& objectAtIndex(uint32_t index) {
+        if (index >= numElements) raiseRangeError();
+        SkipListNode* node = header->forward()[0];
+        uint32_t position = 0;
+        if (lastFingeredObject && index >= lastFingeredIndex) {
+            node = lastFingeredObject;
+            position = lastFingeredIndex;
+        }
+        for (; position < index; ++position) node = node->forward()[0];
+        lastFingeredObject = node;
+        lastFingeredIndex = index;
+        return node->object;
+    }
     uint32_t indexOfObjectIdenticalTo(const AudioSegmentNode* object) const;
 
     void addObject(SkipListObject object);
@@ -66,6 +79,7 @@ public:
     bool isWellFormed() const;
 
 private:
+    [[noreturn]] static void raiseRangeError();
     int32_t randomLevel();
     static SkipListNode* newNode(SkipListObject object, int32_t nodeLevel);
     static void freeNode(SkipListNode* node);
