@@ -35,6 +35,12 @@ sleep 3   # start-up and the first checks done
 
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
+# Proportional set (shared library pages divided among their users) and the
+# process's own private pages, for reading the RSS.
+memory_detail() {
+  awk '/^Pss:/ {pss = $2} /^Private_Dirty:/ {own = $2} END {printf "PSS %.1f MB, private %.1f MB", pss / 1024, own / 1024}' \
+    "/proc/$1/smaps_rollup"
+}
 a0=$(ticks "$agent_pid"); p0=$(ticks "$pulse_pid")
 sleep "$seconds"
 a1=$(ticks "$agent_pid"); p1=$(ticks "$pulse_pid")
@@ -42,11 +48,12 @@ hz=$(getconf CLK_TCK)
 state=$("$ctl" status | head -1)
 
 awk -v a=$((a1 - a0)) -v p=$((p1 - p0)) -v hz="$hz" -v s="$seconds" \
-    -v arss="$(rss_kb "$agent_pid")" -v prss="$(rss_kb "$pulse_pid")" -v state="$state" 'BEGIN {
+    -v arss="$(rss_kb "$agent_pid")" -v prss="$(rss_kb "$pulse_pid")" -v state="$state" \
+    -v adetail="$(memory_detail "$agent_pid")" -v pdetail="$(memory_detail "$pulse_pid")" 'BEGIN {
   acpu = 100 * a / hz / s; pcpu = 100 * p / hz / s
   printf "idle for %d s (agent %s)\n", s, state
-  printf "%-34s RSS %7.1f MB   CPU %6.3f%% of a core\n", "trovario-agent", arss / 1024, acpu
-  printf "%-34s RSS %7.1f MB   CPU %6.3f%% of a core\n", "pulseaudio (idle peer)", prss / 1024, pcpu
+  printf "%-24s RSS %6.1f MB (%s)   CPU %6.3f%% of a core\n", "trovario-agent", arss / 1024, adetail, acpu
+  printf "%-24s RSS %6.1f MB (%s)   CPU %6.3f%% of a core\n", "pulseaudio (idle peer)", prss / 1024, pdetail, pcpu
   ok = (arss / 1024 < 15 && acpu < 0.5)
   printf "bars: RSS < 15 MB and CPU < 0.5%%: %s\n", ok ? "PASS" : "FAIL"
   exit ok ? 0 : 1

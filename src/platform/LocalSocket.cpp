@@ -48,7 +48,9 @@ bool fillAddress(const std::string& path, sockaddr_un* address) {
     return true;
 }
 
+// A zero timeval means "wait for ever" to the kernel; the shortest wait stands in for none.
 timeval toTimeval(double seconds) {
+    if (!(seconds > 1e-6)) return timeval{0, 1};
     const double whole = std::floor(seconds);
     return timeval{static_cast<time_t>(whole), static_cast<suseconds_t>((seconds - whole) * 1e6)};
 }

@@ -90,7 +90,7 @@ std::string describeValue(const platform::PropertyList& value) {
         }
         case Type::Real: return std::to_string(value.asReal()) + " (float)";
         case Type::Boolean: return std::string(value.asBool() ? "true" : "false") + " (bool)";
-        case Type::String: return "\"" + value.asString() + "\" (string)";
+        case Type::String: return std::string(1, '"').append(value.asString()).append("\" (string)");
         default: return "(a value of another kind)";
     }
 }

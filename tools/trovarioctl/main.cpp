@@ -69,8 +69,9 @@ void showStatus(const TROVMessage& reply, bool json) {
                             reply.getValueSInt32(kTROVDTotalTracksKey, total);
     const bool captured = capturedSinceStart(stime);
     if (json) {
+        const std::string since = captured ? std::string(1, '"').append(clockText(stime)).append(1, '"') : "null";
         printf("{\"state\": %d, \"state_name\": \"%s\", \"stime\": %.3f, \"since_capture_start\": %s", state,
-               agentStateName(state).c_str(), stime, captured ? ("\"" + clockText(stime) + "\"").c_str() : "null");
+               agentStateName(state).c_str(), stime, since.c_str());
         if (processing) printf(", \"current_track\": %d, \"total_tracks\": %d", current, total);
         printf("}\n");
         return;
