@@ -44,8 +44,9 @@ public:
 
 private:
     struct Scan;
-    void scanBlock(Scan& scan, const float* samples, uint32_t frames, uint32_t channels);
-    static void recordSilence(Scan& scan);
+    static void scanBlock(Scan& scan, const float* samples, uint32_t frames);
+    static void endRun(Scan& scan, uint64_t firstQuiet, uint64_t loudSample);
+    static void recordSilence(Scan& scan, uint32_t start, uint32_t stop);
     static Tracks cut(const Tracks& silences, uint32_t length, uint32_t silenceFrames);
 
     std::shared_ptr<ZORTrackAutoDefinerDelegate> mDelegate;

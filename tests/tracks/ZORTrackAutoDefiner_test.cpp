@@ -156,3 +156,92 @@ TEST_F(AutoDefinerTest, KeepsSmallBuffersAndGivesBackLargeOnes) {
     ASSERT_TRUE(define(large, 33000000, 8000));
     EXPECT_EQ(definer.currentOutputBufferSize(), 0u);
 }
+
+namespace {
+
+// The definition as a plain sample-by-sample scan, for comparison.
+Spans referenceDefinition(const std::vector<float>& samples, uint32_t length, float threshold, uint32_t silenceFrames) {
+    const uint32_t blockFrames = length / 1000;
+    const uint32_t minimumRun = std::min(silenceFrames / 4, 13230u), mergeGap = 4410;
+    const size_t examined = std::min<size_t>(size_t(blockFrames) * 1000, samples.size() / 2);
+    bool inSilence = false, longEnough = false;
+    uint32_t silenceStart = 0;
+    Spans silences;
+    for (uint32_t p = 0; p < examined; ++p) {
+        for (int c = 0; c < 2; ++c) {
+            const float s = samples[size_t(p) * 2 + c];
+            if (s > threshold || s < -threshold) {
+                if (inSilence && longEnough) {
+                    std::pair<int64_t, int64_t> silence{silenceStart, p};
+                    if (!silences.empty() && silence.first - silences.back().second < mergeGap) {
+                        silence.first = silences.back().first;
+                        silences.pop_back();
+                    }
+                    silences.push_back(silence);
+                    longEnough = false;
+                }
+                if (inSilence) silenceStart = p, inSilence = false;
+            } else {
+                if (!inSilence) inSilence = true, silenceStart = p;
+                if (p - silenceStart > minimumRun) longEnough = true;
+            }
+        }
+    }
+    if (silences.empty()) return {{0, length}};
+    Spans tracks;
+    uint32_t cut = 0;
+    for (const auto& [start, stop] : silences) {
+        if (stop - start < int64_t(silenceFrames)) continue;
+        const auto middle = uint32_t((start + stop) / 2);
+        tracks.emplace_back(cut, middle);
+        cut = middle;
+    }
+    if (length - silenceFrames > cut) tracks.emplace_back(cut, length);
+    return tracks;
+}
+
+// Loud and quiet stretches of random lengths, many of them quiet for just
+// about the minimum run M, with quiet values at the threshold, rare quiet
+// samples in loud stretches and rare loud samples in quiet ones.
+std::vector<float> randomRecording(uint32_t frames, float threshold, uint32_t minimumRun, std::mt19937& random) {
+    std::uniform_real_distribution<float> loudLevel(threshold + 0.01f, 0.9f);
+    std::uniform_int_distribution<uint32_t> nearMinimum(minimumRun > 2 ? minimumRun - 2 : 1, minimumRun + 3);
+    std::uniform_int_distribution<uint32_t> quietLength(1, minimumRun * 6 + 1), loudLength(1, 6000);
+    std::uniform_int_distribution<int> choice(0, 999);
+    std::vector<float> samples;
+    bool quiet = false;
+    while (samples.size() < size_t(frames) * 2) {
+        const uint32_t run = !quiet ? loudLength(random) : choice(random) < 500 ? nearMinimum(random) : quietLength(random);
+        // An odd count now and then shifts the stretches off frame boundaries.
+        const uint32_t count = run * 2 + uint32_t(choice(random) % 2);
+        for (uint32_t f = 0; f < count; ++f) {
+            const int pick = choice(random);
+            const bool sampleQuiet = quiet ? pick != 0 : pick == 0;
+            float value = sampleQuiet ? (pick % 3 == 0 ? threshold : pick % 3 == 1 ? -threshold : 0.0f)
+                                      : loudLevel(random);
+            samples.push_back(pick % 2 ? value : -value);
+        }
+        quiet = !quiet;
+    }
+    samples.resize(size_t(frames) * 2);
+    return samples;
+}
+
+}  // namespace
+
+TEST_F(AutoDefinerTest, AgreesWithASampleBySampleScanOnRandomRecordings) {
+    const float threshold = 0.25f;
+    std::mt19937 random(2024);
+    for (int round = 0; round < 12; ++round) {
+        const uint32_t silenceFrames = std::vector<uint32_t>{8, 21, 400, 3000}[round % 4];
+        const uint32_t frames = 150000 + 20011 * uint32_t(round);
+        std::string path = dir / ("random" + std::to_string(round) + ".caf");
+        ASSERT_EQ(writeCaf(path, randomRecording(frames, threshold, silenceFrames / 4, random)), 0);
+        const std::vector<float> decoded = readAll(path);
+        const uint32_t length = frames - 777 * uint32_t(round % 3);
+        SCOPED_TRACE(testing::Message() << "round " << round << " N " << silenceFrames);
+        auto tracks = define(path, length, silenceFrames, threshold);
+        ASSERT_TRUE(tracks);
+        EXPECT_EQ(spans(*tracks), referenceDefinition(decoded, length, threshold, silenceFrames));
+    }
+}
