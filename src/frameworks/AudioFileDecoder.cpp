@@ -13,6 +13,7 @@ extern "C" {
 #include "frameworks/AudioFileStatus.h"
 #include "frameworks/FFmpegFileIO.h"
 #include "frameworks/FFmpegFormatMap.h"
+#include "frameworks/PCMConversion.h"
 #include "frameworks/ZORAudioStreamBasicDescription.h"
 
 namespace {
@@ -43,9 +44,13 @@ int32_t AudioFileDecoder::open(const std::string& path, std::string& error) {
     mPath = path;
     int32_t status = openInput(error);
     if (status != 0) return status;
-    if (mHeaderDuration >= 0) {
-        const AVStream* stream = mContainer->streams[mStreamIndex];
-        mLength = av_rescale_q(mHeaderDuration, stream->time_base, AVRational{1, mDecoder->sample_rate});
+    const AVStream* stream = mContainer->streams[mStreamIndex];
+    if (mHeaderLength.duration != AV_NOPTS_VALUE && mHeaderLength.duration >= 0) {
+        mLength = av_rescale_q(mHeaderLength.duration, stream->time_base, AVRational{1, mDecoder->sample_rate});
+        mLengthKnown = true;
+    } else if (mHeaderLength.frames > 0 && av_get_exact_bits_per_sample(mDecoder->codec_id) > 0) {
+        // PCM data: the header's count of frames (CAF gives no duration) is the length.
+        mLength = mHeaderLength.frames;
         mLengthKnown = true;
     }
     mClientFormat = ZORAudioStreamBasicDescription::linearPCM(
@@ -69,8 +74,9 @@ int32_t AudioFileDecoder::openInput(std::string& error) {
         return kAudioFileUnsupportedFileTypeError;
     }
     // What the file itself says; the figure FFmpeg estimates later from the bit rate is no length.
-    std::vector<int64_t> headerDurations;
-    for (unsigned i = 0; i < mContainer->nb_streams; ++i) headerDurations.push_back(mContainer->streams[i]->duration);
+    std::vector<HeaderLength> headerLengths;
+    for (unsigned i = 0; i < mContainer->nb_streams; ++i)
+        headerLengths.push_back({mContainer->streams[i]->duration, mContainer->streams[i]->nb_frames});
     result = avformat_find_stream_info(mContainer, nullptr);
     if (result < 0) return failure(result, "cannot read the audio in", error);
     const AVCodec* codec = nullptr;
@@ -83,8 +89,7 @@ int32_t AudioFileDecoder::openInput(std::string& error) {
     for (unsigned i = 0; i < mContainer->nb_streams; ++i)
         if (int(i) != mStreamIndex) mContainer->streams[i]->discard = AVDISCARD_ALL;
     AVStream* stream = mContainer->streams[mStreamIndex];
-    mHeaderDuration = size_t(mStreamIndex) < headerDurations.size() ? headerDurations[mStreamIndex] : AV_NOPTS_VALUE;
-    if (mHeaderDuration == AV_NOPTS_VALUE) mHeaderDuration = -1;
+    if (size_t(mStreamIndex) < headerLengths.size()) mHeaderLength = headerLengths[mStreamIndex];
     mDecoder = avcodec_alloc_context3(codec);
     if (!mDecoder) return failure(AVERROR(ENOMEM), "cannot read", error);
     result = avcodec_parameters_to_context(mDecoder, stream->codecpar);
@@ -137,6 +142,11 @@ int32_t AudioFileDecoder::makeConverter(std::string& error) {
     swr_free(&mConverter);
     mConverter = converter;
     mConverterFlushed = false;
+    const bool sameShape = mClientFormat.mSampleRate == mDecoder->sample_rate &&
+                           int(mClientFormat.mChannelsPerFrame) == mDecoder->ch_layout.nb_channels;
+    mDirect = sameShape ? PCMConversion::converterFor(mDecoder->codec_id,
+                                                      FFmpegFormatMap::sampleFormatForClient(mClientFormat))
+                        : nullptr;
     return 0;
 }
 
@@ -176,6 +186,7 @@ int32_t AudioFileDecoder::seek(int64_t frame, std::string& error) {
     mDiscardUntil = frame;
     mClientPosition = toClientFrames(frame);
     mDecoderDrained = false;
+    mFrameCount = 0;
     avcodec_flush_buffers(mDecoder);
     if (int32_t status = makeConverter(error)) return status;
     const AVStream* stream = mContainer->streams[mStreamIndex];
@@ -199,6 +210,7 @@ int32_t AudioFileDecoder::restart(std::string& error) {
     mPositionKnown = true;
     mDecodedPosition = 0;
     mDecoderDrained = false;
+    mFrameCount = 0;
     return status;
 }
 
@@ -223,6 +235,7 @@ int32_t AudioFileDecoder::read(void* data, uint32_t& frames, std::string& error)
 }
 
 int AudioFileDecoder::produce(uint8_t* target, int capacity, int32_t& status, std::string& error) {
+    if (mDirect) return produceDirect(target, capacity, status, error);
     int delivered = swr_convert(mConverter, &target, capacity, kNoInput, 0);
     while (delivered == 0) {
         if (mDecoderDrained) {
@@ -263,7 +276,8 @@ int32_t AudioFileDecoder::nextFrame(bool& available, std::string& error) {
     for (;;) {
         int result = avcodec_receive_frame(mDecoder, mFrame);
         if (result == 0) {
-            if (int32_t status = placeFrame(available, error)) return status;
+            if (int32_t status = placeSamples(mFrame->best_effort_timestamp, mFrame->nb_samples, available, error))
+                return status;
             if (available) return 0;
             continue;
         }
@@ -276,11 +290,10 @@ int32_t AudioFileDecoder::nextFrame(bool& available, std::string& error) {
     }
 }
 
-int32_t AudioFileDecoder::placeFrame(bool& usable, std::string& error) {
+int32_t AudioFileDecoder::placeSamples(int64_t timestamp, int count, bool& usable, std::string& error) {
     usable = false;
     if (!mPositionKnown) {
         const AVStream* stream = mContainer->streams[mStreamIndex];
-        int64_t timestamp = mFrame->best_effort_timestamp;
         if (timestamp == AV_NOPTS_VALUE) return restart(error);
         int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
         int64_t position = av_rescale_q(timestamp - start, stream->time_base, AVRational{1, mDecoder->sample_rate});
@@ -290,12 +303,44 @@ int32_t AudioFileDecoder::placeFrame(bool& usable, std::string& error) {
         mPositionKnown = true;
     }
     int64_t first = mDecodedPosition;
-    mDecodedPosition += mFrame->nb_samples;
+    mDecodedPosition += count;
     if (mDecodedPosition <= mDiscardUntil) return 0;
     mFrameOffset = int(std::max<int64_t>(0, mDiscardUntil - first));
-    mFrameCount = mFrame->nb_samples - mFrameOffset;
+    mFrameCount = count - mFrameOffset;
     usable = true;
     return 0;
+}
+
+int AudioFileDecoder::produceDirect(uint8_t* target, int capacity, int32_t& status, std::string& error) {
+    while (mFrameCount == 0) {
+        if (mDecoderDrained) return 0;
+        status = nextPacket(error);
+        if (status != 0) return 0;
+    }
+    const int delivered = std::min(capacity, mFrameCount);
+    const int channels = mDecoder->ch_layout.nb_channels;
+    const int frameBytes = PCMConversion::bytesPerSample(mDecoder->codec_id) * channels;
+    mDirect(mPacket->data + ptrdiff_t(mFrameOffset) * frameBytes, target, size_t(delivered) * channels);
+    mFrameOffset += delivered;
+    mFrameCount -= delivered;
+    return delivered;
+}
+
+int32_t AudioFileDecoder::nextPacket(std::string& error) {
+    const int frameBytes = PCMConversion::bytesPerSample(mDecoder->codec_id) * mDecoder->ch_layout.nb_channels;
+    for (;;) {
+        av_packet_unref(mPacket);
+        int result = av_read_frame(mContainer, mPacket);
+        if (result < 0) {
+            if (mIO->ioError()) return failure(result, "cannot read", error);
+            mDecoderDrained = true;
+            return 0;
+        }
+        if (mPacket->stream_index != mStreamIndex) continue;
+        bool usable = false;
+        if (int32_t status = placeSamples(mPacket->pts, mPacket->size / frameBytes, usable, error)) return status;
+        if (usable) return 0;
+    }
 }
 
 int32_t AudioFileDecoder::feedDecoder(std::string& error) {

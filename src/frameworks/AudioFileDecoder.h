@@ -42,7 +42,9 @@ private:
     int32_t restart(std::string& error);
     void closeInput();
     int32_t nextFrame(bool& available, std::string& error);
-    int32_t placeFrame(bool& available, std::string& error);
+    int32_t placeSamples(int64_t timestamp, int count, bool& usable, std::string& error);
+    int produceDirect(uint8_t* target, int capacity, int32_t& status, std::string& error);
+    int32_t nextPacket(std::string& error);
     int32_t feedDecoder(std::string& error);
     int produce(uint8_t* target, int capacity, int32_t& status, std::string& error);
     void framePlanes(const uint8_t** planes) const;
@@ -55,12 +57,19 @@ private:
     AVFormatContext* mContainer = nullptr;
     AVCodecContext* mDecoder = nullptr;
     SwrContext* mConverter = nullptr;
+    // Set when PCM data goes straight into the client format: no decoder, no resampler.
+    void (*mDirect)(const uint8_t*, uint8_t*, size_t) = nullptr;
     AVPacket* mPacket = nullptr;
     AVFrame* mFrame = nullptr;
     int mStreamIndex = -1;
     AudioStreamBasicDescription mFileFormat;
     AudioStreamBasicDescription mClientFormat;
-    int64_t mHeaderDuration = -1;  // in the stream's time base, as the file's header gives it
+    // What the file's header says, before FFmpeg adds estimates from the bit rate.
+    struct HeaderLength {
+        int64_t duration = -1;  // in the stream's time base
+        int64_t frames = 0;     // packets, or frames for PCM data
+    };
+    HeaderLength mHeaderLength;
     int64_t mLength = -1;
     bool mLengthKnown = false;
     bool mLengthCounted = false;
@@ -68,7 +77,7 @@ private:
     bool mConverterFlushed = false;
     bool mPositionKnown = true;
     int64_t mDecodedPosition = 0;  // file frame of the next decoded sample
-    int mFrameOffset = 0;          // usable part of mFrame after dropping
+    int mFrameOffset = 0;          // usable part of mFrame (or, direct, of mPacket) after dropping
     int mFrameCount = 0;
     int64_t mDiscardUntil = 0;     // file frames before this are dropped
     int64_t mClientPosition = 0;   // client frame of the next frame delivered

@@ -218,6 +218,8 @@ TEST(ZORExtAudioFileRead, DecodesFilesMadeByFfmpegAsFfmpegDoes) {
         {"tone.wav", "-c:a pcm_s16le", true},  {"tone.aiff", "-c:a pcm_s16be", true},
         {"tone.flac", "", true},               {"tone.mp3", "-b:a 192k", false},
         {"tone.ogg", "-c:a libvorbis", false}, {"tone24.wav", "-c:a pcm_s24le", true},
+        {"float.wav", "-c:a pcm_f32le", true}, {"float.caf", "-c:a pcm_f32be", true},
+        {"tone.caf", "-c:a pcm_s16be", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
