@@ -44,16 +44,10 @@ public:
     bool send(const std::string& bytes) const {
         return ::send(mFd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
     }
-    // A request far over any command: 10 MiB where the kernel takes a record
-    // that big, else (Linux refuses it with ENOBUFS) the biggest it takes.
-    size_t sendHuge() const {
-        for (size_t size : {size_t(10) << 20, size_t(200000)}) {
-            const int buffer = static_cast<int>(2 * size);
-            setsockopt(mFd, SOL_SOCKET, SO_SNDBUFFORCE, &buffer, sizeof buffer);
-            if (send(std::string(size, '<'))) return size;
-        }
-        return 0;
-    }
+    // Linux carries no SOCK_SEQPACKET record anywhere near 10 MiB (ENOBUFS),
+    // so no peer can send one (the remote port refuses it before sending);
+    // this is larger than any command and still allocates reliably.
+    bool sendOversize() const { return send(std::string(100000, '<')); }
     // The reply, "" for none (the peer closed), nullopt on time-out.
     std::optional<std::string> receive(int timeoutMs = 2000) const {
         pollfd ready{mFd, POLLIN, 0};
@@ -274,14 +268,14 @@ TEST_F(AppControllerTest, EmptyRequestIsAnUnknownCommand) {
     EXPECT_EQ(log.count("unknown message received"), 1u);
 }
 
-TEST_F(AppControllerTest, HugeRequestIsRefusedUnread) {
+TEST_F(AppControllerTest, OversizeRequestIsRefusedUnread) {
     platform::LogCapture log;
     auto reply = whileServing<std::optional<std::string>>([this]() -> std::optional<std::string> {
         RawPeer peer(socketPath());
-        if (peer.sendHuge() == 0) return std::nullopt;
+        if (!peer.sendOversize()) return std::string("not sent");
         return peer.receive();
     });
-    EXPECT_EQ(reply, std::string());  // closed without a reply
+    EXPECT_EQ(reply, std::string()) << testing::PrintToString(log.lines());  // closed without a reply
     EXPECT_EQ(log.count("incoming message of"), 1u);
     EXPECT_EQ(log.lines().size(), 1u);
     EXPECT_TRUE(servesTelemetry());
@@ -311,9 +305,8 @@ TEST_F(AppControllerTest, PeerThatNeverSendsDoesNotHoldOthersUp) {
     platform::LogCapture log;
     auto silent = std::make_unique<RawPeer>(socketPath());
     ASSERT_TRUE(silent->connected());
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(servesTelemetry());  // served while the silent peer waits
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    EXPECT_TRUE(servesTelemetry());
+    EXPECT_FALSE(log.contains("no request within"));  // served while the silent peer still waits
     platform::MainLoop::shared().runUntil([&] { return log.contains("no request within"); }, 2.0);
     EXPECT_EQ(log.count("no request within 0.5 s"), 1u);
     EXPECT_EQ(silent->receive(100), std::string());  // closed by the agent
