@@ -26,6 +26,8 @@ struct ListenedTrack {
     std::shared_ptr<TROVTrack> track = TROVTrack::initWithNum(7, "Song");
     std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
     ListenedTrack() { track->addTrackChangeListener(recorder); }
+    // The track holds its listeners and the kept events hold the track: break the circle.
+    ~ListenedTrack() { track->removeTrackChangeListener(recorder); }
 };
 
 }  // namespace
@@ -182,6 +184,7 @@ TEST(TROVTrack, ListenersAreCalledOnceInOrderAndOnlyThoseAtTheStartOfTheFiring) 
     track->setTrackName("C");
     EXPECT_EQ(late->events.size(), 1u);
     EXPECT_EQ(second->events.size(), 1u);
+    for (auto* recorder : {first.get(), second.get(), late.get()}) recorder->events.clear();
 }
 
 TEST(TROVTrack, FiringWithoutAListenerArrayCreatesNoEvent) {
