@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
-constexpr uint32_t ChunkFrames = 16;
+constexpr uint32_t ChunkFrames = 32;
 
 uint32_t framesFromSeconds(float seconds) {
     float frames = seconds * static_cast<float>(SilenceDetector::SampleRate);
@@ -22,30 +25,24 @@ uint32_t framesFromSeconds(float seconds) {
 // (not a number) counts as quiet too, which is exactly "not |s| > threshold".
 inline bool isLoud(float sample, float threshold) { return std::fabs(sample) > threshold; }
 
-// Four samples at a time, so that whole chunks are classified at memory speed.
-typedef float Floats __attribute__((vector_size(16)));
-typedef int32_t Lanes __attribute__((vector_size(16)));
-
-inline Lanes loudLanes(const float* samples, Floats threshold) {
-    Floats values;
-    memcpy(&values, samples, sizeof values);
-    Lanes magnitude = std::bit_cast<Lanes>(values) & 0x7fffffff;
-    return std::bit_cast<Floats>(magnitude) > threshold;
-}
-
-enum class Chunk { AllLoud, AllQuiet, Mixed };
-
-inline Chunk classify(const float* samples, Floats threshold) {
-    Lanes all = loudLanes(samples, threshold);
-    Lanes any = all;
-    for (uint32_t k = 4; k < 2 * ChunkFrames; k += 4) {
-        Lanes lanes = loudLanes(samples + k, threshold);
-        all &= lanes;
-        any |= lanes;
+// Bit k set when sample k (of at most 64, that is 32 frames) is loud. Whole
+// chunks are classified four samples at a time, at memory speed.
+inline uint64_t loudMask(const float* samples, uint32_t count, float threshold) {
+#ifdef __SSE2__
+    if (count == 2 * ChunkFrames) {
+        const __m128 thresholds = _mm_set1_ps(threshold);
+        const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+        uint64_t mask = 0;
+        for (uint32_t k = 0; k < count; k += 4) {
+            __m128 values = _mm_and_ps(_mm_loadu_ps(samples + k), magnitude);
+            mask |= static_cast<uint64_t>(_mm_movemask_ps(_mm_cmpgt_ps(values, thresholds))) << k;
+        }
+        return mask;
     }
-    if ((all[0] & all[1] & all[2] & all[3]) != 0) return Chunk::AllLoud;
-    if ((any[0] | any[1] | any[2] | any[3]) == 0) return Chunk::AllQuiet;
-    return Chunk::Mixed;
+#endif
+    uint64_t mask = 0;
+    for (uint32_t k = 0; k < count; ++k) mask |= static_cast<uint64_t>(isLoud(samples[k], threshold)) << k;
+    return mask;
 }
 
 }  // namespace
@@ -125,7 +122,6 @@ void SilenceDetector::scan(const float* samples, uint32_t frameCount) {
         return;
     }
     const float threshold = silenceThreshold_;
-    const Floats thresholds = {threshold, threshold, threshold, threshold};
     const int64_t limit = std::min(minSilence_ / 4, LongRunCap);
     // The state lives in locals while scanning; the members are written back at the end.
     int64_t offset = sampleOffset_;
@@ -150,25 +146,33 @@ void SilenceDetector::scan(const float* samples, uint32_t frameCount) {
         }
     };
 
-    uint32_t frame = 0;
-    while (frame < frameCount) {
-        const float* at = samples + 2 * static_cast<size_t>(frame);
-        // Whole chunks that cannot change the state are counted, not walked:
-        // all loud while no run is followed, all quiet while one is.
-        if (frameCount - frame >= ChunkFrames) {
-            Chunk chunk = classify(at, thresholds);
-            if ((!tracking && chunk == Chunk::AllLoud) || (tracking && chunk == Chunk::AllQuiet)) {
-                offset += ChunkFrames;
+    // Frames that cannot change the state are counted, not walked: loud ones
+    // while no run is followed, quiet ones while one is.
+    for (uint32_t frame = 0; frame < frameCount;) {
+        const uint32_t window = std::min(ChunkFrames, frameCount - frame);
+        const float* chunk = samples + 2 * static_cast<size_t>(frame);
+        const uint64_t loud = loudMask(chunk, 2 * window, threshold);
+        for (uint32_t i = 0; i < window;) {
+            const uint32_t rest = 2 * (window - i);
+            const uint64_t all = rest == 64 ? UINT64_MAX : (uint64_t{1} << rest) - 1;
+            const uint64_t ahead = (loud >> (2 * i)) & all;
+            uint32_t skip;
+            if (!tracking)
+                skip = ahead == all ? window - i : static_cast<uint32_t>(std::countr_zero(~ahead)) / 2;
+            else
+                skip = ahead == 0 ? window - i : static_cast<uint32_t>(std::countr_zero(ahead)) / 2;
+            if (skip > 0) {
+                offset += skip;
+                i += skip;
                 if (tracking && offset - 1 - start > limit) found = true;
-                frame += ChunkFrames;
                 continue;
             }
+            sample(chunk[2 * i]);
+            sample(chunk[2 * i + 1]);
+            ++offset;
+            ++i;
         }
-        uint32_t end = std::min(frameCount, frame + ChunkFrames);
-        for (; frame < end; ++frame, ++offset) {
-            sample(samples[2 * static_cast<size_t>(frame)]);
-            sample(samples[2 * static_cast<size_t>(frame) + 1]);
-        }
+        frame += window;
     }
     sampleOffset_ = offset;
     silenceTrackingStart_ = start;
