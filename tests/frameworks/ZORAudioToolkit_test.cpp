@@ -6,7 +6,6 @@
 #include "frameworks/AudioFormatQueries.h"
 #include "frameworks/ZORAudioBufferList.h"
 #include "frameworks/ZORAudioStreamBasicDescription.h"
-#include "frameworks/ZORAudioTrackInfo.h"
 #include "frameworks/ZORFileUtils.h"
 
 TEST(ZORAudioStreamBasicDescription, StandardFormatIsInterleavedStereoFloatAt44100) {
@@ -97,17 +96,4 @@ TEST(ZORFileUtils, FillsTheReferencesAndSaysWhetherTheirTargetsExist) {
     EXPECT_EQ(ZORFileUtils::makeFSSpec(spec, "./x/../y.caf"), 0);
     EXPECT_EQ(spec.path, dir / "y.caf");
     std::filesystem::current_path("/");
-}
-
-TEST(ZORAudioTrackInfo, DurationFollowsBeginAndEndAndTextsStartAbsent) {
-    ZORAudioTrackInfo info;
-    EXPECT_FALSE(info.trackTitle().has_value());
-    EXPECT_FALSE(info.isActive());
-    info.setTrackBegin(1000);
-    info.setTrackEnd(45100);
-    EXPECT_EQ(info.duration(), 44100);
-    info.setTrackEnd(500);
-    EXPECT_EQ(info.duration(), -500);
-    info.setAlbumYear(std::string());
-    EXPECT_TRUE(info.albumYear().has_value());
 }
