@@ -161,7 +161,8 @@ int32_t AudioFileEncoder::write(const void* frames, uint32_t count, std::string&
     if (result >= 0) result = swr_convert(mConverter, mFrame->data, capacity, &input, int(count));
     if (result >= 0) result = av_audio_fifo_write(mFifo, reinterpret_cast<void**>(mFrame->data), result);
     if (result < 0) return failure(result, "cannot convert frames for", error);
-    return encodeFromFifo(false, error);
+    // PCM takes any number of frames: nothing waits in the queue for a full packet.
+    return encodeFromFifo(mEncoder->frame_size == 0, error);
 }
 
 int32_t AudioFileEncoder::encodeFromFifo(bool all, std::string& error) {

@@ -368,6 +368,21 @@ TEST(ZORExtAudioFileWrite, ZeroFramesPrimeTheWriterAndShortBuffersAreRefused) {
     EXPECT_EQ(readAll(dir / "p.caf").size(), 200u);
 }
 
+TEST(ZORExtAudioFileWrite, FramesWrittenSynchronouslyAreReadableBeforeTheClose) {
+    TemporaryDirectory dir;
+    const std::string path = dir / "growing.caf";
+    auto writer = ZORExtAudioFile::initForWriting(path, kAudioFileCAFType, standardFormat(), cafFormat());
+    ASSERT_EQ(writer->open(), 0);
+    std::vector<float> samples = musicLike(3000);
+    AudioBufferList list{1, {{2, uint32_t(samples.size() * 4), samples.data()}}};
+    ASSERT_EQ(writer->writeSynch(&list, 3000), 0);
+    // A recording in progress (or left by a crash) still gives its frames.
+    std::vector<float> early = readAll(path);
+    EXPECT_EQ(early.size(), samples.size());
+    EXPECT_LE(maxDifference(early, samples), 0.5f / 32768 + 1e-7f);
+    ASSERT_EQ(writer->close(), 0);
+}
+
 namespace {
 
 // Makes every write beyond `bytes` fail as a full disk does, for the life of the object.
