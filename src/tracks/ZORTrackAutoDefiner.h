@@ -18,9 +18,10 @@ public:
 };
 
 // Cuts a recording into tracks in the middle of its silences: reads the file
-// once in 1000 blocks, compares every sample with a linear threshold, and
-// returns abutting tracks from frame 0 to the given length. One definition
-// at a time; `cancel` may come from any thread.
+// once in 1000 blocks, finds the stretches where every sample stays within a
+// linear threshold, and returns abutting tracks from frame 0 to the given
+// length. One definition at a time; `cancel` may come from any thread and
+// takes effect after the block being examined.
 class ZORTrackAutoDefiner {
 public:
     using Tracks = std::vector<std::shared_ptr<TROVTrack>>;
