@@ -238,17 +238,17 @@ void MySystemCaptureRecorder::switchToCaptureDevice() {
         DefaultOutputMemory::forget();
 }
 
+// Called by stop and by the capture thread as it ends, whichever comes first;
+// one attempt only, so that a stalled server costs stop one time-out at most.
+// On failure the note on disk stays, for the next start.
 void MySystemCaptureRecorder::restoreOutputDevice() {
     std::lock_guard guard(mDeviceLock);
-    if (!mOutputSwitched) return;
-    if (!mOutputDevice) {
+    if (!mOutputSwitched || mRestoreAttempted) return;
+    mRestoreAttempted = true;
+    if (!mOutputDevice || switchSystemOutputDeviceTo(mOutputDevice) == 0) {
         mOutputSwitched = false;
-        return;
+        DefaultOutputMemory::forget();
     }
-    // On failure the note on disk stays, for the next start.
-    if (switchSystemOutputDeviceTo(mOutputDevice) != 0) return;
-    mOutputSwitched = false;
-    DefaultOutputMemory::forget();
 }
 
 int32_t MySystemCaptureRecorder::switchSystemOutputDeviceTo(const std::shared_ptr<ZORAudioDevice>& device) {

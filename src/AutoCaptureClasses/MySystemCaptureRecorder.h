@@ -178,6 +178,7 @@ private:
     std::shared_ptr<ZORAudioDevice> mOutputDevice;
     std::mutex mDeviceLock;  // the capture thread and stop both switch the default output
     bool mOutputSwitched = false;
+    bool mRestoreAttempted = false;
 
     std::atomic<bool> mPlayThruEnabled{false};
     std::atomic<int32_t> mRecorderState{kRecorderStateInitializing};

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -82,11 +83,15 @@ TEST(AudioRingBufferStress, ReaderOnlyEverAcceptsTheFramesStored) {
         }
     }
     writer.join();
-    EXPECT_GT(verified, 100000u);
+    // Low bars: a sanitizer build runs many times slower.
+    EXPECT_GT(verified, 20000u);
     EXPECT_GT(lapped, 10u);
-    EXPECT_GT(wrapped, 100u);
+    EXPECT_GT(wrapped, 20u);
     EXPECT_LE(static_cast<int64_t>(readFrame), written.load());
     RecordProperty("verified_frames", std::to_string(verified));
     RecordProperty("lapped", std::to_string(lapped));
     RecordProperty("waits", std::to_string(tooEarly));
+    printf("verified %llu frames, lapped %llu times, %llu waits, %llu wrapped fetches\n",
+           static_cast<unsigned long long>(verified), static_cast<unsigned long long>(lapped),
+           static_cast<unsigned long long>(tooEarly), static_cast<unsigned long long>(wrapped));
 }
