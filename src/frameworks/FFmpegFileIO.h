@@ -23,8 +23,7 @@ public:
     // Creates a new file with mode 0600: O_CREAT|O_EXCL|O_NOFOLLOW, so neither
     // a symbolic link nor a file planted at the path is ever written through.
     // Whatever is already at the path (a file or a link, never a directory) is
-    // unlinked first, which replaces an older file just as the design's
-    // callers expect.
+    // unlinked first: a new recording replaces an older one.
     static std::unique_ptr<FFmpegFileIO> createForWriting(const std::string& path, int32_t& status,
                                                           std::string& error);
 

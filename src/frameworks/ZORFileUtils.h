@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-// File references as the toolkit's callers keep them. A reference names an
-// existing file or folder; a specification names a place in an existing
-// folder, whether or not something is there yet.
+// File references as the toolkit's callers keep them. An FSRef names an
+// existing file or folder; an FSSpec names a place in an existing folder,
+// whether or not something is there yet.
 struct FSRef {
     std::string path;
 };

@@ -34,7 +34,7 @@ TEST(ZORTimeFormatter, ClockTextOfUnitsWithAndWithoutHours) {
     EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(100 * 3600 * 1000u, 1000, 0, false), "100:00:00");
 }
 
-TEST(ZORTimeFormatter, FractionsRoundWithTheDesignedAddendAndCarry) {
+TEST(ZORTimeFormatter, FractionsRoundWithAnAddendOfFiftyOneHundredthsAndCarry) {
     EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(22050, 44100, 2, false), "0:00.50");
     EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(22050, 44100, 1, false), "0:00.5");
     EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(22050, 44100, 3, false), "0:00.500");

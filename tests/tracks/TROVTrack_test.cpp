@@ -142,7 +142,7 @@ TEST(TROVTrack, AlbumYearIsStoredAsTextAndFiresNothing) {
     EXPECT_TRUE(t.recorder->events.empty());
 }
 
-TEST(TROVTrack, AdditionalIDTracksFireAsDesigned) {
+TEST(TROVTrack, AdditionalIDTracksFireOnEveryChangeAndEveryClear) {
     ListenedTrack t;
     t.track->clearAdditionalIDTracks();
     EXPECT_EQ(t.recorder->events.size(), 1u);
