@@ -1,5 +1,6 @@
 #include "platform/Bundle.h"
 
+#include "platform/Paths.h"
 #include "platform/StringsFile.h"
 
 #include <algorithm>
@@ -24,14 +25,6 @@ bool isFile(const std::string& path) {
 std::string absolutePath(const std::string& path) {
     char resolved[PATH_MAX];
     return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-}
-
-std::string executableDirectory() {
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return {};
-    std::string exe(path, static_cast<size_t>(n));
-    return exe.substr(0, exe.find_last_of('/'));
 }
 
 std::string envOrEmpty(const char* name) {

@@ -2,6 +2,7 @@
 #include "platform/ServiceNames.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -22,6 +23,14 @@ std::string userConfigDirectory() {
     // Relative values are invalid by the XDG rules and ignored.
     if (config && config[0] == '/') return config;
     return homeDirectory() + "/.config";
+}
+
+std::string executableDirectory() {
+    char path[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return {};
+    std::string exe(path, static_cast<size_t>(n));
+    return exe.substr(0, exe.find_last_of('/'));
 }
 
 std::string expandTildeInPath(const std::string& path) {

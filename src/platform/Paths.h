@@ -8,6 +8,8 @@ namespace platform {
 std::string homeDirectory();
 // $XDG_CONFIG_HOME when set to an absolute path, else ~/.config.
 std::string userConfigDirectory();
+// The folder of the running executable; empty when /proc cannot tell.
+std::string executableDirectory();
 // A leading "~" or "~/" becomes the home folder; other paths are unchanged.
 std::string expandTildeInPath(const std::string& path);
 // Tilde expanded, "." and empty components dropped, ".." resolved lexically in
