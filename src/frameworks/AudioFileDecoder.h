@@ -1,84 +1,27 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "frameworks/CoreAudioTypes.h"
 
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
-struct SwrContext;
-class FFmpegFileIO;
-
-// Reads an audio file with FFmpeg and delivers interleaved frames in a client
-// format. Positions and the length count frames of the file's own rate;
-// reads count client frames (the same when the rates agree).
+// Reads an audio file and delivers interleaved frames in a client format.
+// Positions and the length count frames of the file's own rate; reads count
+// client frames (the same when the rates agree). Every operation returns a
+// status and, on failure, fills `error` with a text for the log.
 class AudioFileDecoder {
 public:
-    AudioFileDecoder();
-    ~AudioFileDecoder();
-    AudioFileDecoder(const AudioFileDecoder&) = delete;
-    AudioFileDecoder& operator=(const AudioFileDecoder&) = delete;
+    virtual ~AudioFileDecoder() = default;
 
-    int32_t open(const std::string& path, std::string& error);
-    int32_t setClientFormat(const AudioStreamBasicDescription& clientFormat, std::string& error);
+    virtual int32_t open(const std::string& path, std::string& error) = 0;
+    virtual int32_t setClientFormat(const AudioStreamBasicDescription& clientFormat, std::string& error) = 0;
     // Frames in the file; -1 when the file cannot be decoded to the end.
-    int64_t lengthInFrames();
-    // The next read starts exactly at `frame`: after a coarse seek the frames
-    // before it are decoded and dropped.
-    int32_t seek(int64_t frame, std::string& error);
+    virtual int64_t lengthInFrames() = 0;
+    // The next read starts exactly at `frame`.
+    virtual int32_t seek(int64_t frame, std::string& error) = 0;
     // Fills `data` with up to `frames` frames; `frames` becomes the count, 0 at the end.
-    int32_t read(void* data, uint32_t& frames, std::string& error);
+    virtual int32_t read(void* data, uint32_t& frames, std::string& error) = 0;
 
-    const AudioStreamBasicDescription& fileFormat() const { return mFileFormat; }
-    const AudioStreamBasicDescription& clientFormat() const { return mClientFormat; }
-
-private:
-    int32_t openInput(std::string& error);
-    int32_t makeConverter(std::string& error);
-    int32_t restart(std::string& error);
-    void closeInput();
-    int32_t nextFrame(bool& available, std::string& error);
-    int32_t placeSamples(int64_t timestamp, int count, bool& usable, std::string& error);
-    int produceDirect(uint8_t* target, int capacity, int32_t& status, std::string& error);
-    int32_t nextPacket(std::string& error);
-    int32_t feedDecoder(std::string& error);
-    int produce(uint8_t* target, int capacity, int32_t& status, std::string& error);
-    void framePlanes(const uint8_t** planes) const;
-    int32_t failure(int averror, const std::string& what, std::string& error);
-    int64_t countFrames();
-    int64_t toClientFrames(int64_t fileFrames) const;
-
-    std::string mPath;
-    std::unique_ptr<FFmpegFileIO> mIO;
-    AVFormatContext* mContainer = nullptr;
-    AVCodecContext* mDecoder = nullptr;
-    SwrContext* mConverter = nullptr;
-    // Set when PCM data goes straight into the client format: no decoder, no resampler.
-    void (*mDirect)(const uint8_t*, uint8_t*, size_t) = nullptr;
-    AVPacket* mPacket = nullptr;
-    AVFrame* mFrame = nullptr;
-    int mStreamIndex = -1;
-    AudioStreamBasicDescription mFileFormat;
-    AudioStreamBasicDescription mClientFormat;
-    // What the file's header says, before FFmpeg adds estimates from the bit rate.
-    struct HeaderLength {
-        int64_t duration = -1;  // in the stream's time base
-        int64_t frames = 0;     // packets, or frames for PCM data
-    };
-    HeaderLength mHeaderLength;
-    int64_t mLength = -1;
-    bool mLengthKnown = false;
-    bool mLengthCounted = false;
-    bool mDecoderDrained = false;
-    bool mConverterFlushed = false;
-    bool mPositionKnown = true;
-    int64_t mDecodedPosition = 0;  // file frame of the next decoded sample
-    int mFrameOffset = 0;          // usable part of mFrame (or, direct, of mPacket) after dropping
-    int mFrameCount = 0;
-    int64_t mDiscardUntil = 0;     // file frames before this are dropped
-    int64_t mClientPosition = 0;   // client frame of the next frame delivered
+    virtual const AudioStreamBasicDescription& fileFormat() const = 0;
+    virtual const AudioStreamBasicDescription& clientFormat() const = 0;
 };

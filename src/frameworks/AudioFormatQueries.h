@@ -7,7 +7,8 @@
 #include "frameworks/CoreAudioTypes.h"
 
 // The two format queries the agent asks before it writes a file, answered
-// from FFmpeg's codec and muxer tables.
+// from FFmpeg's codec and muxer tables by the audio backend. When the backend
+// cannot be loaded (the log says why), no format and no file type is supported.
 namespace AudioFormatQueries {
 
 // Completes a partly filled description (format id, rate, channels) the way

@@ -3,19 +3,11 @@
 #include <algorithm>
 #include <mutex>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
-#include "frameworks/AudioFileDecoder.h"
-#include "frameworks/AudioFileEncoder.h"
+#include "frameworks/AudioFileBackend.h"
+#include "frameworks/AudioFileBackendLoader.h"
 #include "platform/Log.h"
 
-ZORExtAudioFile::ZORExtAudioFile(Mode mode, std::string path) : mMode(mode), mPath(std::move(path)) {
-    // Failures reach the log through our own lines; FFmpeg's chatter on stderr would only repeat them.
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-}
+ZORExtAudioFile::ZORExtAudioFile(Mode mode, std::string path) : mMode(mode), mPath(std::move(path)) {}
 
 ZORExtAudioFile::~ZORExtAudioFile() {
     close();
@@ -38,17 +30,18 @@ std::shared_ptr<ZORExtAudioFile> ZORExtAudioFile::initForWriting(const std::stri
 int32_t ZORExtAudioFile::open() {
     std::lock_guard guard(mLock);
     if (mDecoder || mEncoder) return 0;
+    if (mMode == Mode::Writing && mWritten)
+        return report(kAudioFileNotOpenError, "cannot open " + mPath + " again: the file has been written and closed");
     std::string error;
+    AudioFileBackend* backend = AudioFileBackendLoader::backend(error);
+    if (!backend) return report(kAudioFileUnspecifiedError, "cannot open " + mPath + ": " + error);
     int32_t status = 0;
     if (mMode == Mode::Reading) {
-        auto decoder = std::make_unique<AudioFileDecoder>();
+        auto decoder = backend->makeDecoder();
         status = decoder->open(mPath, error);
         if (status == 0) mDecoder = std::move(decoder);
-    } else if (mWritten) {
-        status = kAudioFileNotOpenError;
-        error = "cannot open " + mPath + " again: the file has been written and closed";
     } else {
-        auto encoder = std::make_unique<AudioFileEncoder>();
+        auto encoder = backend->makeEncoder();
         status = encoder->open(mPath, mFileType, mRequestedClientFormat, mRequestedFileFormat, error);
         if (status == 0) mEncoder = std::move(encoder);
         mWritten = status == 0;

@@ -32,7 +32,9 @@ class AudioFileEncoder;
 // that reached the disk and stays readable.
 //
 // Every failure returns a non-zero status, logs one line naming the file and
-// the cause, and keeps the text in `lastErrorMessage`.
+// the cause, and keeps the text in `lastErrorMessage`. FFmpeg is loaded with
+// the first `open` of any file (AudioFileBackendLoader); where it cannot be,
+// `open` returns kAudioFileUnspecifiedError.
 //
 // Calls are serialised by a lock, so `close` from one thread never runs
 // inside a `write` on another.

@@ -1,4 +1,4 @@
-#include "frameworks/FFmpegFormatMap.h"
+#include "frameworks/ffmpeg/FFmpegFormatMap.h"
 
 extern "C" {
 #include <libavcodec/codec_par.h>

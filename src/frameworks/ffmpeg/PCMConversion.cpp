@@ -1,4 +1,4 @@
-#include "frameworks/PCMConversion.h"
+#include "frameworks/ffmpeg/PCMConversion.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "frameworks/AudioFileDecoder.h"
+#include "frameworks/ffmpeg/FFmpegAudioFileDecoder.h"
 
 #include <algorithm>
 #include <vector>
@@ -10,10 +10,10 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include "frameworks/AudioFileStatus.h"
-#include "frameworks/FFmpegFileIO.h"
-#include "frameworks/FFmpegFormatMap.h"
-#include "frameworks/PCMConversion.h"
+#include "frameworks/ffmpeg/AudioFileStatus.h"
+#include "frameworks/ffmpeg/FFmpegFileIO.h"
+#include "frameworks/ffmpeg/FFmpegFormatMap.h"
+#include "frameworks/ffmpeg/PCMConversion.h"
 #include "frameworks/ZORAudioStreamBasicDescription.h"
 
 namespace {
@@ -34,13 +34,13 @@ const uint8_t* kNoInput[kMaxPlanes] = {};
 
 }  // namespace
 
-AudioFileDecoder::AudioFileDecoder() = default;
+FFmpegAudioFileDecoder::FFmpegAudioFileDecoder() = default;
 
-AudioFileDecoder::~AudioFileDecoder() {
+FFmpegAudioFileDecoder::~FFmpegAudioFileDecoder() {
     closeInput();
 }
 
-int32_t AudioFileDecoder::open(const std::string& path, std::string& error) {
+int32_t FFmpegAudioFileDecoder::open(const std::string& path, std::string& error) {
     mPath = path;
     int32_t status = openInput(error);
     if (status != 0) return status;
@@ -58,7 +58,7 @@ int32_t AudioFileDecoder::open(const std::string& path, std::string& error) {
     return makeConverter(error);
 }
 
-int32_t AudioFileDecoder::openInput(std::string& error) {
+int32_t FFmpegAudioFileDecoder::openInput(std::string& error) {
     int32_t status = 0;
     mIO = FFmpegFileIO::openForReading(mPath, status, error);
     if (!mIO) return status;
@@ -107,7 +107,7 @@ int32_t AudioFileDecoder::openInput(std::string& error) {
     return 0;
 }
 
-void AudioFileDecoder::closeInput() {
+void FFmpegAudioFileDecoder::closeInput() {
     swr_free(&mConverter);
     av_frame_free(&mFrame);
     av_packet_free(&mPacket);
@@ -116,7 +116,7 @@ void AudioFileDecoder::closeInput() {
     mIO.reset();
 }
 
-int32_t AudioFileDecoder::setClientFormat(const AudioStreamBasicDescription& clientFormat, std::string& error) {
+int32_t FFmpegAudioFileDecoder::setClientFormat(const AudioStreamBasicDescription& clientFormat, std::string& error) {
     if (FFmpegFormatMap::sampleFormatForClient(clientFormat) == AV_SAMPLE_FMT_NONE) {
         error = "unsupported client format for " + mPath + ": use interleaved 32-bit float or 16-bit integer";
         return kAudioFileUnsupportedDataFormatError;
@@ -132,7 +132,7 @@ int32_t AudioFileDecoder::setClientFormat(const AudioStreamBasicDescription& cli
     return status;
 }
 
-int32_t AudioFileDecoder::makeConverter(std::string& error) {
+int32_t FFmpegAudioFileDecoder::makeConverter(std::string& error) {
     int result = 0;
     SwrContext* converter = FFmpegFormatMap::makeConverter(
         mDecoder->ch_layout.nb_channels, &mDecoder->ch_layout, mDecoder->sample_fmt, mDecoder->sample_rate,
@@ -150,7 +150,7 @@ int32_t AudioFileDecoder::makeConverter(std::string& error) {
     return 0;
 }
 
-int64_t AudioFileDecoder::lengthInFrames() {
+int64_t FFmpegAudioFileDecoder::lengthInFrames() {
     if (!mLengthKnown && !mLengthCounted && mDecoder) {
         mLengthCounted = true;
         mLength = countFrames();
@@ -159,8 +159,8 @@ int64_t AudioFileDecoder::lengthInFrames() {
     return mLength;
 }
 
-int64_t AudioFileDecoder::countFrames() {
-    AudioFileDecoder counter;
+int64_t FFmpegAudioFileDecoder::countFrames() {
+    FFmpegAudioFileDecoder counter;
     std::string error;
     if (counter.open(mPath, error) != 0) return -1;
     int64_t total = 0;
@@ -172,12 +172,12 @@ int64_t AudioFileDecoder::countFrames() {
     }
 }
 
-int64_t AudioFileDecoder::toClientFrames(int64_t fileFrames) const {
+int64_t FFmpegAudioFileDecoder::toClientFrames(int64_t fileFrames) const {
     if (mClientFormat.mSampleRate == mFileFormat.mSampleRate) return fileFrames;
     return av_rescale(fileFrames, int64_t(mClientFormat.mSampleRate), int64_t(mFileFormat.mSampleRate));
 }
 
-int32_t AudioFileDecoder::seek(int64_t frame, std::string& error) {
+int32_t FFmpegAudioFileDecoder::seek(int64_t frame, std::string& error) {
     if (!mDecoder) return kAudioFileNotOpenError;
     if (frame < 0) {
         error = "cannot seek " + mPath + " to a negative frame";
@@ -202,7 +202,7 @@ int32_t AudioFileDecoder::seek(int64_t frame, std::string& error) {
     return 0;
 }
 
-int32_t AudioFileDecoder::restart(std::string& error) {
+int32_t FFmpegAudioFileDecoder::restart(std::string& error) {
     closeInput();
     int32_t status = openInput(error);
     if (status == 0) status = makeConverter(error);
@@ -214,7 +214,7 @@ int32_t AudioFileDecoder::restart(std::string& error) {
     return status;
 }
 
-int32_t AudioFileDecoder::read(void* data, uint32_t& frames, std::string& error) {
+int32_t FFmpegAudioFileDecoder::read(void* data, uint32_t& frames, std::string& error) {
     if (!mConverter) {
         frames = 0;
         return kAudioFileNotOpenError;
@@ -234,7 +234,7 @@ int32_t AudioFileDecoder::read(void* data, uint32_t& frames, std::string& error)
     return status;
 }
 
-int AudioFileDecoder::produce(uint8_t* target, int capacity, int32_t& status, std::string& error) {
+int FFmpegAudioFileDecoder::produce(uint8_t* target, int capacity, int32_t& status, std::string& error) {
     if (mDirect) return produceDirect(target, capacity, status, error);
     int delivered = swr_convert(mConverter, &target, capacity, kNoInput, 0);
     while (delivered == 0) {
@@ -259,7 +259,7 @@ int AudioFileDecoder::produce(uint8_t* target, int capacity, int32_t& status, st
     return delivered;
 }
 
-void AudioFileDecoder::framePlanes(const uint8_t** planes) const {
+void FFmpegAudioFileDecoder::framePlanes(const uint8_t** planes) const {
     auto format = AVSampleFormat(mFrame->format);
     int channels = mFrame->ch_layout.nb_channels;
     int sampleBytes = av_get_bytes_per_sample(format);
@@ -271,7 +271,7 @@ void AudioFileDecoder::framePlanes(const uint8_t** planes) const {
     }
 }
 
-int32_t AudioFileDecoder::nextFrame(bool& available, std::string& error) {
+int32_t FFmpegAudioFileDecoder::nextFrame(bool& available, std::string& error) {
     available = false;
     for (;;) {
         int result = avcodec_receive_frame(mDecoder, mFrame);
@@ -290,7 +290,7 @@ int32_t AudioFileDecoder::nextFrame(bool& available, std::string& error) {
     }
 }
 
-int32_t AudioFileDecoder::placeSamples(int64_t timestamp, int count, bool& usable, std::string& error) {
+int32_t FFmpegAudioFileDecoder::placeSamples(int64_t timestamp, int count, bool& usable, std::string& error) {
     usable = false;
     if (!mPositionKnown) {
         const AVStream* stream = mContainer->streams[mStreamIndex];
@@ -311,7 +311,7 @@ int32_t AudioFileDecoder::placeSamples(int64_t timestamp, int count, bool& usabl
     return 0;
 }
 
-int AudioFileDecoder::produceDirect(uint8_t* target, int capacity, int32_t& status, std::string& error) {
+int FFmpegAudioFileDecoder::produceDirect(uint8_t* target, int capacity, int32_t& status, std::string& error) {
     while (mFrameCount == 0) {
         if (mDecoderDrained) return 0;
         status = nextPacket(error);
@@ -326,7 +326,7 @@ int AudioFileDecoder::produceDirect(uint8_t* target, int capacity, int32_t& stat
     return delivered;
 }
 
-int32_t AudioFileDecoder::nextPacket(std::string& error) {
+int32_t FFmpegAudioFileDecoder::nextPacket(std::string& error) {
     const int frameBytes = PCMConversion::bytesPerSample(mDecoder->codec_id) * mDecoder->ch_layout.nb_channels;
     for (;;) {
         av_packet_unref(mPacket);
@@ -343,7 +343,7 @@ int32_t AudioFileDecoder::nextPacket(std::string& error) {
     }
 }
 
-int32_t AudioFileDecoder::feedDecoder(std::string& error) {
+int32_t FFmpegAudioFileDecoder::feedDecoder(std::string& error) {
     for (;;) {
         int result = av_read_frame(mContainer, mPacket);
         if (result < 0) {
@@ -365,7 +365,7 @@ int32_t AudioFileDecoder::feedDecoder(std::string& error) {
     }
 }
 
-int32_t AudioFileDecoder::failure(int averror, const std::string& what, std::string& error) {
+int32_t FFmpegAudioFileDecoder::failure(int averror, const std::string& what, std::string& error) {
     if (mIO && mIO->ioError()) averror = mIO->ioError();
     int32_t status = AudioFileStatus::fromAVError(averror);
     error = what + " " + mPath + ": " + AudioFileStatus::avErrorText(averror);

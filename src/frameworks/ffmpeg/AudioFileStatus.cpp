@@ -1,4 +1,4 @@
-#include "frameworks/AudioFileStatus.h"
+#include "frameworks/ffmpeg/AudioFileStatus.h"
 
 #include <cerrno>
 

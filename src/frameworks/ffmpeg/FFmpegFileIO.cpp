@@ -1,4 +1,4 @@
-#include "frameworks/FFmpegFileIO.h"
+#include "frameworks/ffmpeg/FFmpegFileIO.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "frameworks/AudioFileStatus.h"
+#include "frameworks/ffmpeg/AudioFileStatus.h"
 #include "frameworks/CoreAudioTypes.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "frameworks/AudioFileEncoder.h"
+#include "frameworks/ffmpeg/FFmpegAudioFileEncoder.h"
 
 #include <unistd.h>
 
@@ -10,9 +10,9 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include "frameworks/AudioFileStatus.h"
-#include "frameworks/FFmpegFileIO.h"
-#include "frameworks/FFmpegFormatMap.h"
+#include "frameworks/ffmpeg/AudioFileStatus.h"
+#include "frameworks/ffmpeg/FFmpegFileIO.h"
+#include "frameworks/ffmpeg/FFmpegFormatMap.h"
 #include "frameworks/ZORAudioStreamBasicDescription.h"
 
 namespace {
@@ -31,13 +31,13 @@ std::string fourCC(uint32_t code) {
 
 }  // namespace
 
-AudioFileEncoder::AudioFileEncoder() = default;
+FFmpegAudioFileEncoder::FFmpegAudioFileEncoder() = default;
 
-AudioFileEncoder::~AudioFileEncoder() {
+FFmpegAudioFileEncoder::~FFmpegAudioFileEncoder() {
     release();
 }
 
-int32_t AudioFileEncoder::open(const std::string& path, uint32_t fileType,
+int32_t FFmpegAudioFileEncoder::open(const std::string& path, uint32_t fileType,
                                const AudioStreamBasicDescription& clientFormat,
                                const AudioStreamBasicDescription& fileFormat, std::string& error) {
     mPath = path;
@@ -59,7 +59,7 @@ int32_t AudioFileEncoder::open(const std::string& path, uint32_t fileType,
     return status;
 }
 
-int32_t AudioFileEncoder::openContainer(uint32_t fileType, std::string& error) {
+int32_t FFmpegAudioFileEncoder::openContainer(uint32_t fileType, std::string& error) {
     const char* muxer = FFmpegFormatMap::muxerForFileType(fileType);
     const AVOutputFormat* container = muxer ? av_guess_format(muxer, nullptr, nullptr) : nullptr;
     if (!container) {
@@ -84,7 +84,7 @@ int32_t AudioFileEncoder::openContainer(uint32_t fileType, std::string& error) {
     return 0;
 }
 
-int32_t AudioFileEncoder::openEncoder(std::string& error) {
+int32_t FFmpegAudioFileEncoder::openEncoder(std::string& error) {
     AVCodecID codecId = FFmpegFormatMap::codecForFormat(mFileFormat);
     const AVCodec* codec = avcodec_find_encoder(codecId);
     if (!codec) return failure(AVERROR_ENCODER_NOT_FOUND, "no encoder for", error);
@@ -121,7 +121,7 @@ int32_t AudioFileEncoder::openEncoder(std::string& error) {
     return 0;
 }
 
-int32_t AudioFileEncoder::setClientFormat(const AudioStreamBasicDescription& clientFormat, std::string& error) {
+int32_t FFmpegAudioFileEncoder::setClientFormat(const AudioStreamBasicDescription& clientFormat, std::string& error) {
     AVSampleFormat format = FFmpegFormatMap::sampleFormatForClient(clientFormat);
     if (format == AV_SAMPLE_FMT_NONE) {
         error = "unsupported client format for " + mPath + ": use interleaved 32-bit float or 16-bit integer";
@@ -142,7 +142,7 @@ int32_t AudioFileEncoder::setClientFormat(const AudioStreamBasicDescription& cli
     return 0;
 }
 
-int32_t AudioFileEncoder::write(const void* frames, uint32_t count, std::string& error) {
+int32_t FFmpegAudioFileEncoder::write(const void* frames, uint32_t count, std::string& error) {
     if (mFailure) {
         error = "cannot write " + mPath + " after an earlier failure";
         return mFailure;
@@ -165,7 +165,7 @@ int32_t AudioFileEncoder::write(const void* frames, uint32_t count, std::string&
     return encodeFromFifo(mEncoder->frame_size == 0, error);
 }
 
-int32_t AudioFileEncoder::encodeFromFifo(bool all, std::string& error) {
+int32_t FFmpegAudioFileEncoder::encodeFromFifo(bool all, std::string& error) {
     while (av_audio_fifo_size(mFifo) >= (all ? 1 : mFrameSize)) {
         av_frame_unref(mFrame);
         mFrame->nb_samples = std::min(mFrameSize, av_audio_fifo_size(mFifo));
@@ -183,7 +183,7 @@ int32_t AudioFileEncoder::encodeFromFifo(bool all, std::string& error) {
     return 0;
 }
 
-int32_t AudioFileEncoder::sendFrame(AVFrame* frame, std::string& error) {
+int32_t FFmpegAudioFileEncoder::sendFrame(AVFrame* frame, std::string& error) {
     int result = avcodec_send_frame(mEncoder, frame);
     while (result >= 0) {
         result = avcodec_receive_packet(mEncoder, mPacket);
@@ -197,7 +197,7 @@ int32_t AudioFileEncoder::sendFrame(AVFrame* frame, std::string& error) {
     return failure(result, "cannot write frames to", error);
 }
 
-int32_t AudioFileEncoder::flushToDisk(std::string& error) {
+int32_t FFmpegAudioFileEncoder::flushToDisk(std::string& error) {
     if (mFailure) {
         error = "cannot write " + mPath + " after an earlier failure";
         return mFailure;
@@ -207,7 +207,7 @@ int32_t AudioFileEncoder::flushToDisk(std::string& error) {
     return 0;
 }
 
-int32_t AudioFileEncoder::finish(std::string& error) {
+int32_t FFmpegAudioFileEncoder::finish(std::string& error) {
     if (!mContainer || !mConverter) return mFailure ? mFailure : kAudioFileNotOpenError;
     if (!mFailure && swr_get_delay(mConverter, mEncoder->sample_rate) > 0) {
         int capacity = swr_get_out_samples(mConverter, 0);
@@ -233,7 +233,7 @@ int32_t AudioFileEncoder::finish(std::string& error) {
     return status;
 }
 
-int32_t AudioFileEncoder::failure(int averror, const std::string& what, std::string& error) {
+int32_t FFmpegAudioFileEncoder::failure(int averror, const std::string& what, std::string& error) {
     if (mIO && mIO->ioError()) averror = mIO->ioError();
     mFailure = AudioFileStatus::fromAVError(averror);
     if (mFailure == 0) mFailure = kAudioFileUnspecifiedError;
@@ -241,7 +241,7 @@ int32_t AudioFileEncoder::failure(int averror, const std::string& what, std::str
     return mFailure;
 }
 
-void AudioFileEncoder::release() {
+void FFmpegAudioFileEncoder::release() {
     swr_free(&mConverter);
     av_audio_fifo_free(mFifo);
     mFifo = nullptr;
