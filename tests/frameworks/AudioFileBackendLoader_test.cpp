@@ -1,0 +1,95 @@
+#include "frameworks/AudioFileBackendLoader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "AudioTestSupport.h"
+#include "frameworks/AudioFileBackend.h"
+#include "frameworks/AudioFormatQueries.h"
+#include "platform/Log.h"
+
+using namespace audiotest;
+
+TEST(AudioFileBackendLoader, TheOverrideReplacesTheSearchAndTheBuildsOwnLibraryIsTheLastResort) {
+    {
+        ScopedEnvironment unset(AudioFileBackendLoader::kPathVariable, nullptr);
+        std::vector<std::string> paths = AudioFileBackendLoader::candidatePaths();
+        ASSERT_GE(paths.size(), 2u);
+        const std::string exeDir = std::filesystem::canonical("/proc/self/exe").parent_path().string();
+        EXPECT_EQ(paths.front(), exeDir + "/libtrov_ffmpeg.so");
+        EXPECT_TRUE(std::filesystem::exists(paths.back())) << paths.back();
+    }
+    ScopedEnvironment set(AudioFileBackendLoader::kPathVariable, "/opt/elsewhere/libtrov_ffmpeg.so");
+    EXPECT_EQ(AudioFileBackendLoader::candidatePaths(), std::vector<std::string>{"/opt/elsewhere/libtrov_ffmpeg.so"});
+}
+
+TEST(AudioFileBackendLoader, LoadsTheBuildsLibraryOnceForTheWholeProcess) {
+    std::string whyNot;
+    AudioFileBackend* shared = AudioFileBackendLoader::backend(whyNot);
+    ASSERT_NE(shared, nullptr) << whyNot;
+    EXPECT_EQ(AudioFileBackendLoader::load(AudioFileBackendLoader::candidatePaths().back(), whyNot), shared);
+    EXPECT_NE(shared->makeDecoder(), nullptr);
+    EXPECT_NE(shared->makeEncoder(), nullptr);
+}
+
+TEST(AudioFileBackendLoader, SaysWhichLibraryFailedAndWhy) {
+    TemporaryDirectory dir;
+    std::string whyNot;
+    const std::string missing = dir / "libtrov_ffmpeg.so";
+    EXPECT_EQ(AudioFileBackendLoader::load(missing, whyNot), nullptr);
+    EXPECT_NE(whyNot.find("cannot load the audio backend " + missing + ": "), std::string::npos) << whyNot;
+    EXPECT_NE(whyNot.find("No such file"), std::string::npos) << whyNot;
+
+    TemporaryDirectory::write(missing, "not a shared library");
+    EXPECT_EQ(AudioFileBackendLoader::load(missing, whyNot), nullptr);
+    EXPECT_NE(whyNot.find("cannot load the audio backend " + missing + ": "), std::string::npos) << whyNot;
+
+    EXPECT_EQ(AudioFileBackendLoader::load("libm.so.6", whyNot), nullptr);
+    EXPECT_EQ(whyNot, "the audio backend libm.so.6 has no entry point trovAudioFileBackend");
+}
+
+namespace {
+
+// Every toolkit call that needs the backend, in a process where it cannot be
+// loaded. Prints what went wrong and exits 1, or exits 0.
+[[noreturn]] void exerciseToolkitWithoutBackend(const std::string& folder) {
+    const std::string library = folder + "/gone/libtrov_ffmpeg.so";
+    setenv(AudioFileBackendLoader::kPathVariable, library.c_str(), 1);
+    platform::LogCapture log;
+    std::vector<std::string> faults;
+    auto reader = ZORExtAudioFile::initForReading(folder + "/any.caf");
+    if (reader->open() != kAudioFileUnspecifiedError) faults.push_back("the reader opened");
+    if (reader->lastErrorMessage().find(library) == std::string::npos) faults.push_back(reader->lastErrorMessage());
+    uint32_t frames = 16;
+    AudioBufferList* list = ZORAudioBufferList::allocateBuffers(1, 2, 16 * 8);
+    if (reader->read(list, frames) == 0 || frames != 0) faults.push_back("a read succeeded");
+    auto writer = ZORExtAudioFile::initForWriting(folder + "/new.caf", kAudioFileCAFType, standardFormat(), cafFormat());
+    if (writer->open() != kAudioFileUnspecifiedError) faults.push_back("the writer opened");
+    if (writer->write(list, 16) == 0) faults.push_back("a write succeeded");
+    if (writer->close() != 0) faults.push_back("closing an unopened writer failed");
+    if (std::filesystem::exists(folder + "/new.caf")) faults.push_back("the writer left a file");
+    ZORAudioBufferList::destroyBuffers(list);
+    AudioStreamBasicDescription aac = aacFormat();
+    if (AudioFormatQueries::formatInfo(aac) != kAudioFormatUnsupportedDataFormatError) faults.push_back("formatInfo");
+    std::vector<std::string> extensions;
+    if (AudioFormatQueries::extensionsForFileType(kAudioFileM4AType, extensions) != kAudioFileUnsupportedFileTypeError)
+        faults.push_back("extensionsForFileType");
+    const std::string loaderLine = "audio toolkit: cannot load the audio backend " + library + ": ";
+    if (log.count(loaderLine) != 1) faults.push_back("loader lines: " + std::to_string(log.count(loaderLine)));
+    if (log.count("set TROVARIO_AUDIO_BACKEND to the library's path") != 1) faults.push_back("no hint in the log");
+    for (const std::string& fault : faults) fprintf(stderr, "fault: %s\n", fault.c_str());
+    fprintf(stderr, "%zu faults\n", faults.size());
+    std::exit(faults.empty() ? 0 : 1);
+}
+
+}  // namespace
+
+// A fresh process, since the backend is loaded at most once per process.
+TEST(AudioFileBackendLoaderDeathTest, WithoutTheBackendEveryCallFailsCleanlyAndOneLogLineSaysWhy) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TemporaryDirectory dir;
+    EXPECT_EXIT(exerciseToolkitWithoutBackend(dir.path()), testing::ExitedWithCode(0), "^0 faults");
+}
