@@ -1,15 +1,10 @@
+#include "SegmentTestSupport.h"
 #include "platform/KeyedArchiver.h"
 #include "platform/Log.h"
-#include "platform/NamedException.h"
-#include "segmentation/AudioSegmentTree.h"
-
-#include <gtest/gtest.h>
-
-#include <functional>
 
 namespace {
 
-using Node = std::shared_ptr<AudioSegmentNode>;
+using namespace segtest;
 using platform::PropertyList;
 
 // Test double: the system has no coder without keys, but every archivable
@@ -28,14 +23,8 @@ std::shared_ptr<AudioSegmentTree> viaXml(const AudioSegmentTree& tree) {
 
 // Two long tracks, a short one that auto-define merges, and metadata.
 std::shared_ptr<AudioSegmentTree> processedTree() {
-    auto tree = AudioSegmentTree::create();
     const double rate = AudioSegmentTree::SampleRate;
-    tree->setDuration(200 * rate);
-    tree->addSilenceSegmentFrom(60 * rate, 61 * rate);
-    tree->addSilenceSegmentFrom(70 * rate, 72 * rate);
-    tree->addSilenceSegmentFrom(150 * rate, 150.5 * rate);
-    tree->createAudioSegmentsBetweenSilences();
-    tree->splitSilencesToTracks();
+    auto tree = treeWith(200 * rate, {{60 * rate, 61 * rate}, {70 * rate, 72 * rate}, {150 * rate, 150.5 * rate}});
     tree->performAutoDefine();
     tree->setMinSilenceDuration(0.5);
     AudioSlice& first = *tree->sliceAtIndex(0);
@@ -160,42 +149,8 @@ TEST(SegmentArchive, EveryClassRefusesACoderWithoutKeys) {
         [&] { tree->sliceAtIndex(0)->encodeWithCoder(coder); },
         [&] { AudioSlice::initWithCoder(coder); },
     };
-    for (auto& action : actions) {
-        try {
-            action();
-            ADD_FAILURE() << "no exception";
-        } catch (const platform::NamedException& e) {
-            EXPECT_EQ(e.name(), "NSInvalidArchiveOperationException");
-            EXPECT_EQ(e.reason(), "Only supports NSKeyedArchiver coders");
-        }
-    }
-}
-
-// Applies `edit` to the objects of a small tree's archive and decodes the result.
-std::shared_ptr<AudioSegmentTree> decodeEdited(const std::function<void(PropertyList& objects)>& edit) {
-    auto tree = AudioSegmentTree::create();
-    tree->setDuration(1000);
-    tree->setSplitPointAtNode(tree->addSilenceSegmentFrom(100, 200));
-    PropertyList archive = AudioSegmentTree::archive(*tree);
-    PropertyList objects = *archive.get("$objects");
-    edit(objects);
-    archive.set("$objects", objects);
-    return AudioSegmentTree::unarchive(archive);
-}
-
-// Rebuilds the object array with the first object of `className` changed.
-void editObject(PropertyList& objects, const std::string& className, const std::function<void(PropertyList&)>& change) {
-    PropertyList edited = PropertyList::array();
-    bool done = false;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        PropertyList object = objects.at(i);
-        if (!done && object.get("$class") && object.get("$class")->asString() == className) {
-            change(object);
-            done = true;
-        }
-        edited.append(object);
-    }
-    objects = edited;
+    for (auto& action : actions)
+        expectRaises(action, "NSInvalidArchiveOperationException", "Only supports NSKeyedArchiver coders");
 }
 
 PropertyList uid(int64_t n) {
@@ -204,45 +159,55 @@ PropertyList uid(int64_t n) {
     return ref;
 }
 
+using Change = std::function<void(PropertyList& object, const PropertyList& rootReference)>;
+
+// Decodes a small tree's archive with the first object of `className` changed.
+std::shared_ptr<AudioSegmentTree> decodeEdited(const std::string& className, const Change& change) {
+    auto tree = AudioSegmentTree::create();
+    tree->setDuration(1000);
+    tree->setSplitPointAtNode(tree->addSilenceSegmentFrom(100, 200));
+    PropertyList archive = AudioSegmentTree::archive(*tree);
+    PropertyList objects = *archive.get("$objects"), edited = PropertyList::array();
+    const PropertyList root = *objects.at(1).get("rootNode");
+    bool done = false;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        PropertyList object = objects.at(i);
+        if (!done && object.get("$class") && object.get("$class")->asString() == className) {
+            change(object, root);
+            done = true;
+        }
+        edited.append(object);
+    }
+    archive.set("$objects", edited);
+    return AudioSegmentTree::unarchive(archive);
+}
+
 TEST(SegmentArchive, MalformedArchivesDecodeToNothingWithAReason) {
-    EXPECT_NE(decodeEdited([](PropertyList&) {}), nullptr);
-
-    platform::LogCapture log;
-    EXPECT_EQ(AudioSegmentTree::unarchive(PropertyList::dictionary()), nullptr);
-    EXPECT_TRUE(log.contains("cannot restore a segment tree: not a keyed archive"));
-
-    EXPECT_EQ(decodeEdited([](PropertyList& o) {
-                  editObject(o, "SkipList", [](PropertyList& l) { l.set("obj0", uid(999)); });
-              }),
-              nullptr);
-    EXPECT_EQ(decodeEdited([](PropertyList& o) {
-                  editObject(o, "AudioSegmentNode", [](PropertyList& n) { n.set("$class", PropertyList::string("Evil")); });
-              }),
-              nullptr);
-    EXPECT_EQ(decodeEdited([](PropertyList& o) {
-                  editObject(o, "AudioSegmentNode", [](PropertyList& n) { n.set("startTime", PropertyList::string("x")); });
-              }),
-              nullptr);
-    EXPECT_EQ(decodeEdited([](PropertyList& o) {
-                  editObject(o, "AudioSegmentTree", [](PropertyList& t) { t.set("slices", PropertyList::array()); });
-              }),
-              nullptr);
-    // A slice whose silence is really the audio-free root collection.
-    EXPECT_EQ(decodeEdited([](PropertyList& o) {
-                  PropertyList tree = o.at(1);
-                  PropertyList root = *tree.get("rootNode");
-                  editObject(o, "AudioSlice", [&](PropertyList& s) { s.set("leftSilenceSegment", root); });
-              }),
-              nullptr);
-    EXPECT_TRUE(log.contains("is not a silence"));
-    // The root collection's child list listing the root itself.
-    EXPECT_EQ(decodeEdited([](PropertyList& o) {
-                  PropertyList tree = o.at(1);
-                  PropertyList root = *tree.get("rootNode");
-                  editObject(o, "SkipList", [&](PropertyList& l) { l.set("obj0", root); });
-              }),
-              nullptr);
-    EXPECT_TRUE(log.contains("contains itself"));
+    EXPECT_NE(decodeEdited("", {}), nullptr);
+    {
+        platform::LogCapture log;
+        EXPECT_EQ(AudioSegmentTree::unarchive(PropertyList::dictionary()), nullptr);
+        EXPECT_TRUE(log.contains("cannot restore a segment tree: not a keyed archive"));
+    }
+    const struct {
+        const char* className;
+        Change change;
+        const char* reason;
+    } cases[] = {
+        {"SkipList", [](PropertyList& l, auto&) { l.set("obj0", uid(999)); }, ""},
+        {"AudioSegmentNode", [](PropertyList& n, auto&) { n.set("$class", PropertyList::string("Evil")); }, ""},
+        {"AudioSegmentNode", [](PropertyList& n, auto&) { n.set("startTime", PropertyList::string("x")); }, ""},
+        {"AudioSegmentTree", [](PropertyList& t, auto&) { t.set("slices", PropertyList::array()); }, ""},
+        // A slice whose silence is really the audio-free root collection.
+        {"AudioSlice", [](PropertyList& s, auto& root) { s.set("leftSilenceSegment", root); }, "is not a silence"},
+        // The root collection's child list listing the root itself.
+        {"SkipList", [](PropertyList& l, auto& root) { l.set("obj0", root); }, "contains itself"},
+    };
+    for (const auto& c : cases) {
+        platform::LogCapture log;
+        EXPECT_EQ(decodeEdited(c.className, c.change), nullptr) << c.className << " " << c.reason;
+        EXPECT_TRUE(log.contains(c.reason)) << c.reason;
+    }
 }
 
 TEST(SegmentArchive, DeeplyNestedArchivesAreRefusedWithoutExhaustingTheStack) {

@@ -1,69 +1,23 @@
 #include "segmentation/AudioSegmentTree.h"
 
+#include "SegmentTestSupport.h"
 #include "platform/Log.h"
-#include "platform/NamedException.h"
-#include "platform/NotificationCenter.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 
-using Node = std::shared_ptr<AudioSegmentNode>;
+using namespace segtest;
 
-// Counts the tree's change notifications while it lives.
-class ChangeCounter {
-public:
+struct ChangeCounter : NotificationCounter {
     explicit ChangeCounter(const AudioSegmentTree& tree)
-        : mToken(platform::NotificationCenter::defaultCenter().addObserver(
-              AudioSegmentTreeDidChangeNotification, &tree, [this](const std::string&, const void*) { ++count; })) {}
-    ~ChangeCounter() { platform::NotificationCenter::defaultCenter().removeObserver(mToken); }
-    int count = 0;
-
-private:
-    int mToken;
+        : NotificationCounter(AudioSegmentTreeDidChangeNotification, &tree) {}
 };
-
-std::string layout(const AudioSegmentTree& tree) {
-    std::string text;
-    for (int32_t i = 0; i < tree.numberOfAudioSegments(); ++i) {
-        const AudioSegmentNode& node = *tree.audioSegmentAtIndex(i);
-        if (!text.empty()) text += " ";
-        text += std::string(1, "SAC"[node.nodeType()]) + std::to_string(int64_t(node.startTime())) + "-" +
-                std::to_string(int64_t(node.endTime()));
-    }
-    return text;
-}
-
-std::string slices(const AudioSegmentTree& tree) {
-    std::string text;
-    for (int32_t i = 0; i < tree.numberOfSlices(); ++i) {
-        const AudioSlice& slice = *tree.sliceAtIndex(i);
-        if (!text.empty()) text += " ";
-        text += std::to_string(int64_t(slice.startTime())) + ".." + std::to_string(int64_t(slice.endTime()));
-    }
-    return text;
-}
-
-// duration 1000, silences 100-200 and 500-600, processed into three slices.
-std::shared_ptr<AudioSegmentTree> threeSliceTree() {
-    auto tree = AudioSegmentTree::create();
-    tree->setDuration(1000);
-    tree->addSilenceSegmentFrom(100, 200);
-    tree->addSilenceSegmentFrom(500, 600);
-    tree->createAudioSegmentsBetweenSilences();
-    tree->splitSilencesToTracks();
-    return tree;
-}
 
 TEST(AudioSegmentTree, NewTreeHasOneExpandedSliceCoveringTheRecording) {
     auto tree = AudioSegmentTree::create();
     tree->setDuration(4410);
-    ASSERT_EQ(tree->numberOfSlices(), 1);
-    const AudioSlice& slice = *tree->sliceAtIndex(0);
-    EXPECT_EQ(slice.title(), "My Track");
-    EXPECT_TRUE(slice.expandedInOutlineView());
-    EXPECT_EQ(slice.startTime(), 0.0);
-    EXPECT_EQ(slice.endTime(), 4410.0);
+    EXPECT_EQ(slices(*tree), "0..4410");
+    EXPECT_EQ(tree->sliceAtIndex(0)->title(), "My Track");
+    EXPECT_TRUE(tree->sliceAtIndex(0)->expandedInOutlineView());
     EXPECT_EQ(tree->indexOfSliceForAudioSegment(*AudioSegmentNode::audioSegmentNodeFrom(9e9, 1e10)), 0);
     EXPECT_EQ(tree->minSilenceDuration(), 1.0);
     EXPECT_EQ(tree->maxSilenceDuration(), 60.0);
@@ -105,21 +59,11 @@ TEST(AudioSegmentTree, ProcessingFillsGapsAndSplitsAtEverySilence) {
 }
 
 TEST(AudioSegmentTree, TrailingSilenceIsNoSplitPointAndEmptyTreesGetOneSegment) {
-    auto tree = AudioSegmentTree::create();
-    tree->setDuration(1000);
-    tree->addSilenceSegmentFrom(900, 1000);
-    tree->createAudioSegmentsBetweenSilences();
-    tree->splitSilencesToTracks();
+    auto tree = treeWith(1000, {{900, 1000}});
     EXPECT_EQ(layout(*tree), "A0-900 S900-1000");
     EXPECT_EQ(tree->numberOfSlices(), 1);
-
-    auto silent = AudioSegmentTree::create();
-    silent->setDuration(500);
-    silent->createAudioSegmentsBetweenSilences();
-    EXPECT_EQ(layout(*silent), "A0-500");
-
-    auto empty = AudioSegmentTree::create();
-    empty->createAudioSegmentsBetweenSilences();
+    EXPECT_EQ(layout(*treeWith(500, {}, false)), "A0-500");
+    auto empty = treeWith(0, {}, false);
     EXPECT_EQ(layout(*empty), "A0-0");
     EXPECT_EQ(empty->shortestSilenceInTree(), 100000000.0);
     EXPECT_EQ(empty->longestSilenceInTree(), 0.0);
@@ -145,13 +89,9 @@ TEST(AudioSegmentTree, ClearingASplitPointRestoresTheSlices) {
 }
 
 TEST(AudioSegmentTree, ASplitPointAtTheVeryStartCanBeClearedAgain) {
-    auto tree = AudioSegmentTree::create();
-    tree->setDuration(1000);
-    Node leading = tree->addSilenceSegmentFrom(0, 100);
-    tree->addSilenceSegmentFrom(500, 600);
-    tree->createAudioSegmentsBetweenSilences();
-    tree->splitSilencesToTracks();
-    ASSERT_EQ(tree->numberOfSlices(), 3);
+    auto tree = treeWith(1000, {{0, 100}, {500, 600}});
+    Node leading = tree->audioSegmentAtIndex(0);
+    ASSERT_EQ(slices(*tree), "0..0 100..500 600..1000");
     EXPECT_EQ(tree->indexOfSliceForAudioSegment(*leading), 0);
     tree->clearSplitPointAtNode(leading);
     EXPECT_EQ(slices(*tree), "0..500 600..1000");
@@ -172,13 +112,13 @@ TEST(AudioSegmentTree, SplittingWithAGivenSliceUsesIt) {
 }
 
 TEST(AudioSegmentTree, SplitAndClearRefuseNodesOutsideEverySlice) {
-    auto tree = threeSliceTree();
-    EXPECT_THROW(tree->setSplitPointAtNode(AudioSegmentNode::silenceSegmentNodeFrom(2000, 3000)),
-                 platform::NamedException);
-    EXPECT_THROW(tree->clearSplitPointAtNode(tree->audioSegmentAtIndex(4)), platform::NamedException);
-    EXPECT_THROW(tree->sliceAtIndex(3), platform::NamedException);
-    EXPECT_THROW(tree->removeSliceAtIndex(-1), platform::NamedException);
-    EXPECT_EQ(tree->numberOfSlices(), 3);
+    auto tree = treeWith(1000, {{100, 200}, {500, 600}});
+    for (const auto& refused : std::vector<std::function<void()>>{
+             [&] { tree->setSplitPointAtNode(silence(2000, 3000)); },
+             [&] { tree->clearSplitPointAtNode(tree->audioSegmentAtIndex(4)); }, [&] { tree->sliceAtIndex(3); },
+             [&] { tree->removeSliceAtIndex(-1); }})
+        expectRaises(refused, "NSRangeException", "index out of array bounds");
+    EXPECT_EQ(slices(*tree), "0..100 200..500 600..1000");
 }
 
 TEST(AudioSegmentTree, CopyTitlesCountUp) {
@@ -193,15 +133,8 @@ TEST(AudioSegmentTree, CopyTitlesCountUp) {
 
 // Two tracks of 40 s around a 10 s one, separated by one-second silences, in frames.
 std::shared_ptr<AudioSegmentTree> treeWithShortMiddleTrack(double middleSeconds) {
-    auto tree = AudioSegmentTree::create();
-    const double rate = AudioSegmentTree::SampleRate;
-    double middleEnd = 41 * rate + middleSeconds * rate;
-    tree->setDuration(middleEnd + 41 * rate);
-    tree->addSilenceSegmentFrom(40 * rate, 41 * rate);
-    tree->addSilenceSegmentFrom(middleEnd, middleEnd + rate);
-    tree->createAudioSegmentsBetweenSilences();
-    tree->splitSilencesToTracks();
-    return tree;
+    const double rate = AudioSegmentTree::SampleRate, middleEnd = 41 * rate + middleSeconds * rate;
+    return treeWith(middleEnd + 41 * rate, {{40 * rate, 41 * rate}, {middleEnd, middleEnd + rate}});
 }
 
 TEST(AudioSegmentTree, AutoDefineMergesAudioShorterThanTheMinimumTrackDurationInFrames) {

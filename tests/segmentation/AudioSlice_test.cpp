@@ -1,12 +1,8 @@
 #include "segmentation/AudioSlice.h"
 
-#include "platform/NamedException.h"
-#include "platform/NotificationCenter.h"
-#include "segmentation/AudioSegmentTree.h"
+#include "SegmentTestSupport.h"
 #include "segmentation/DCDynamicBuffer.h"
 #include "segmentation/SilenceObject.h"
-
-#include <gtest/gtest.h>
 
 #include <sys/resource.h>
 
@@ -20,26 +16,13 @@ extern "C" const char* __asan_default_options() { return "allocator_may_return_n
 
 namespace {
 
-using Node = std::shared_ptr<AudioSegmentNode>;
-
-class SliceChanges {
-public:
-    explicit SliceChanges(const AudioSlice& slice)
-        : mToken(platform::NotificationCenter::defaultCenter().addObserver(
-              AudioSliceDidChangeNotification, &slice, [this](const std::string&, const void*) { ++count; })) {}
-    ~SliceChanges() { platform::NotificationCenter::defaultCenter().removeObserver(mToken); }
-    int count = 0;
-
-private:
-    int mToken;
-};
+using namespace segtest;
 
 TEST(AudioSlice, NewSliceSpansTheWholeTreeAndNumbersItselfByPosition) {
     auto tree = AudioSegmentTree::create();
     tree->setDuration(1000);
     AudioSlice& slice = *tree->sliceAtIndex(0);
-    EXPECT_EQ(slice.startTime(), 0.0);
-    EXPECT_EQ(slice.endTime(), 1000.0);
+    EXPECT_EQ(slices(*tree), "0..1000");
     EXPECT_EQ(slice.title(), "My Track");
     EXPECT_EQ(slice.artist(), std::nullopt);
     EXPECT_EQ(slice.trackNumber(), 1);
@@ -56,8 +39,7 @@ TEST(AudioSlice, NewSliceSpansTheWholeTreeAndNumbersItselfByPosition) {
 
 TEST(AudioSlice, SpanRunsBetweenItsSilences) {
     auto tree = AudioSegmentTree::create();
-    auto slice = AudioSlice::audioSliceWithTree(tree, AudioSegmentNode::silenceSegmentNodeFrom(100, 200),
-                                                AudioSegmentNode::silenceSegmentNodeFrom(500, 600));
+    auto slice = AudioSlice::audioSliceWithTree(tree, silence(100, 200), silence(500, 600));
     EXPECT_EQ(slice->startTime(), 200.0);
     EXPECT_EQ(slice->endTime(), 500.0);
     EXPECT_EQ(slice->duration(), 300.0);
@@ -67,7 +49,7 @@ TEST(AudioSlice, SpanRunsBetweenItsSilences) {
 TEST(AudioSlice, SettersNotifyOnlyOnChangeExceptTheAlwaysNotifyingOnes) {
     auto tree = AudioSegmentTree::create();
     AudioSlice& slice = *tree->sliceAtIndex(0);
-    SliceChanges changes(slice);
+    NotificationCounter changes(AudioSliceDidChangeNotification, &slice);
     slice.setArtist("Band");
     slice.setArtist("Band");
     EXPECT_EQ(changes.count, 1);
@@ -88,17 +70,14 @@ TEST(AudioSlice, SettersNotifyOnlyOnChangeExceptTheAlwaysNotifyingOnes) {
 TEST(AudioSlice, NonSilenceNodesAreRefusedAndThePreviousSilenceKept) {
     auto tree = AudioSegmentTree::create();
     AudioSlice& slice = *tree->sliceAtIndex(0);
-    Node quiet = AudioSegmentNode::silenceSegmentNodeFrom(1, 2);
+    Node quiet = silence(1, 2);
     slice.setLeftSilenceSegment(quiet);
-    try {
-        slice.setLeftSilenceSegment(AudioSegmentNode::audioSegmentNodeFrom(3, 4));
-        ADD_FAILURE() << "no exception";
-    } catch (const platform::NamedException& e) {
-        EXPECT_EQ(e.name(), "NSInvalidArgumentException");
-        EXPECT_EQ(e.reason(), "AudioSegmentNode was not of type Silence");
-    }
+    for (const auto& refused : std::vector<std::function<void()>>{
+             [&] { slice.setLeftSilenceSegment(audio(3, 4)); },
+             [&] { slice.setRightSilenceSegment(AudioSegmentNode::collectionSegmentNode()); }})
+        expectRaises(refused, "NSInvalidArgumentException", "AudioSegmentNode was not of type Silence");
     EXPECT_EQ(slice.leftSilenceSegment(), quiet);
-    EXPECT_THROW(slice.setRightSilenceSegment(AudioSegmentNode::collectionSegmentNode()), platform::NamedException);
+    EXPECT_EQ(slice.rightSilenceSegment(), nullptr);
     slice.setLeftSilenceSegment(nullptr);
     EXPECT_EQ(slice.leftSilenceSegment(), nullptr);
 }
@@ -137,10 +116,8 @@ TEST(SilenceObject, DurationIsEndMinusStart) {
     SilenceObject silence;
     EXPECT_EQ(silence.duration(), 0);
     silence.setStartTime(1000);
-    silence.setEndTime(2500);
-    EXPECT_EQ(silence.duration(), 1500);
     silence.setEndTime(900);
-    EXPECT_EQ(silence.duration(), -100);
+    EXPECT_EQ(silence.duration(), -100);  // signed: an inverted span is no huge count
 }
 
 TEST(DCDynamicBuffer, GrowsShrinksAndKeepsStorageNullWhenEmpty) {

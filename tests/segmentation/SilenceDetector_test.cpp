@@ -36,17 +36,21 @@ using Spans = std::vector<std::pair<int64_t, int64_t>>;
 
 void feed(SilenceDetector& detector, const Frames& frames) { detector.detectSilence(frames.samples.data(), frames.count()); }
 
+// The silences that a detector of a quarter-second length finds in `frames`.
+Spans silencesIn(const Frames& frames) {
+    SilenceDetector detector(0.001f, 0.25f);
+    feed(detector, frames);
+    return spans(detector);
+}
+
 TEST(SilenceDetector, MinimumSilenceAndTheLongRunLimitFollowTheConfiguredLength) {
     SilenceDetector detector(0.001f, 0.25f);
     feed(detector, Frames().loud(1));
     EXPECT_EQ(detector.minSilence(), 11025u);
 
     // limit 2756: a run must pass 2756 frames before a loud frame ends it.
-    SilenceDetector justEnough(0.001f, 0.25f), tooShort(0.001f, 0.25f);
-    feed(justEnough, Frames().quiet(2758).loud(1));
-    feed(tooShort, Frames().quiet(2757).loud(1));
-    EXPECT_EQ(spans(justEnough), (Spans{{0, 2758}}));
-    EXPECT_TRUE(spans(tooShort).empty());
+    EXPECT_EQ(silencesIn(Frames().quiet(2758).loud(1)), (Spans{{0, 2758}}));
+    EXPECT_TRUE(silencesIn(Frames().quiet(2757).loud(1)).empty());
 
     SilenceDetector longer(0.001f, 2.0f);
     feed(longer, Frames().quiet(13231).loud(1).quiet(13232).loud(1));
@@ -67,23 +71,17 @@ TEST(SilenceDetector, QuietRunEndsAtTheFirstLoudFrameAndIsLogged) {
 }
 
 TEST(SilenceDetector, SilencesCloserThanATenthOfASecondJoin) {
-    SilenceDetector near(0.001f, 0.25f), apart(0.001f, 0.25f);
-    feed(near, Frames().quiet(10000).loud(4000).quiet(5000).loud(1));
-    feed(apart, Frames().quiet(10000).loud(4410).quiet(5000).loud(1));
-    EXPECT_EQ(spans(near), (Spans{{0, 19000}}));
-    EXPECT_EQ(spans(apart), (Spans{{0, 10000}, {14410, 19410}}));
+    EXPECT_EQ(silencesIn(Frames().quiet(10000).loud(4000).quiet(5000).loud(1)), (Spans{{0, 19000}}));
+    EXPECT_EQ(silencesIn(Frames().quiet(10000).loud(4410).quiet(5000).loud(1)), (Spans{{0, 10000}, {14410, 19410}}));
 }
 
 TEST(SilenceDetector, OneLoudChannelBreaksTheRun) {
-    SilenceDetector detector(0.001f, 0.25f);
-    feed(detector, Frames().quiet(2000).repeat(1, 0.0f, 0.2f).quiet(2000).loud(1));
-    EXPECT_TRUE(spans(detector).empty());
+    EXPECT_TRUE(silencesIn(Frames().quiet(2000).repeat(1, 0.0f, 0.2f).quiet(2000).loud(1)).empty());
 }
 
 TEST(SilenceDetector, ThresholdIsInclusiveAndNotANumberCountsAsQuiet) {
-    SilenceDetector detector(0.001f, 0.25f);
-    feed(detector, Frames().repeat(3000, 0.001f, -0.001f).loud(1).repeat(3000, NAN, 0.0f).loud(1));
-    EXPECT_EQ(spans(detector), (Spans{{0, 6001}}));  // 1 loud frame apart: joined
+    Frames frames = Frames().repeat(3000, 0.001f, -0.001f).loud(1).repeat(3000, NAN, 0.0f).loud(1);
+    EXPECT_EQ(silencesIn(frames), (Spans{{0, 6001}}));  // 1 loud frame apart: joined
 }
 
 // The whole block is scanned: what follows a silence in the same block is

@@ -1,0 +1,95 @@
+#pragma once
+
+// Builders and compact summaries shared by the segmentation tests.
+
+#include "platform/NamedException.h"
+#include "platform/NotificationCenter.h"
+#include "segmentation/AudioSegmentTree.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace segtest {
+
+using Node = std::shared_ptr<AudioSegmentNode>;
+using Spans = std::vector<std::pair<double, double>>;
+
+inline Node silence(double start, double end) { return AudioSegmentNode::silenceSegmentNodeFrom(start, end); }
+inline Node audio(double start, double end) { return AudioSegmentNode::audioSegmentNodeFrom(start, end); }
+
+inline Node collectionOf(std::initializer_list<Node> children) {
+    Node group = AudioSegmentNode::collectionSegmentNode();
+    for (const Node& child : children) group->addNodeToChildren(child);
+    return group;
+}
+
+// "S10-20" for a silence from 10 to 20, "A" for audio, "C" for a collection.
+inline std::string span(const AudioSegmentNode& node) {
+    return std::string(1, "SAC"[node.nodeType()]) + std::to_string(int64_t(node.startTime())) + "-" +
+           std::to_string(int64_t(node.endTime()));
+}
+
+template <typename Container, typename Describe>
+std::string joined(int32_t count, Container&& at, Describe&& describe) {
+    std::string text;
+    for (int32_t i = 0; i < count; ++i) text += (i ? " " : "") + describe(*at(i));
+    return text;
+}
+
+// A node's children, spans separated by spaces.
+inline std::string layout(AudioSegmentNode& node) {
+    return joined(node.numberOfChildren(), [&](int32_t i) { return node.childAtIndex(i); }, span);
+}
+
+// The root's segments of a tree.
+inline std::string layout(const AudioSegmentTree& tree) {
+    return joined(tree.numberOfAudioSegments(), [&](int32_t i) { return tree.audioSegmentAtIndex(i); }, span);
+}
+
+// The slices of a tree as "0..100".
+inline std::string slices(const AudioSegmentTree& tree) {
+    return joined(tree.numberOfSlices(), [&](int32_t i) { return tree.sliceAtIndex(i); }, [](const AudioSlice& s) {
+        return std::to_string(int64_t(s.startTime())) + ".." + std::to_string(int64_t(s.endTime()));
+    });
+}
+
+// A tree of `duration` with the given silences, the gaps filled with audio
+// and, with `split`, a slice between every two silences.
+inline std::shared_ptr<AudioSegmentTree> treeWith(double duration, const Spans& silences, bool split = true) {
+    auto tree = AudioSegmentTree::create();
+    tree->setDuration(duration);
+    for (const auto& [start, end] : silences) tree->addSilenceSegmentFrom(start, end);
+    tree->createAudioSegmentsBetweenSilences();
+    if (split) tree->splitSilencesToTracks();
+    return tree;
+}
+
+// Counts the notifications `name` that `sender` posts while the counter lives.
+class NotificationCounter {
+public:
+    NotificationCounter(const char* name, const void* sender)
+        : mToken(platform::NotificationCenter::defaultCenter().addObserver(
+              name, sender, [this](const std::string&, const void*) { ++count; })) {}
+    ~NotificationCounter() { platform::NotificationCenter::defaultCenter().removeObserver(mToken); }
+    int count = 0;
+
+private:
+    int mToken;
+};
+
+// Runs `action`, which must raise the named exception (with `reason`, unless empty).
+inline void expectRaises(const std::function<void()>& action, const std::string& name, const std::string& reason = "") {
+    try {
+        action();
+        ADD_FAILURE() << "no " << name;
+    } catch (const platform::NamedException& e) {
+        EXPECT_EQ(e.name(), name);
+        EXPECT_TRUE(reason.empty() || e.reason() == reason) << e.reason();
+    }
+}
+
+}  // namespace segtest
