@@ -1,21 +1,19 @@
 #include "messaging/TROVLocalMessagePort.h"
-#include "messaging/TROVMessage.h"
 #include "messaging/TROVRemoteMessagePort.h"
-#include "platform/Log.h"
-#include "platform/MainLoop.h"
-#include "TemporaryDirectory.h"
 
-#include <gtest/gtest.h>
+#include "MessageTestSupport.h"
+#include "TemporaryDirectory.h"
+#include "platform/Log.h"
+
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <functional>
-#include <future>
 #include <mutex>
 #include <vector>
+
+using namespace msgtest;
 
 namespace {
 
@@ -46,74 +44,52 @@ class MessagePortTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_FALSE(runtime.path().empty()); }
 
+    // The port, served by `handler` unless told otherwise, on the main loop.
     std::shared_ptr<TROVLocalMessagePort> openPort(TROVMessageHandler* delegate) {
         auto port = TROVLocalMessagePort::initWithName(kName);
         port->setDelegate(delegate);
         if (port->runLoopSource()) port->runLoopSource()->addToMainLoop();
         return port;
     }
-
-    // Runs `client` on another thread while the main loop serves the port.
-    template <typename Result>
-    Result whileServing(std::function<Result()> client, double timeout = 5.0) {
-        auto result = std::async(std::launch::async, std::move(client));
-        platform::MainLoop::shared().runUntil(
-            [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, timeout);
-        return result.get();
-    }
+    std::shared_ptr<TROVLocalMessagePort> openPort() { return openPort(&handler); }
 
     std::string socketPath() const { return runtime / kName; }
 
     TemporaryDirectory runtime;
     ScopedEnvironment runtimeVariable{"XDG_RUNTIME_DIR", runtime.path().c_str()};
+    EchoHandler handler;
 };
 
-TEST_F(MessagePortTest, RequestAndReplyTravelThroughTheNamedPort) {
-    EchoHandler handler;
-    auto port = openPort(&handler);
-    auto reply = whileServing<std::shared_ptr<TROVMessage>>([] {
+// One remote port sends many requests, every other one not wanting the reply
+// (it waits for the reply, then drops it).
+TEST_F(MessagePortTest, RequestsAndOneWayMessagesTravelThroughTheNamedPort) {
+    auto port = openPort();
+    auto replies = whileServing([] {
+        std::vector<std::shared_ptr<TROVMessage>> received;
         auto remote = TROVRemoteMessagePort::initWithName(kName);
-        if (!remote) return std::shared_ptr<TROVMessage>();
-        auto request = TROVMessage::initWithRemoteMessagePort(remote);
-        request->setValueWithSInt32("msgID", 0x72546C6D);
-        return request->sendWithReply(true);
-    });
-    ASSERT_TRUE(reply);
-    int32_t id = 0;
-    bool answered = false;
-    EXPECT_TRUE(reply->getValueSInt32("msgID", id));
-    EXPECT_TRUE(reply->getValueBoolean("answered", answered));
-    EXPECT_EQ(id, 0x72546C6D);
-    EXPECT_EQ(reply->messagePort(), nullptr);
-    EXPECT_EQ(handler.seen(), 1u);
-}
-
-TEST_F(MessagePortTest, OneRemotePortSendsManyRequestsAndOneWayMessages) {
-    EchoHandler handler;
-    auto port = openPort(&handler);
-    int answered = whileServing<int>([] {
-        auto remote = TROVRemoteMessagePort::initWithName(kName);
-        int count = 0;
         for (int i = 0; remote && i < 20; ++i) {
             auto request = TROVMessage::initWithRemoteMessagePort(remote);
+            request->setValueWithSInt32("msgID", 0x72546C6D);
             request->setValueWithSInt32("n", i);
-            if (i % 2) {
-                request->sendWithReply(false);  // waits for the reply, then drops it
-                continue;
-            }
-            int32_t n = -1;
-            auto reply = request->sendWithReply(true);
-            if (reply && reply->getValueSInt32("n", n) && n == i) ++count;
+            received.push_back(request->sendWithReply(i % 2 == 0));
         }
-        return count;
+        return received;
     });
-    EXPECT_EQ(answered, 10);
+    ASSERT_EQ(replies.size(), 20u);
+    for (int i = 0; i < 20; i += 2) {
+        ASSERT_TRUE(replies[i]) << i;
+        EXPECT_EQ(getInt(*replies[i], "n"), i);
+        EXPECT_EQ(getInt(*replies[i], "msgID"), 0x72546C6D);
+        EXPECT_EQ(getBool(*replies[i], "answered", false), true);
+        EXPECT_EQ(replies[i]->messagePort(), nullptr);
+        EXPECT_EQ(replies[i + 1], nullptr);
+    }
     EXPECT_EQ(handler.seen(), 20u);
 }
 
 TEST_F(MessagePortTest, PortWithoutDelegateAnswersWithNoReplyData) {
     auto port = openPort(nullptr);
-    auto outcome = whileServing<std::pair<int32_t, bool>>([] {
+    auto outcome = whileServing([] {
         auto remote = TROVRemoteMessagePort::initWithName(kName);
         if (!remote) return std::make_pair(int32_t(-99), false);
         std::optional<std::string> reply = std::string("not replaced");
@@ -130,8 +106,7 @@ TEST_F(MessagePortTest, LookupOfAnUnknownNameFindsNothing) {
 }
 
 TEST_F(MessagePortTest, SecondPortOfTheSameNameHasNoSource) {
-    EchoHandler handler;
-    auto first = openPort(&handler);
+    auto first = openPort();
     ASSERT_TRUE(first->runLoopSource());
     platform::LogCapture log;
     auto second = TROVLocalMessagePort::initWithName(kName);
@@ -144,8 +119,7 @@ TEST_F(MessagePortTest, SecondPortOfTheSameNameHasNoSource) {
 }
 
 TEST_F(MessagePortTest, SocketIsPrivateAndGoesWithThePort) {
-    EchoHandler handler;
-    auto port = openPort(&handler);
+    auto port = openPort();
     struct stat info {};
     ASSERT_EQ(lstat(socketPath().c_str(), &info), 0);
     EXPECT_TRUE(S_ISSOCK(info.st_mode));
@@ -164,10 +138,9 @@ TEST_F(MessagePortTest, SocketLeftByADeadOwnerIsReclaimed) {
         close(fd);
     }
     EXPECT_EQ(TROVRemoteMessagePort::initWithName(kName), nullptr);
-    EchoHandler handler;
-    auto port = openPort(&handler);
+    auto port = openPort();
     ASSERT_TRUE(port->runLoopSource());
-    bool answered = whileServing<bool>([] {
+    bool answered = whileServing([] {
         auto remote = TROVRemoteMessagePort::initWithName(kName);
         return remote && TROVMessage::initWithRemoteMessagePort(remote)->sendWithReply(true) != nullptr;
     });
@@ -175,8 +148,7 @@ TEST_F(MessagePortTest, SocketLeftByADeadOwnerIsReclaimed) {
 }
 
 TEST_F(MessagePortTest, RemotePortBecomesInvalidWhenThePeerGoes) {
-    EchoHandler handler;
-    auto port = openPort(&handler);
+    auto port = openPort();
     auto remote = TROVRemoteMessagePort::initWithName(kName);
     ASSERT_TRUE(remote);
     port.reset();
@@ -190,8 +162,7 @@ TEST_F(MessagePortTest, RemotePortBecomesInvalidWhenThePeerGoes) {
 }
 
 TEST_F(MessagePortTest, PeerThatDoesNotAnswerCostsTheReceiveTimeout) {
-    EchoHandler handler;
-    auto port = openPort(&handler);  // the main loop never runs here: nobody serves
+    auto port = openPort();  // the main loop never runs here: nobody serves
     auto remote = TROVRemoteMessagePort::initWithName(kName);
     ASSERT_TRUE(remote);
     platform::LogCapture log;
@@ -205,8 +176,7 @@ TEST_F(MessagePortTest, PeerThatDoesNotAnswerCostsTheReceiveTimeout) {
 }
 
 TEST_F(MessagePortTest, OversizeRequestIsRefusedBeforeSending) {
-    EchoHandler handler;
-    auto port = openPort(&handler);
+    auto port = openPort();
     auto remote = TROVRemoteMessagePort::initWithName(kName);
     ASSERT_TRUE(remote);
     auto message = TROVMessage::initWithRemoteMessagePort(remote);

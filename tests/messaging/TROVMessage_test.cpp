@@ -1,10 +1,13 @@
 #include "messaging/TROVMessage.h"
+
+#include "MessageTestSupport.h"
 #include "platform/Log.h"
 
-#include <gtest/gtest.h>
 #include <plist/plist.h>
 
 #include <climits>
+
+using namespace msgtest;
 
 namespace {
 
@@ -27,20 +30,11 @@ TEST(TROVMessageWireFormat, ReadsHandWrittenPropertyLists) {
         "\t<key>on</key>\n\t<true/>\n"
         "\t<key>off</key>\n\t<false/>\n"
         "\t<key>path</key>\n\t<string>/tmp/a &amp; b &lt;c&gt; \xC3\xA9t\xC3\xA9.wav</string>\n"));
-    int32_t id = 0;
-    float ratio = 0;
-    bool on = false, off = true;
-    std::string path;
-    ASSERT_TRUE(message->getValueSInt32("msgID", id));
-    ASSERT_TRUE(message->getValueFloat32("ratio", ratio));
-    ASSERT_TRUE(message->getValueBoolean("on", on));
-    ASSERT_TRUE(message->getValueBoolean("off", off));
-    ASSERT_TRUE(message->getValueNSString("path", path));
-    EXPECT_EQ(id, -7);
-    EXPECT_EQ(ratio, 0.25f);
-    EXPECT_TRUE(on);
-    EXPECT_FALSE(off);
-    EXPECT_EQ(path, "/tmp/a & b <c> \xC3\xA9t\xC3\xA9.wav");
+    EXPECT_EQ(getInt(*message, "msgID"), -7);
+    EXPECT_EQ(getFloat(*message, "ratio"), 0.25f);
+    EXPECT_EQ(getBool(*message, "on"), true);
+    EXPECT_EQ(getBool(*message, "off"), false);
+    EXPECT_EQ(getString(*message, "path"), "/tmp/a & b <c> \xC3\xA9t\xC3\xA9.wav");
     EXPECT_EQ(message->messagePort(), nullptr);
 }
 
@@ -49,13 +43,10 @@ TEST(TROVMessageWireFormat, CommandCodeTravelsAsPlainInteger) {
     message->setValueWithSInt32("msgID", 0x72546C6D);
     std::optional<std::string> xml = message->flatten();
     ASSERT_TRUE(xml);
-    EXPECT_NE(xml->find("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"), std::string::npos);
-    EXPECT_NE(xml->find("<plist version=\"1.0\">"), std::string::npos);
-    EXPECT_NE(xml->find("<key>msgID</key>"), std::string::npos);
-    EXPECT_NE(xml->find("<integer>1918135405</integer>"), std::string::npos);
-    int32_t id = 0;
-    EXPECT_TRUE(TROVMessage::initWithData(xml)->getValueSInt32("msgID", id));
-    EXPECT_EQ(id, 0x72546C6D);
+    for (const char* part : {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "<plist version=\"1.0\">",
+                             "<key>msgID</key>", "<integer>1918135405</integer>"})
+        EXPECT_NE(xml->find(part), std::string::npos) << part;
+    EXPECT_EQ(getInt(*TROVMessage::initWithData(xml), "msgID"), 0x72546C6D);
 }
 
 TEST(TROVMessageWireFormat, ValueKindsSurviveFlattenAndRead) {
@@ -69,35 +60,24 @@ TEST(TROVMessageWireFormat, ValueKindsSurviveFlattenAndRead) {
     ASSERT_TRUE(xml);
     EXPECT_NE(xml->find("<true/>"), std::string::npos);
     auto back = TROVMessage::initWithData(xml);
-    bool visible = false;
-    int32_t visibleAsNumber = -1, low = 0;
-    float quarter = 0, tenth = 0;
-    std::string empty = "unset";
-    EXPECT_TRUE(back->getValueBoolean("visible", visible));
-    EXPECT_TRUE(back->getValueSInt32("visible", visibleAsNumber));
-    EXPECT_TRUE(back->getValueFloat32("quarter", quarter));
-    EXPECT_TRUE(back->getValueFloat32("tenth", tenth));
-    EXPECT_TRUE(back->getValueSInt32("low", low));
-    EXPECT_TRUE(back->getValueNSString("empty", empty));
-    EXPECT_TRUE(visible);
-    EXPECT_EQ(visibleAsNumber, 1);
-    EXPECT_EQ(quarter, 0.25f);
-    EXPECT_EQ(tenth, 0.1f);
-    EXPECT_EQ(low, INT32_MIN);
-    EXPECT_EQ(empty, "");
+    EXPECT_EQ(getBool(*back, "visible", false), true);
+    EXPECT_EQ(getInt(*back, "visible"), 1);
+    EXPECT_EQ(getFloat(*back, "quarter"), 0.25f);
+    EXPECT_EQ(getFloat(*back, "tenth"), 0.1f);
+    EXPECT_EQ(getInt(*back, "low"), INT32_MIN);
+    EXPECT_EQ(getString(*back, "empty"), "");
 }
 
 TEST(TROVMessageWireFormat, KeysKeepTheOrderInWhichTheyWereSet) {
     auto message = emptyMessage();
     for (const char* key : {"msgID", "cap", "state", "stime"}) message->setValueWithSInt32(key, 1);
     message->setValueWithSInt32("cap", 2);  // replacing keeps the place
+    EXPECT_EQ(message->messageDictionary().keys(), (std::vector<std::string>{"msgID", "cap", "state", "stime"}));
     std::string xml = *message->flatten();
     EXPECT_LT(xml.find("msgID"), xml.find("cap"));
     EXPECT_LT(xml.find("cap"), xml.find("state"));
     EXPECT_LT(xml.find("state"), xml.find("stime"));
-    int32_t cap = 0;
-    message->getValueSInt32("cap", cap);
-    EXPECT_EQ(cap, 2);
+    EXPECT_EQ(getInt(*message, "cap"), 2);
 }
 
 TEST(TROVMessageWireFormat, EmptyMessageIsAnEmptyDict) {
@@ -134,37 +114,21 @@ TEST(TROVMessageWireFormat, ValueOutsidePropertyListsCannotBeFlattened) {
 
 TEST(TROVMessageGetters, AbsentKeyLeavesTheTargetUntouched) {
     auto message = emptyMessage();
-    int32_t number = 42;
-    float real = 4.5f;
-    bool flag = true;
-    std::string text = "kept";
-    EXPECT_FALSE(message->getValueSInt32("timeout", number));
-    EXPECT_FALSE(message->getValueFloat32("SilenceThreshold", real));
-    EXPECT_FALSE(message->getValueBoolean("visible", flag));
-    EXPECT_FALSE(message->getValueNSString("path", text));
-    EXPECT_EQ(number, 42);
-    EXPECT_EQ(real, 4.5f);
-    EXPECT_TRUE(flag);
-    EXPECT_EQ(text, "kept");
+    EXPECT_EQ(getInt(*message, "timeout"), std::nullopt);
+    EXPECT_EQ(getFloat(*message, "SilenceThreshold"), std::nullopt);
+    EXPECT_EQ(getBool(*message, "visible"), std::nullopt);
+    EXPECT_EQ(getString(*message, "path"), std::nullopt);
 }
 
 TEST(TROVMessageGetters, NumbersAndBooleansConvertIntoEachOther) {
     auto message = TROVMessage::initWithData(handWritten(
         "<key>up</key><real>2.9</real><key>down</key><real>-2.9</real>"
         "<key>three</key><integer>3</integer><key>zero</key><integer>0</integer>"));
-    int32_t up = 0, down = 0;
-    float three = 0;
-    bool threeTrue = false, zeroTrue = true;
-    EXPECT_TRUE(message->getValueSInt32("up", up));
-    EXPECT_TRUE(message->getValueSInt32("down", down));
-    EXPECT_TRUE(message->getValueFloat32("three", three));
-    EXPECT_TRUE(message->getValueBoolean("three", threeTrue));
-    EXPECT_TRUE(message->getValueBoolean("zero", zeroTrue));
-    EXPECT_EQ(up, 2);  // toward zero
-    EXPECT_EQ(down, -2);
-    EXPECT_EQ(three, 3.0f);
-    EXPECT_TRUE(threeTrue);
-    EXPECT_FALSE(zeroTrue);
+    EXPECT_EQ(getInt(*message, "up"), 2);  // toward zero
+    EXPECT_EQ(getInt(*message, "down"), -2);
+    EXPECT_EQ(getFloat(*message, "three"), 3.0f);
+    EXPECT_EQ(getBool(*message, "three", false), true);
+    EXPECT_EQ(getBool(*message, "zero"), false);
 }
 
 TEST(TROVMessageGetters, WrongKindIsRefusedWithOneLogLine) {
@@ -174,18 +138,10 @@ TEST(TROVMessageGetters, WrongKindIsRefusedWithOneLogLine) {
         "<key>path</key><integer>12</integer>"
         "<key>SilenceThreshold</key><array/>"));
     platform::LogCapture log;
-    int32_t timeout = 7;
-    bool visible = false;
-    std::string path = "kept";
-    float threshold = 0.5f;
-    EXPECT_FALSE(message->getValueSInt32("timeout", timeout));
-    EXPECT_FALSE(message->getValueBoolean("visible", visible));
-    EXPECT_FALSE(message->getValueNSString("path", path));
-    EXPECT_FALSE(message->getValueFloat32("SilenceThreshold", threshold));
-    EXPECT_EQ(timeout, 7);
-    EXPECT_FALSE(visible);
-    EXPECT_EQ(path, "kept");
-    EXPECT_EQ(threshold, 0.5f);
+    EXPECT_EQ(getInt(*message, "timeout"), std::nullopt);
+    EXPECT_EQ(getBool(*message, "visible", false), std::nullopt);
+    EXPECT_EQ(getString(*message, "path"), std::nullopt);
+    EXPECT_EQ(getFloat(*message, "SilenceThreshold"), std::nullopt);
     ASSERT_EQ(log.lines().size(), 4u);
     EXPECT_TRUE(log.contains("value of \"timeout\" is a string, not a 32-bit integer"));
     EXPECT_TRUE(log.contains("value of \"path\" is an integer, not a string"));
@@ -198,18 +154,11 @@ TEST(TROVMessageGetters, ValuesOutOfRangeAreRefused) {
         "<key>notANumber</key><real>nan</real>"
         "<key>max</key><integer>2147483647</integer>"));
     platform::LogCapture log;
-    int32_t big = 1, huge = 1, notANumber = 1, max = 0;
-    float hugeFloat = 1;
-    EXPECT_FALSE(message->getValueSInt32("big", big));
-    EXPECT_FALSE(message->getValueSInt32("huge", huge));
-    EXPECT_FALSE(message->getValueFloat32("huge", hugeFloat));
-    EXPECT_FALSE(message->getValueSInt32("notANumber", notANumber));
-    EXPECT_TRUE(message->getValueSInt32("max", max));
-    EXPECT_EQ(big, 1);
-    EXPECT_EQ(huge, 1);
-    EXPECT_EQ(hugeFloat, 1.0f);
-    EXPECT_EQ(notANumber, 1);
-    EXPECT_EQ(max, INT32_MAX);
+    EXPECT_EQ(getInt(*message, "big"), std::nullopt);
+    EXPECT_EQ(getInt(*message, "huge"), std::nullopt);
+    EXPECT_EQ(getFloat(*message, "huge"), std::nullopt);
+    EXPECT_EQ(getInt(*message, "notANumber"), std::nullopt);
+    EXPECT_EQ(getInt(*message, "max"), INT32_MAX);
     EXPECT_EQ(log.count("out of range"), 4u);
 }
 
