@@ -119,8 +119,13 @@ protected:
     std::string agentLog;
 };
 
-TEST_F(AgentProcessTest, StatusOfAFreshAgent) {
+TEST_F(AgentProcessTest, FreshAgentChecksTheDeviceDuringStartUpAndIsIdle) {
     startAgent();
+    const std::string text = log();
+    const size_t check = text.find("capture device \"Trovario Capture Support\"");
+    ASSERT_NE(check, std::string::npos) << text;
+    EXPECT_LT(check, text.find("ready for commands"));
+
     Outcome status = ctl({"status"});
     EXPECT_EQ(status.exitCode, 0) << status.err;
     EXPECT_NE(status.out.find("state: idle"), std::string::npos);
@@ -137,14 +142,6 @@ TEST_F(AgentProcessTest, StatusOfAFreshAgent) {
     EXPECT_EQ(raw.out.find("msgID = 1415933037 'Telm' (int)\ncap = true (bool)\nstate = 1 (int)\nstime = "), 0u)
         << raw.out;
     EXPECT_EQ(std::count(raw.out.begin(), raw.out.end(), '\n'), 4);
-}
-
-TEST_F(AgentProcessTest, FirstAvailabilityCheckRunsDuringStartUp) {
-    startAgent();
-    const std::string text = log();
-    const size_t check = text.find("capture device \"Trovario Capture Support\"");
-    ASSERT_NE(check, std::string::npos) << text;
-    EXPECT_LT(check, text.find("ready for commands"));
 }
 
 TEST_F(AgentProcessTest, UnknownMessagesAreAnsweredEmpty) {
@@ -179,15 +176,6 @@ TEST_F(AgentProcessTest, RecordingTimeLimitIsStoredAndLogged) {
     EXPECT_NE(text.find("kTROVDMessage_SetRecordingTimeLimit 5", text.find("is a string")), std::string::npos);
 }
 
-TEST_F(AgentProcessTest, QuitInIdleStateEndsTheAgent) {
-    pid_t agent = startAgent();
-    Outcome quit = ctl({"quit"});
-    EXPECT_EQ(quit.exitCode, 0) << quit.err;
-    std::erase(agents, agent);
-    EXPECT_EQ(waitFor(agent, 5.0), 0);
-    EXPECT_FALSE(socketExists());
-}
-
 TEST_F(AgentProcessTest, SecondAgentFindsTheNameTaken) {
     startAgent();
     const std::string err = runtime / "second.err";
@@ -198,31 +186,36 @@ TEST_F(AgentProcessTest, SecondAgentFindsTheNameTaken) {
     EXPECT_EQ(ctl({"status"}).exitCode, 0);
 }
 
-TEST_F(AgentProcessTest, TerminationSignalsRemoveTheSocket) {
-    for (int signal : {SIGTERM, SIGINT}) {
+// Quit (in the idle state), SIGTERM and SIGINT end the agent cleanly.
+TEST_F(AgentProcessTest, EveryOrderlyEndRemovesTheSocket) {
+    for (int signal : {0, SIGTERM, SIGINT}) {
         pid_t agent = startAgent();
         ASSERT_TRUE(socketExists());
-        EXPECT_EQ(stopAgent(agent, signal), 0);
+        if (signal) {
+            EXPECT_EQ(stopAgent(agent, signal), 0) << signal;
+        } else {
+            Outcome quit = ctl({"quit"});
+            EXPECT_EQ(quit.exitCode, 0) << quit.err;
+            std::erase(agents, agent);
+            EXPECT_EQ(waitFor(agent, 5.0), 0);
+        }
         EXPECT_FALSE(socketExists());
         EXPECT_EQ(ctl({"status"}).exitCode, 3);
     }
 }
 
-TEST_F(AgentProcessTest, SocketOfAKilledAgentIsReclaimed) {
-    stopAgent(startAgent(), SIGKILL);
-    ASSERT_TRUE(socketExists());
-    Outcome dead = ctl({"status"});
-    EXPECT_EQ(dead.exitCode, 3);
+TEST_F(AgentProcessTest, WithoutAnAgentCommandsExitThreeAndTheSocketOfAKilledOneIsReclaimed) {
+    for (bool killed : {false, true}) {
+        if (killed) stopAgent(startAgent(), SIGKILL);
+        ASSERT_EQ(socketExists(), killed);
+        Outcome status = ctl({"status"});
+        EXPECT_EQ(status.exitCode, 3);
+        EXPECT_NE(status.err.find("the Trovario agent is not running"), std::string::npos) << killed;
+        EXPECT_NE(status.err.find("trovario-agent &"), std::string::npos);
+        EXPECT_EQ(ctl({"quit"}).exitCode, 3);
+    }
     startAgent();
     EXPECT_EQ(ctl({"status"}).exitCode, 0);
-}
-
-TEST_F(AgentProcessTest, AgentNotRunningIsExitCodeThree) {
-    Outcome status = ctl({"status"});
-    EXPECT_EQ(status.exitCode, 3);
-    EXPECT_NE(status.err.find("the Trovario agent is not running"), std::string::npos);
-    EXPECT_NE(status.err.find("trovario-agent &"), std::string::npos);
-    EXPECT_EQ(ctl({"quit"}).exitCode, 3);
 }
 
 TEST_F(AgentProcessTest, ProcessSendsAnAbsolutePathOfAReadableFile) {
