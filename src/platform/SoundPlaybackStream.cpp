@@ -11,6 +11,7 @@ namespace {
 
 constexpr uint32_t kChannels = 2;
 constexpr uint32_t kBytesPerFrame = kChannels * sizeof(float);
+constexpr uint32_t kBufferedQuanta = 8;
 
 void onStreamEvent(pa_stream*, void* userdata) {
     pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
@@ -33,12 +34,13 @@ std::unique_ptr<SoundPlaybackStream> SoundPlaybackStream::open(std::shared_ptr<S
         new SoundPlaybackStream(server, stream, quantumFrames, std::move(render)));
     pa_stream_set_state_callback(stream, onStreamEvent, server->mainloop());
     pa_stream_set_write_callback(stream, onWrite, result.get());
-    // A short target length keeps the user's delay small: four quanta.
+    // Eight quanta buffered (93 ms for 512-frame quanta), asked for four at a
+    // time: a delay the listener hardly notices, and few wake-ups.
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = 4 * quantumFrames * kBytesPerFrame;
+    attr.tlength = kBufferedQuanta * quantumFrames * kBytesPerFrame;
     attr.prebuf = static_cast<uint32_t>(-1);
-    attr.minreq = quantumFrames * kBytesPerFrame;
+    attr.minreq = 4 * quantumFrames * kBytesPerFrame;
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
                                                 (sinkName.empty() ? 0 : PA_STREAM_DONT_MOVE) |
                                                 (running ? 0 : PA_STREAM_START_CORKED));
@@ -60,7 +62,7 @@ SoundPlaybackStream::SoundPlaybackStream(std::shared_ptr<SoundServer> server, pa
       mStream(stream),
       mQuantumFrames(std::max<uint32_t>(quantumFrames, 1)),
       mRender(std::move(render)),
-      mQuantum(static_cast<size_t>(mQuantumFrames) * kChannels) {}
+      mBuffer(static_cast<size_t>(kBufferedQuanta) * mQuantumFrames * kChannels) {}
 
 SoundPlaybackStream::~SoundPlaybackStream() {
     SoundServerLock lock(mServer->mainloop());
@@ -74,12 +76,18 @@ void SoundPlaybackStream::onWrite(pa_stream*, size_t bytes, void* userdata) {
     static_cast<SoundPlaybackStream*>(userdata)->writeQuanta(bytes);
 }
 
+// A request normally goes out in one write (each write costs the main loop a
+// wake-up); only one larger than the buffer needs several.
 void SoundPlaybackStream::writeQuanta(size_t bytes) {
     while (bytes >= kBytesPerFrame) {
-        uint32_t frames = static_cast<uint32_t>(std::min<size_t>(bytes / kBytesPerFrame, mQuantumFrames));
-        if (!mRender(mQuantum.data(), frames)) std::fill_n(mQuantum.data(), frames * kChannels, 0.0f);
-        size_t size = static_cast<size_t>(frames) * kBytesPerFrame;
-        if (pa_stream_write(mStream, mQuantum.data(), size, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+        size_t size = std::min(bytes - bytes % kBytesPerFrame, mBuffer.size() * sizeof(float));
+        for (size_t done = 0; done < size;) {
+            uint32_t frames = static_cast<uint32_t>(std::min<size_t>((size - done) / kBytesPerFrame, mQuantumFrames));
+            float* quantum = mBuffer.data() + done / sizeof(float);
+            if (!mRender(quantum, frames)) std::fill_n(quantum, frames * kChannels, 0.0f);
+            done += static_cast<size_t>(frames) * kBytesPerFrame;
+        }
+        if (pa_stream_write(mStream, mBuffer.data(), size, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
         bytes -= size;
     }
 }

@@ -47,7 +47,7 @@ private:
     pa_stream* mStream;
     uint32_t mQuantumFrames;
     Render mRender;
-    std::vector<float> mQuantum;
+    std::vector<float> mBuffer;  // one whole request, rendered quantum by quantum
 };
 
 }  // namespace platform

@@ -2,42 +2,30 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/SoundServer.h"
 
 namespace platform {
-namespace {
-
-pa_sample_spec captureSpec() { return pa_sample_spec{PA_SAMPLE_FLOAT32NE, 44100, 2}; }
-
-void onStreamEvent(pa_stream*, void* userdata) {
-    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
-}
-
-void onStreamData(pa_stream*, size_t, void* userdata) {
-    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
-}
-
-}  // namespace
 
 std::unique_ptr<SoundRecordStream> SoundRecordStream::open(std::shared_ptr<SoundServer> server,
                                                            const std::string& sourceName,
                                                            uint32_t fragmentBytes, std::string* error) {
     SoundServerLock lock(server->mainloop());
-    pa_sample_spec spec = captureSpec();
+    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, 44100, 2};
     pa_stream* stream = pa_stream_new(server->context(), "Trovario capture", &spec, nullptr);
     if (!stream) {
         if (error) *error = pa_strerror(pa_context_errno(server->context()));
         return nullptr;
     }
-    pa_stream_set_state_callback(stream, onStreamEvent, server->mainloop());
-    pa_stream_set_read_callback(stream, onStreamData, server->mainloop());
+    std::unique_ptr<SoundRecordStream> result(new SoundRecordStream(server, stream));
+    pa_stream_set_state_callback(stream, onState, result.get());
+    pa_stream_set_read_callback(stream, onData, result.get());
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.fragsize = fragmentBytes;
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    std::unique_ptr<SoundRecordStream> result(new SoundRecordStream(server, stream));
     if (pa_stream_connect_record(stream, sourceName.c_str(), &attr, flags) < 0 ||
         !server->waitLocked([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; }) ||
         pa_stream_get_state(stream) != PA_STREAM_READY) {
@@ -51,7 +39,7 @@ std::unique_ptr<SoundRecordStream> SoundRecordStream::open(std::shared_ptr<Sound
 }
 
 SoundRecordStream::SoundRecordStream(std::shared_ptr<SoundServer> server, pa_stream* stream)
-    : mServer(std::move(server)), mStream(stream) {}
+    : mServer(std::move(server)), mStream(stream), mEntries(new Entry[kQueueEntries]) {}
 
 SoundRecordStream::~SoundRecordStream() {
     SoundServerLock lock(mServer->mainloop());
@@ -61,70 +49,100 @@ SoundRecordStream::~SoundRecordStream() {
     pa_stream_unref(mStream);
 }
 
-bool SoundRecordStream::streamFailed() const {
-    pa_stream_state_t state = pa_stream_get_state(mStream);
-    return !PA_STREAM_IS_GOOD(state) || !mServer->isConnected();
+// Main-loop thread. A stream fails with its connection, so a dying server
+// reaches the reader this way too.
+void SoundRecordStream::onState(pa_stream* stream, void* userdata) {
+    auto* self = static_cast<SoundRecordStream*>(userdata);
+    pa_threaded_mainloop_signal(self->mServer->mainloop(), 0);
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+        self->mFailed = true;
+        self->wakeReader();
+    }
 }
 
-// Bytes left of the fragment in hand, fetching the next fragment when the
-// last one is used up. Caller holds the main-loop lock.
-uint32_t SoundRecordStream::pendingBytesLocked() {
-    if (mHoldingFragment && mFragmentOffset < mFragmentSize)
-        return static_cast<uint32_t>(mFragmentSize - mFragmentOffset);
-    if (streamFailed()) return 0;
-    if (mHoldingFragment) {
-        pa_stream_drop(mStream);
-        mHoldingFragment = false;
-    }
+void SoundRecordStream::onData(pa_stream*, size_t, void* userdata) {
+    static_cast<SoundRecordStream*>(userdata)->takeFragments();
+}
+
+// Main-loop thread: every waiting fragment goes into the queue and back to
+// the server at once. A hole in the stream reads as silence.
+void SoundRecordStream::takeFragments() {
     const void* data = nullptr;
     size_t size = 0;
-    if (pa_stream_peek(mStream, &data, &size) < 0 || size == 0) return 0;
-    mHoldingFragment = true;
-    mFragment = static_cast<const uint8_t*>(data);
-    mFragmentSize = size;
-    mFragmentOffset = 0;
-    return static_cast<uint32_t>(size);
+    bool took = false;
+    while (pa_stream_peek(mStream, &data, &size) == 0 && size > 0) {
+        enqueue(static_cast<const uint8_t*>(data), size);
+        pa_stream_drop(mStream);
+        took = true;
+    }
+    if (took) wakeReader();
+}
+
+void SoundRecordStream::enqueue(const uint8_t* data, size_t size) {
+    while (size > 0) {
+        uint32_t tail = mTail.load(std::memory_order_relaxed);
+        if (tail - mHead.load(std::memory_order_acquire) == kQueueEntries) {
+            mDroppedBytes.fetch_add(size, std::memory_order_relaxed);
+            return;
+        }
+        Entry& entry = mEntries[tail % kQueueEntries];
+        entry.size = static_cast<uint32_t>(std::min<size_t>(size, kEntryBytes));
+        if (data) {
+            memcpy(entry.data, data, entry.size);
+            data += entry.size;
+        } else {
+            memset(entry.data, 0, entry.size);
+        }
+        size -= entry.size;
+        mTail.store(tail + 1, std::memory_order_release);
+    }
+}
+
+void SoundRecordStream::wakeReader() {
+    { std::lock_guard guard(mWaitLock); }
+    mWait.notify_one();
 }
 
 int32_t SoundRecordStream::waitForData() {
-    SoundServerLock lock(mServer->mainloop());
-    for (;;) {
-        if (mInterrupted) return kInterrupted;
-        if (pendingBytesLocked() > 0) return 0;
-        if (streamFailed()) return kFailed;
-        pa_threaded_mainloop_wait(mServer->mainloop());
-    }
+    std::unique_lock lock(mWaitLock);
+    mWait.wait(lock, [this] { return mInterrupted || dataAvailable() || mFailed; });
+    if (mInterrupted) return kInterrupted;
+    return dataAvailable() ? 0 : kFailed;
 }
 
-bool SoundRecordStream::dataAvailable() { return peekSize() > 0; }
+bool SoundRecordStream::dataAvailable() const {
+    return !mInterrupted.load(std::memory_order_relaxed) &&
+           mHead.load(std::memory_order_relaxed) != mTail.load(std::memory_order_acquire);
+}
 
-uint32_t SoundRecordStream::peekSize() {
-    SoundServerLock lock(mServer->mainloop());
-    return mInterrupted ? 0 : pendingBytesLocked();
+uint32_t SoundRecordStream::peekSize() const {
+    if (!dataAvailable()) return 0;
+    return mEntries[mHead.load(std::memory_order_relaxed) % kQueueEntries].size - mReadOffset;
 }
 
 int32_t SoundRecordStream::dequeue(void* buffer, uint32_t& size) {
-    SoundServerLock lock(mServer->mainloop());
-    uint32_t pending = mInterrupted ? 0 : pendingBytesLocked();
+    uint32_t pending = peekSize();
     if (pending == 0) {
         size = 0;
-        return streamFailed() ? kFailed : kEmpty;
+        return mFailed ? kFailed : kEmpty;
     }
+    uint32_t head = mHead.load(std::memory_order_relaxed);
+    const Entry& entry = mEntries[head % kQueueEntries];
     uint32_t count = std::min(pending, size) / kBytesPerFrame * kBytesPerFrame;
     if (count == 0) count = std::min(pending, size);
-    if (mFragment)
-        memcpy(buffer, mFragment + mFragmentOffset, count);
-    else
-        memset(buffer, 0, count);
-    mFragmentOffset += count;
+    memcpy(buffer, entry.data + mReadOffset, count);
+    mReadOffset += count;
+    if (mReadOffset == entry.size) {
+        mReadOffset = 0;
+        mHead.store(head + 1, std::memory_order_release);
+    }
     size = count;
     return 0;
 }
 
 void SoundRecordStream::interrupt() {
-    SoundServerLock lock(mServer->mainloop());
     mInterrupted = true;
-    pa_threaded_mainloop_signal(mServer->mainloop(), 0);
+    wakeReader();
 }
 
 }  // namespace platform

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 struct pa_stream;
@@ -12,14 +15,23 @@ class SoundServer;
 
 // A record stream of interleaved 32-bit float stereo at 44100 Hz, read like a
 // data queue: wait for data, look at the size of the next entry, dequeue it.
-// The server's fragments are the entries; an entry larger than the caller's
-// buffer is handed over in pieces, so nothing is lost and nothing overruns.
+//
+// The connection's main-loop thread moves each fragment the server sends into
+// a queue of entries of its own at once; the reader takes them from there
+// without ever touching the connection, so a capture costs the main loop one
+// wake-up per fragment and the reader no lock of the sound server. One reader
+// thread only. A fragment larger than an entry slot fills several entries, and
+// an entry larger than the reader's buffer is handed over in pieces: nothing
+// overruns and, while the reader keeps up, nothing is lost.
 class SoundRecordStream {
 public:
     static constexpr int32_t kInterrupted = -1;
     static constexpr int32_t kFailed = -2;
     static constexpr int32_t kEmpty = -3;
     static constexpr uint32_t kBytesPerFrame = 8;
+    static constexpr uint32_t kEntryBytes = 16384;
+    // About six seconds of audio may wait for a reader that is held up.
+    static constexpr uint32_t kQueueEntries = 128;
 
     // nullptr when the stream cannot be opened within the server's time-out.
     static std::unique_ptr<SoundRecordStream> open(std::shared_ptr<SoundServer> server,
@@ -32,27 +44,41 @@ public:
     // Blocks until an entry waits (0), the stream fails (kFailed) or
     // `interrupt` is called (kInterrupted, from then on for good).
     int32_t waitForData();
-    bool dataAvailable();
+    bool dataAvailable() const;
     // Bytes of the next entry, 0 when none waits.
-    uint32_t peekSize();
+    uint32_t peekSize() const;
     // Copies at most `size` bytes (whole frames) of the next entry into
     // `buffer`; `size` carries the capacity in and the bytes copied out.
     int32_t dequeue(void* buffer, uint32_t& size);
     // Wakes a waiting reader; callable from any thread.
     void interrupt();
+    // Bytes the server sent while the queue was full.
+    uint64_t droppedBytes() const { return mDroppedBytes.load(std::memory_order_relaxed); }
 
 private:
+    struct Entry {
+        uint32_t size;
+        alignas(16) uint8_t data[kEntryBytes];
+    };
+
     SoundRecordStream(std::shared_ptr<SoundServer> server, pa_stream* stream);
-    bool streamFailed() const;
-    uint32_t pendingBytesLocked();
+    static void onState(pa_stream* stream, void* userdata);
+    static void onData(pa_stream* stream, size_t bytes, void* userdata);
+    void takeFragments();
+    void enqueue(const uint8_t* data, size_t size);
+    void wakeReader();
 
     std::shared_ptr<SoundServer> mServer;
     pa_stream* mStream;
-    const uint8_t* mFragment = nullptr;  // null for a hole, which reads as silence
-    size_t mFragmentSize = 0;
-    size_t mFragmentOffset = 0;
-    bool mHoldingFragment = false;
-    bool mInterrupted = false;
+    std::unique_ptr<Entry[]> mEntries;
+    std::atomic<uint32_t> mHead{0};  // next entry to read; the reader's
+    std::atomic<uint32_t> mTail{0};  // next entry to fill; the main loop's
+    uint32_t mReadOffset = 0;        // into the entry at mHead
+    std::atomic<uint64_t> mDroppedBytes{0};
+    std::atomic<bool> mInterrupted{false};
+    std::atomic<bool> mFailed{false};
+    std::mutex mWaitLock;
+    std::condition_variable mWait;
 };
 
 }  // namespace platform

@@ -4,10 +4,12 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "AutoCaptureClasses/CaptureDeviceInstaller.h"
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
@@ -16,6 +18,8 @@
 #include "PrivatePulseServer.h"
 #include "frameworks/ZORAudioDevice.h"
 #include "platform/Log.h"
+#include "platform/SoundRecordStream.h"
+#include "platform/SoundServer.h"
 
 namespace {
 
@@ -233,4 +237,51 @@ TEST(DefaultOutputRestore, KeepsTheMemoryWhileNoServerRuns) {
     EXPECT_NE(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
     EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
     unsetenv("PULSE_SERVER");
+}
+
+TEST(SoundRecordStream, HandsOverEntriesLargerThanTheReadersBufferInPieces) {
+    PrivatePulseServer server;
+    ASSERT_TRUE(server.started()) << server.failure();
+    std::string error;
+    auto connection = platform::SoundServer::connect("test", 2000, &error);
+    ASSERT_TRUE(connection) << error;
+    auto stream = platform::SoundRecordStream::open(connection, "speakers.monitor", 65536, &error);
+    ASSERT_TRUE(stream) << error;
+    std::vector<float> samples;
+    std::vector<float> piece(250);  // 1000 bytes: 125 frames, far below an entry
+    std::unique_ptr<capture_test::TonePlayer> tone;
+    // Four seconds once audio flows: a fresh monitor starts late, and the
+    // sink plays what it had prepared before the tone comes through.
+    while ((!tone || samples.size() < 8 * 44100) && stream->waitForData() == 0) {
+        if (!tone && !samples.empty()) {
+            tone = std::make_unique<capture_test::TonePlayer>(1000);
+            samples.clear();
+        }
+        EXPECT_LE(stream->peekSize(), platform::SoundRecordStream::kEntryBytes);
+        while (stream->dataAvailable()) {
+            uint32_t size = 1000;
+            ASSERT_EQ(stream->dequeue(piece.data(), size), 0);
+            ASSERT_EQ(size % 8, 0u);
+            ASSERT_LE(size, 1000u);
+            samples.insert(samples.end(), piece.begin(), piece.begin() + size / sizeof(float));
+        }
+    }
+    EXPECT_EQ(stream->droppedBytes(), 0u);
+    // The pieces join up again into the continuous tone.
+    std::vector<double> tones = capture_test::dominantTones(samples, 2048, {1000});
+    size_t first = static_cast<size_t>(std::find(tones.begin(), tones.end(), 1000.0) - tones.begin());
+    ASSERT_LT(first + 20, tones.size());
+    for (size_t i = first + 1; i + 1 < tones.size(); ++i) EXPECT_EQ(tones[i], 1000.0) << "block " << i;
+
+    // Interrupting wakes a waiting reader for good.
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        stream->interrupt();
+    });
+    while (stream->waitForData() == 0) {
+        uint32_t size = 1000;
+        stream->dequeue(piece.data(), size);
+    }
+    stopper.join();
+    EXPECT_EQ(stream->waitForData(), platform::SoundRecordStream::kInterrupted);
 }

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 #include "platform/Log.h"
@@ -69,15 +71,23 @@ std::optional<Arguments> parse(int argc, char** argv, const char*& problem) {
 
 void onSignal(int) { interrupted = true; }
 
-// Runs the recording's schedule until its end or an interrupt.
+// Runs the recording's schedule until its end or an interrupt, waking only
+// for the pause, the resume, the end and now and then to see a signal.
 void runSchedule(MySystemCaptureRecorder& recorder, const Arguments& args) {
     auto start = Clock::now();
-    auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+    auto at = [&](double seconds) { return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)); };
     recorder.record();
-    while (!interrupted && elapsed() < args.seconds) {
-        if (args.pauseAt && elapsed() >= *args.pauseAt && elapsed() < *args.resumeAt) recorder.pause();
-        if (args.resumeAt && elapsed() >= *args.resumeAt) recorder.record();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::vector<std::pair<Clock::time_point, void (MySystemCaptureRecorder::*)()>> events;
+    if (args.pauseAt) {
+        events.push_back({at(*args.pauseAt), &MySystemCaptureRecorder::pause});
+        events.push_back({at(*args.resumeAt), &MySystemCaptureRecorder::record});
+    }
+    events.push_back({at(args.seconds), nullptr});
+    for (const auto& [when, action] : events) {
+        while (!interrupted && Clock::now() < when)
+            std::this_thread::sleep_for(std::min<Clock::duration>(when - Clock::now(), std::chrono::milliseconds(200)));
+        if (interrupted) return;
+        if (action) (recorder.*action)();
     }
 }
 
