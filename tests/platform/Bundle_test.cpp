@@ -26,38 +26,32 @@ unquoted_key = unquoted.value;
 "twice" = "second";
 )",
                                           "test.strings");
-    EXPECT_EQ(table.at("plain"), "Open Trovario");
-    EXPECT_EQ(table.at("escapes"), "tab\there \"quoted\" back\\slash\nnew line");
-    EXPECT_EQ(table.at("unicode"), "caf\xC3\xA9 \xE2\x86\x92 \xF0\x9F\x98\x80");
-    EXPECT_EQ(table.at("octal"), "AB");
-    EXPECT_EQ(table.at("format"), "Status: Capturing [%@]");
-    EXPECT_EQ(table.at("spaced"), "value");
-    EXPECT_EQ(table.at("unquoted_key"), "unquoted.value");
-    EXPECT_EQ(table.at("selfNamed"), "selfNamed");
-    EXPECT_EQ(table.at("empty"), "");
-    EXPECT_EQ(table.at("twice"), "second");
-    EXPECT_EQ(table.count("a line comment"), 0u);
-    EXPECT_EQ(table.size(), 10u);
+    // Nothing from the comments, the later of two entries for one key.
+    EXPECT_EQ(table, (StringsFile::Table{{"plain", "Open Trovario"},
+                                         {"escapes", "tab\there \"quoted\" back\\slash\nnew line"},
+                                         {"unicode", "caf\xC3\xA9 \xE2\x86\x92 \xF0\x9F\x98\x80"},
+                                         {"octal", "AB"}, {"format", "Status: Capturing [%@]"}, {"spaced", "value"},
+                                         {"unquoted_key", "unquoted.value"}, {"selfNamed", "selfNamed"},
+                                         {"empty", ""}, {"twice", "second"}}));
 }
 
 TEST(StringsFileParsing, SyntaxErrorKeepsEarlierEntriesAndNamesTheLine) {
     platform::LogCapture log;
     const auto table = StringsFile::parse("\"a\" = \"1\";\n\"b\" = \"2\"\n\"c\" = \"3\";\n", "broken.strings");
-    EXPECT_EQ(table.size(), 1u);
-    EXPECT_EQ(table.at("a"), "1");
+    EXPECT_EQ(table, (StringsFile::Table{{"a", "1"}}));
     EXPECT_TRUE(log.contains("broken.strings:3: expected ';' after the entry for \"b\""));
 }
 
 TEST(StringsFileParsing, UnterminatedStringsAndCommentsAreErrors) {
-    platform::LogCapture log;
-    EXPECT_TRUE(StringsFile::parse("\"a\" = \"never closed;", "s").empty());
-    EXPECT_TRUE(log.contains("unterminated quoted string"));
-    EXPECT_EQ(StringsFile::parse("\"a\" = \"1\"; /* open", "s").size(), 1u);
-    EXPECT_TRUE(log.contains("unterminated comment"));
-    EXPECT_TRUE(StringsFile::parse("= \"x\";", "s").empty());
-    EXPECT_TRUE(log.contains("expected a key"));
-    EXPECT_TRUE(StringsFile::parse("\"k\" = ;", "s").empty());
-    EXPECT_TRUE(StringsFile::parse("\"k\" = \"trailing backslash\\", "s").empty());
+    // What is kept of each, and what the log says on which line.
+    for (const auto& [text, kept, error] : std::vector<std::tuple<std::string, size_t, std::string>>{
+             {"\"a\" = \"never closed;", 0, "unterminated quoted string"},
+             {"\"a\" = \"1\"; /* open", 1, "unterminated comment"}, {"= \"x\";", 0, "expected a key"},
+             {"\"k\" = ;", 0, ""}, {"\"k\" = \"trailing backslash\\", 0, ""}}) {
+        platform::LogCapture log;
+        EXPECT_EQ(StringsFile::parse(text, "s").size(), kept) << text;
+        EXPECT_TRUE(log.contains("s:1: " + error)) << text;
+    }
 }
 
 TEST(StringsFileParsing, EncodingsWithByteOrderMarks) {

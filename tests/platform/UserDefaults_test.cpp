@@ -5,10 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
-#include <sys/resource.h>
-#include <thread>
 
 using platform::PropertyList;
 using platform::UserDefaults;
@@ -138,17 +135,12 @@ TEST_F(UserDefaultsTest, FailedWriteLeavesTheOldFileWholeAndNoLeftovers) {
     ASSERT_TRUE(defaults.setObject("keep", PropertyList::string("old")));
     const std::string before = TemporaryDirectory::read(path(kOwn));
 
-    // A file-size limit makes the write fail half-way, as a full disk would.
-    struct rlimit saved {};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit tiny = saved;
-    tiny.rlim_cur = 64;
-    setrlimit(RLIMIT_FSIZE, &tiny);
     platform::LogCapture log;
-    const bool stored = defaults.setObject("big", PropertyList::string(std::string(4096, 'x')));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, oldHandler);
+    bool stored;
+    {
+        FileSizeLimit limit(64);  // the write fails half-way
+        stored = defaults.setObject("big", PropertyList::string(std::string(4096, 'x')));
+    }
 
     EXPECT_FALSE(stored);
     EXPECT_TRUE(log.contains("could not write preferences file " + path(kOwn)));
