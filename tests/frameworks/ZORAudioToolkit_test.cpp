@@ -2,23 +2,17 @@
 
 #include <filesystem>
 
-#include "../platform/TemporaryDirectory.h"
+#include "AudioTestSupport.h"
 #include "frameworks/AudioFormatQueries.h"
-#include "frameworks/ZORAudioBufferList.h"
-#include "frameworks/ZORAudioStreamBasicDescription.h"
 #include "frameworks/ZORFileUtils.h"
 
+using namespace audiotest;
+
 TEST(ZORAudioStreamBasicDescription, StandardFormatIsInterleavedStereoFloatAt44100) {
-    auto standard = ZORAudioStreamBasicDescription::standardFormat(0);
-    const AudioStreamBasicDescription* format = standard->audioStreamBasicDescription();
-    EXPECT_EQ(format->mSampleRate, 44100.0);
-    EXPECT_EQ(format->mFormatID, 0x6c70636du);
-    EXPECT_EQ(format->mFormatFlags, 9u);
-    EXPECT_EQ(format->mChannelsPerFrame, 2u);
-    EXPECT_EQ(format->mBytesPerFrame, 4 * format->mChannelsPerFrame);
-    EXPECT_EQ(format->mBytesPerPacket, 8u);
-    EXPECT_EQ(format->mFramesPerPacket, 1u);
-    EXPECT_EQ(format->mBitsPerChannel, 32u);
+    EXPECT_EQ(standardFormat(), (AudioStreamBasicDescription{.mSampleRate = 44100, .mFormatID = 0x6c70636du,
+                                                              .mFormatFlags = 9, .mBytesPerPacket = 8,
+                                                              .mFramesPerPacket = 1, .mBytesPerFrame = 8,
+                                                              .mChannelsPerFrame = 2, .mBitsPerChannel = 32}));
     EXPECT_EQ(ZORAudioStreamBasicDescription::standardFormat(1), nullptr);
     EXPECT_EQ(fourCharCode("stSC"), 0x73745343u);
 }
@@ -42,30 +36,21 @@ TEST(ZORAudioBufferList, AllocatesOneZeroedBufferAndFreesItWhateverMDataPointsTo
 }
 
 TEST(AudioFormatQueries, CompletesAnAacDescriptionAndRefusesWhatNoEncoderTakes) {
-    AudioStreamBasicDescription aac;
-    aac.mFormatID = kAudioFormatMPEG4AAC;
-    aac.mSampleRate = 44100;
-    aac.mChannelsPerFrame = 2;
+    AudioStreamBasicDescription aac = aacFormat();
     ASSERT_EQ(AudioFormatQueries::formatInfo(aac), 0);
     EXPECT_EQ(aac.mFramesPerPacket, 1024u);
     EXPECT_EQ(aac.mChannelsPerFrame, 2u);
 
-    AudioStreamBasicDescription odd = aac;
+    AudioStreamBasicDescription odd = aac, none = aac, unknown = aac;
     odd.mSampleRate = 12345;
-    EXPECT_EQ(AudioFormatQueries::formatInfo(odd), kAudioFormatUnsupportedDataFormatError);
-    AudioStreamBasicDescription none = aac;
     none.mChannelsPerFrame = 0;
-    EXPECT_EQ(AudioFormatQueries::formatInfo(none), kAudioFormatUnsupportedDataFormatError);
-    AudioStreamBasicDescription unknown = aac;
     unknown.mFormatID = fourCharCode("zzzz");
-    EXPECT_EQ(AudioFormatQueries::formatInfo(unknown), kAudioFormatUnsupportedDataFormatError);
+    for (AudioStreamBasicDescription refused : {odd, none, unknown})
+        EXPECT_EQ(AudioFormatQueries::formatInfo(refused), kAudioFormatUnsupportedDataFormatError);
 
-    AudioStreamBasicDescription pcm;
-    pcm.mFormatID = kAudioFormatLinearPCM;
-    pcm.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsBigEndian;
-    pcm.mSampleRate = 44100;
-    pcm.mChannelsPerFrame = 2;
-    pcm.mBitsPerChannel = 16;
+    AudioStreamBasicDescription pcm{.mSampleRate = 44100, .mFormatID = kAudioFormatLinearPCM,
+                                    .mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsBigEndian,
+                                    .mChannelsPerFrame = 2, .mBitsPerChannel = 16};
     ASSERT_EQ(AudioFormatQueries::formatInfo(pcm), 0);
     EXPECT_EQ(pcm.mBytesPerFrame, 4u);
     EXPECT_EQ(pcm.mFormatFlags, 14u);

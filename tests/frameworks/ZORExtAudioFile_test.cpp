@@ -1,10 +1,8 @@
 #include "frameworks/ZORExtAudioFile.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <unistd.h>
 
 #include "AudioTestSupport.h"
@@ -29,6 +27,13 @@ float maxDifference(const std::vector<float>& a, const std::vector<float>& b, si
     return worst;
 }
 
+// The file at `path`, opened for reading.
+std::shared_ptr<ZORExtAudioFile> opened(const std::string& path) {
+    auto file = ZORExtAudioFile::initForReading(path);
+    EXPECT_EQ(file->open(), 0) << path;
+    return file;
+}
+
 std::vector<float> readAt(ZORExtAudioFile& file, int64_t frame, uint32_t frames) {
     EXPECT_EQ(file.seek(frame), 0);
     std::vector<float> samples(frames * 2);
@@ -41,10 +46,20 @@ std::vector<float> readAt(ZORExtAudioFile& file, int64_t frame, uint32_t frames)
     return samples;
 }
 
+// Each test has a folder of its own.
+class ZORExtAudioFileCaf : public testing::Test {
+protected:
+    TemporaryDirectory dir;
+};
+using ZORExtAudioFileSeek = ZORExtAudioFileCaf;
+using ZORExtAudioFileM4a = ZORExtAudioFileCaf;
+using ZORExtAudioFileRead = ZORExtAudioFileCaf;
+using ZORExtAudioFileFailure = ZORExtAudioFileCaf;
+using ZORExtAudioFileWrite = ZORExtAudioFileCaf;
+
 }  // namespace
 
-TEST(ZORExtAudioFileCaf, RoundTripIsExactToSixteenBitQuantisation) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileCaf, RoundTripIsExactToSixteenBitQuantisation) {
     std::vector<float> samples = musicLike(100003);
     appendConstant(samples, 10, 2, 1.0f);   // full scale clips to 32767
     appendConstant(samples, 10, 2, -1.0f);  // and -32768
@@ -52,8 +67,7 @@ TEST(ZORExtAudioFileCaf, RoundTripIsExactToSixteenBitQuantisation) {
     const std::string path = dir / "round.caf";
     ASSERT_EQ(writeCaf(path, samples), 0);
 
-    auto file = ZORExtAudioFile::initForReading(path);
-    ASSERT_EQ(file->open(), 0);
+    auto file = opened(path);
     EXPECT_EQ(file->lengthInFrames(), 100033);
     EXPECT_EQ(file->sampleRate(), 44100.0);
     AudioStreamBasicDescription stored = file->fileStreamFormat();
@@ -73,8 +87,7 @@ TEST(ZORExtAudioFileCaf, RoundTripIsExactToSixteenBitQuantisation) {
     EXPECT_EQ(probe(path, "channels"), "2");
 }
 
-TEST(ZORExtAudioFileCaf, SixteenBitClientFramesComeBackBitExact) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileCaf, SixteenBitClientFramesComeBackBitExact) {
     const std::string path = dir / "int.caf";
     AudioStreamBasicDescription client = ZORAudioStreamBasicDescription::linearPCM(
         44100, 2, 16, kAudioFormatFlagIsSignedInteger);
@@ -86,8 +99,7 @@ TEST(ZORExtAudioFileCaf, SixteenBitClientFramesComeBackBitExact) {
     ASSERT_EQ(writer->write(&list, 15000), 0);
     ASSERT_EQ(writer->close(), 0);
 
-    auto reader = ZORExtAudioFile::initForReading(path);
-    ASSERT_EQ(reader->open(), 0);
+    auto reader = opened(path);
     ASSERT_EQ(reader->setClientStreamFormat(client), 0);
     std::vector<int16_t> back(frames.size() + 100);
     AudioBufferList out{1, {{2, uint32_t(back.size() * 2), back.data()}}};
@@ -99,32 +111,24 @@ TEST(ZORExtAudioFileCaf, SixteenBitClientFramesComeBackBitExact) {
     EXPECT_EQ(back, frames);
 }
 
-TEST(ZORExtAudioFileCaf, ReadDeliversZeroFramesAtTheEndAndKeepsDoingSo) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileCaf, ReadsAtAndPastTheEndGiveZeroFramesAndNegativeSeeksAreRefused) {
     const std::string path = dir / "end.caf";
     ASSERT_EQ(writeCaf(path, musicLike(5000)), 0);
-    auto file = ZORExtAudioFile::initForReading(path);
-    ASSERT_EQ(file->open(), 0);
+    auto file = opened(path);
     AudioBufferList* list = ZORAudioBufferList::allocateBuffers(1, 2, 8000 * 8);
-    uint32_t count = 8000;
-    EXPECT_EQ(file->read(list, count), 0);
-    EXPECT_EQ(count, 5000u);
-    for (int i = 0; i < 3; ++i) {
-        count = 8000;
+    for (uint32_t expected : {5000u, 0u, 0u, 0u}) {
+        uint32_t count = 8000;
         list->mBuffers[0].mDataByteSize = 8000 * 8;
         EXPECT_EQ(file->read(list, count), 0);
-        EXPECT_EQ(count, 0u);
+        EXPECT_EQ(count, expected);
     }
-    ASSERT_EQ(file->seek(4990), 0);
-    count = 8000;
-    list->mBuffers[0].mDataByteSize = 8000 * 8;
-    EXPECT_EQ(file->read(list, count), 0);
-    EXPECT_EQ(count, 10u);
     ZORAudioBufferList::destroyBuffers(list);
+    EXPECT_TRUE(readAt(*file, 9000, 100).empty());
+    EXPECT_EQ(file->seek(-1), kAudio_ParamError);
+    EXPECT_EQ(readAt(*file, 4990, 100).size(), 20u);
 }
 
-TEST(ZORExtAudioFileSeek, LandsOnTheExactFrameInCafAndM4a) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileSeek, LandsOnTheExactFrameInCafAndM4a) {
     std::vector<float> samples = musicLike(200000);
     const std::string caf = dir / "seek.caf";
     const std::string m4a = dir / "seek.m4a";
@@ -135,8 +139,7 @@ TEST(ZORExtAudioFileSeek, LandsOnTheExactFrameInCafAndM4a) {
         SCOPED_TRACE(path);
         const std::vector<float> whole = readAll(path);
         ASSERT_EQ(whole.size(), samples.size());
-        auto file = ZORExtAudioFile::initForReading(path);
-        ASSERT_EQ(file->open(), 0);
+        auto file = opened(path);
         std::vector<int64_t> targets = {0, 1, 1023, 1024, 199999, 150000, 2047};
         for (int i = 0; i < 12; ++i) targets.push_back(std::uniform_int_distribution<int64_t>(0, 199000)(random));
         for (int64_t target : targets) {
@@ -149,19 +152,7 @@ TEST(ZORExtAudioFileSeek, LandsOnTheExactFrameInCafAndM4a) {
     }
 }
 
-TEST(ZORExtAudioFileSeek, PastTheEndReadsNothingAndNegativeFramesAreRefused) {
-    TemporaryDirectory dir;
-    const std::string path = dir / "short.caf";
-    ASSERT_EQ(writeCaf(path, musicLike(1000)), 0);
-    auto file = ZORExtAudioFile::initForReading(path);
-    ASSERT_EQ(file->open(), 0);
-    EXPECT_TRUE(readAt(*file, 5000, 100).empty());
-    EXPECT_EQ(file->seek(-1), kAudio_ParamError);
-    EXPECT_EQ(readAt(*file, 990, 100).size(), 20u);
-}
-
-TEST(ZORExtAudioFileM4a, OpensInFfprobeWithTheExactDuration) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileM4a, OpensInFfprobeWithTheExactDuration) {
     const std::string path = dir / "track.m4a";
     std::vector<float> samples;
     appendTone(samples, 66151, 2, 1000, 0.6f);
@@ -170,8 +161,7 @@ TEST(ZORExtAudioFileM4a, OpensInFfprobeWithTheExactDuration) {
     EXPECT_EQ(probe(path, "duration_ts"), "66151");
     EXPECT_EQ(probe(path, "sample_rate"), "44100");
 
-    auto file = ZORExtAudioFile::initForReading(path);
-    ASSERT_EQ(file->open(), 0);
+    auto file = opened(path);
     EXPECT_EQ(file->lengthInFrames(), 66151);
     EXPECT_EQ(file->fileStreamFormat().mFormatID, kAudioFormatMPEG4AAC);
     std::vector<float> back = readRest(*file);
@@ -185,8 +175,7 @@ TEST(ZORExtAudioFileM4a, OpensInFfprobeWithTheExactDuration) {
     EXPECT_LT(error / energy, 1e-3);
 }
 
-TEST(ZORExtAudioFileM4a, WriterReportsTheCompletedAacFormat) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileM4a, WriterReportsTheCompletedAacFormat) {
     auto file = ZORExtAudioFile::initForWriting(dir / "f.m4a", kAudioFileM4AType, standardFormat(), aacFormat(1, 48000));
     ASSERT_EQ(file->open(), 0);
     AudioStreamBasicDescription format = file->fileStreamFormat();
@@ -197,19 +186,16 @@ TEST(ZORExtAudioFileM4a, WriterReportsTheCompletedAacFormat) {
     EXPECT_EQ(file->close(), 0);
 }
 
-TEST(ZORExtAudioFileRead, RecognisesContentWhateverTheName) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileRead, RecognisesContentWhateverTheName) {
     // The importer writes AAC into a path ending in ".caf".
     const std::string path = dir / "trov_scratch.caf";
     ASSERT_EQ(writeFile(path, kAudioFileM4AType, aacFormat(), musicLike(30000), 2), 0);
-    auto file = ZORExtAudioFile::initForReading(path);
-    ASSERT_EQ(file->open(), 0);
+    auto file = opened(path);
     EXPECT_EQ(file->fileStreamFormat().mFormatID, kAudioFormatMPEG4AAC);
     EXPECT_EQ(file->lengthInFrames(), 30000);
 }
 
-TEST(ZORExtAudioFileRead, DecodesFilesMadeByFfmpegAsFfmpegDoes) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileRead, DecodesFilesMadeByFfmpegAsFfmpegDoes) {
     // exact: our length is the file's; prefix: ffmpeg also decodes the encoder's padding, which we drop.
     enum Length { exact, prefix, decoded };
     struct Case {
@@ -230,8 +216,7 @@ TEST(ZORExtAudioFileRead, DecodesFilesMadeByFfmpegAsFfmpegDoes) {
             "-filter_complex amerge=inputs=2 " + std::string(c.options) + " '" + path + "'");
         std::vector<float> expected = ffmpegDecode(path, "-ac 2");
         ASSERT_GT(expected.size(), 44100u * 2);
-        auto file = ZORExtAudioFile::initForReading(path);
-        ASSERT_EQ(file->open(), 0);
+        auto file = opened(path);
         ASSERT_EQ(file->setClientStreamFormat(standardFormat()), 0);
         if (c.length != decoded) {
             EXPECT_EQ(file->lengthInFrames(), 3 * 44100);
@@ -243,12 +228,10 @@ TEST(ZORExtAudioFileRead, DecodesFilesMadeByFfmpegAsFfmpegDoes) {
     }
 }
 
-TEST(ZORExtAudioFileRead, DecodesOpusAt48kHzIntoTheClientRate) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileRead, DecodesOpusAt48kHzIntoTheClientRate) {
     const std::string path = dir / "voice.opus";
     run("ffmpeg -v error -f lavfi -i 'sine=f=440:d=2:r=48000' -ac 2 -c:a libopus '" + path + "'");
-    auto file = ZORExtAudioFile::initForReading(path);
-    ASSERT_EQ(file->open(), 0);
+    auto file = opened(path);
     EXPECT_EQ(file->fileStreamFormat().mFormatID, kAudioFormatOpus);
     ASSERT_EQ(file->setClientStreamFormat(standardFormat()), 0);
     std::vector<float> back = readRest(*file);
@@ -261,12 +244,10 @@ TEST(ZORExtAudioFileRead, DecodesOpusAt48kHzIntoTheClientRate) {
     EXPECT_NEAR(peak(back), peak(ffmpegDecode(path)), 0.01f);
 }
 
-TEST(ZORExtAudioFileRead, ConvertsRateAndCopiesMonoIntoBothChannels) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileRead, ConvertsRateAndCopiesMonoIntoBothChannels) {
     const std::string path = dir / "mono48k.wav";
     run("ffmpeg -v error -f lavfi -i 'sine=f=440:d=2:r=48000' -af volume=0.5 -c:a pcm_f32le '" + path + "'");
-    auto file = ZORExtAudioFile::initForReading(path);
-    ASSERT_EQ(file->open(), 0);
+    auto file = opened(path);
     EXPECT_EQ(file->channelsPerFrame(), 1u);
     EXPECT_EQ(file->lengthInFrames(), 96000);
     ASSERT_EQ(file->setClientStreamFormat(standardFormat()), 0);
@@ -282,8 +263,7 @@ TEST(ZORExtAudioFileRead, ConvertsRateAndCopiesMonoIntoBothChannels) {
     EXPECT_NEAR(peak, 0.0625f, 0.002f);
 }
 
-TEST(ZORExtAudioFileFailure, UnreadableInputsGiveAStatusAndALogLineNamingTheFile) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileFailure, UnreadableInputsGiveAStatusAndALogLineNamingTheFile) {
     platform::LogCapture log;
     const std::string missing = dir / "missing.caf";
     auto file = ZORExtAudioFile::initForReading(missing);
@@ -308,30 +288,27 @@ TEST(ZORExtAudioFileFailure, UnreadableInputsGiveAStatusAndALogLineNamingTheFile
     ZORAudioBufferList::destroyBuffers(list);
 }
 
-TEST(ZORExtAudioFileFailure, UnwritableRequestsFailWithoutLeavingAFile) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileFailure, UnwritableRequestsFailWithoutLeavingAFile) {
     platform::LogCapture log;
-    EXPECT_EQ(ZORExtAudioFile::initForWriting(dir / "no/such/folder/x.caf", kAudioFileCAFType, standardFormat(),
-                                              cafFormat())->open(),
-              kAudioFileFileNotFoundError);
-    const std::string wav = dir / "x.wav";
-    EXPECT_EQ(ZORExtAudioFile::initForWriting(wav, fourCharCode("WAVE"), standardFormat(), cafFormat())->open(),
-              kAudioFileUnsupportedFileTypeError);
-    const std::string pcmInM4a = dir / "x.m4a";
-    EXPECT_EQ(ZORExtAudioFile::initForWriting(pcmInM4a, kAudioFileM4AType, standardFormat(), cafFormat())->open(),
-              kAudioFileUnsupportedDataFormatError);
     AudioStreamBasicDescription planar = standardFormat();
     planar.mFormatFlags |= kAudioFormatFlagIsNonInterleaved;
-    EXPECT_EQ(ZORExtAudioFile::initForWriting(dir / "y.caf", kAudioFileCAFType, planar, cafFormat())->open(),
-              kAudioFileUnsupportedDataFormatError);
-    EXPECT_FALSE(std::filesystem::exists(wav));
-    EXPECT_FALSE(std::filesystem::exists(pcmInM4a));
-    EXPECT_FALSE(std::filesystem::exists(dir / "y.caf"));
+    const struct {
+        std::string path;
+        uint32_t type;
+        AudioStreamBasicDescription client;
+        int32_t status;
+    } cases[] = {{dir / "no/such/folder/x.caf", kAudioFileCAFType, standardFormat(), kAudioFileFileNotFoundError},
+                 {dir / "x.wav", fourCharCode("WAVE"), standardFormat(), kAudioFileUnsupportedFileTypeError},
+                 {dir / "x.m4a", kAudioFileM4AType, standardFormat(), kAudioFileUnsupportedDataFormatError},
+                 {dir / "y.caf", kAudioFileCAFType, planar, kAudioFileUnsupportedDataFormatError}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(ZORExtAudioFile::initForWriting(c.path, c.type, c.client, cafFormat())->open(), c.status) << c.path;
+        EXPECT_FALSE(std::filesystem::exists(c.path)) << c.path;
+    }
     EXPECT_TRUE(log.contains("'WAVE'"));
 }
 
-TEST(ZORExtAudioFileWrite, NeverFollowsALinkAndCreatesAPrivateFile) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileWrite, NeverFollowsALinkAndCreatesAPrivateFile) {
     const std::string victim = dir / "victim";
     TemporaryDirectory::write(victim, "precious");
     const std::string path = dir / "trov_scratch.caf";
@@ -345,13 +322,11 @@ TEST(ZORExtAudioFileWrite, NeverFollowsALinkAndCreatesAPrivateFile) {
 
     // An older recording at the path is replaced, not appended to.
     ASSERT_EQ(writeCaf(path, musicLike(50)), 0);
-    auto file = ZORExtAudioFile::initForReading(path);
-    ASSERT_EQ(file->open(), 0);
+    auto file = opened(path);
     EXPECT_EQ(file->lengthInFrames(), 50);
 }
 
-TEST(ZORExtAudioFileWrite, ZeroFramesPrimeTheWriterAndShortBuffersAreRefused) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileWrite, ZeroFramesPrimeTheWriterAndShortBuffersAreRefused) {
     auto file = ZORExtAudioFile::initForWriting(dir / "p.caf", kAudioFileCAFType, standardFormat(), cafFormat());
     EXPECT_EQ(file->write(nullptr, 0), kAudioFileNotOpenError);
     ASSERT_EQ(file->open(), 0);
@@ -368,8 +343,7 @@ TEST(ZORExtAudioFileWrite, ZeroFramesPrimeTheWriterAndShortBuffersAreRefused) {
     EXPECT_EQ(readAll(dir / "p.caf").size(), 200u);
 }
 
-TEST(ZORExtAudioFileWrite, FramesWrittenSynchronouslyAreReadableBeforeTheClose) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileWrite, FramesWrittenSynchronouslyAreReadableBeforeTheClose) {
     const std::string path = dir / "growing.caf";
     auto writer = ZORExtAudioFile::initForWriting(path, kAudioFileCAFType, standardFormat(), cafFormat());
     ASSERT_EQ(writer->open(), 0);
@@ -383,28 +357,7 @@ TEST(ZORExtAudioFileWrite, FramesWrittenSynchronouslyAreReadableBeforeTheClose) 
     ASSERT_EQ(writer->close(), 0);
 }
 
-namespace {
-
-// Makes every write beyond `bytes` fail as a full disk does, for the life of the object.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &mOld);
-        rlimit limit = mOld;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &mOld); }
-
-private:
-    rlimit mOld{};
-};
-
-}  // namespace
-
-TEST(ZORExtAudioFileWrite, AFullDiskIsReportedAndNeverPassesForSuccess) {
-    TemporaryDirectory dir;
+TEST_F(ZORExtAudioFileWrite, AFullDiskIsReportedAndNeverPassesForSuccess) {
     const std::string caf = dir / "full.caf";
     const std::string m4a = dir / "full.m4a";
     std::vector<float> samples = musicLike(400000);
