@@ -218,38 +218,34 @@ TEST(TROVTrack, IncludesBothEndsAndComparesNumbersNeverAsSame) {
 }
 
 TEST(TROVTrack, EnsureMinimumDurationMovesTheEdgeEditedLast) {
-    auto stopEdge = TROVTrack::initWithNum(0, "A");
-    stopEdge->setStartTime(500);
-    stopEdge->setStopTime(600);
-    stopEdge->ensureMinimumDuration(1000, 1200);
-    EXPECT_EQ(stopEdge->startTime(), 200);
-    EXPECT_EQ(stopEdge->stopTime(), 1200);
-
-    auto startEdge = TROVTrack::initWithNum(0, "B");
-    startEdge->setStopTime(600);
-    startEdge->setStartTime(500);
-    startEdge->ensureMinimumDuration(1000, 1200);
-    EXPECT_EQ(startEdge->startTime(), 0);
-    EXPECT_EQ(startEdge->stopTime(), 1000);
-
-    auto startWithRoom = TROVTrack::initWithNum(0, "C");
-    startWithRoom->setStopTime(5000);
-    startWithRoom->setStartTime(4900);
-    startWithRoom->ensureMinimumDuration(1000, 9000);
-    EXPECT_EQ(startWithRoom->startTime(), 4000);
-    EXPECT_EQ(startWithRoom->stopTime(), 5000);
-
-    auto stopWithRoom = TROVTrack::initWithNum(0, "D");
-    stopWithRoom->setStartTime(100);
-    stopWithRoom->setStopTime(150);
-    stopWithRoom->ensureMinimumDuration(1000, 9000);
-    EXPECT_EQ(stopWithRoom->stopTime(), 1100);
-
-    // Nothing moves when the file is no longer than the minimum or the track is long enough.
-    stopWithRoom->ensureMinimumDuration(9000, 9000);
-    stopWithRoom->ensureMinimumDuration(1000, 9000);
-    EXPECT_EQ(stopWithRoom->startTime(), 100);
-    EXPECT_EQ(stopWithRoom->stopTime(), 1100);
+    const struct {
+        bool startEditedLast;
+        int64_t start, stop;
+        uint32_t minimum, fileLength;
+        int64_t newStart, newStop;
+    } cases[] = {
+        {false, 500, 600, 1000, 1200, 200, 1200},  // the stop edge reaches the end, the start gives the rest
+        {true, 500, 600, 1000, 1200, 0, 1000},     // the start edge reaches the beginning, the stop the rest
+        {true, 4900, 5000, 1000, 9000, 4000, 5000},
+        {false, 100, 150, 1000, 9000, 100, 1100},
+        // Nothing moves when the file is no longer than the minimum or the track is long enough.
+        {false, 100, 1100, 9000, 9000, 100, 1100},
+        {false, 100, 1100, 1000, 9000, 100, 1100},
+    };
+    for (const auto& c : cases) {
+        auto track = TROVTrack::initWithNum(0, "A");
+        if (c.startEditedLast) {
+            track->setStopTime(c.stop);
+            track->setStartTime(c.start);
+        } else {
+            track->setStartTime(c.start);
+            track->setStopTime(c.stop);
+        }
+        ASSERT_EQ(track->lastEditWasStartTime(), c.startEditedLast);
+        track->ensureMinimumDuration(c.minimum, c.fileLength);
+        EXPECT_EQ(track->startTime(), c.newStart) << c.start << "-" << c.stop << " min " << c.minimum;
+        EXPECT_EQ(track->stopTime(), c.newStop) << c.start << "-" << c.stop << " min " << c.minimum;
+    }
 }
 
 TEST(TROVTrack, NilIntoANumberIsLoggedAndIgnored) {
@@ -269,21 +265,17 @@ TEST(TROVTrack, DescribesAListAsTheLogShowsIt) {
 TEST(ZORStringAdditions, TrimsWhiteSpaceAndLineBreaksIncludingUnicodeOnes) {
     const auto set = ZORStringAdditions::whitespaceAndNewlineCharacterSet();
     using ZORStringAdditions::workaroundStringByTrimmingCharactersInSet;
-    EXPECT_EQ(workaroundStringByTrimmingCharactersInSet("", set), "");
-    EXPECT_EQ(workaroundStringByTrimmingCharactersInSet(" ", set), "");
-    EXPECT_EQ(workaroundStringByTrimmingCharactersInSet("\n", set), "");
-    EXPECT_EQ(workaroundStringByTrimmingCharactersInSet("a", set), "a");
-    EXPECT_EQ(workaroundStringByTrimmingCharactersInSet(" \t\r\n ", set), "");
-    EXPECT_EQ(workaroundStringByTrimmingCharactersInSet("\u00a0 Caf\u00e9 \u3000\u2028", set), "Caf\u00e9");
-    EXPECT_EQ(workaroundStringByTrimmingCharactersInSet(" a b ", set), "a b");
-    EXPECT_EQ(workaroundStringByTrimmingCharactersInSet(" \xF0\x9F\x8E\xB5 ", set), "\xF0\x9F\x8E\xB5");
+    // Broken UTF-8 from a tag is made readable, not dropped.
+    for (const auto& [text, trimmed] : std::vector<std::pair<std::string, std::string>>{
+             {"", ""}, {" ", ""}, {"\n", ""}, {"a", "a"}, {" \t\r\n ", ""}, {" a b ", "a b"},
+             {"\u00a0 Caf\u00e9 \u3000\u2028", "Caf\u00e9"}, {" \xF0\x9F\x8E\xB5 ", "\xF0\x9F\x8E\xB5"},
+             {" ab\xff ", "ab\uFFFD"}})
+        EXPECT_EQ(workaroundStringByTrimmingCharactersInSet(text, set), trimmed) << text;
     // One unit is tested against white space, whatever the set.
     auto letterA = [](char16_t unit) { return unit == u'a'; };
-    EXPECT_EQ(workaroundStringByTrimmingCharactersInSet("a", letterA), "a");
-    EXPECT_EQ(workaroundStringByTrimmingCharactersInSet("aba", letterA), "b");
-    EXPECT_EQ(workaroundStringByTrimmingCharactersInSet("aa", letterA), "");
-    // Broken UTF-8 from a tag is made readable, not dropped.
-    EXPECT_EQ(workaroundStringByTrimmingCharactersInSet(" ab\xff ", set), "ab\uFFFD");
+    for (const auto& [text, trimmed] :
+         std::vector<std::pair<std::string, std::string>>{{"a", "a"}, {"aba", "b"}, {"aa", ""}})
+        EXPECT_EQ(workaroundStringByTrimmingCharactersInSet(text, letterA), trimmed) << text;
 }
 
 TEST(ZORStringAdditions, RemovesEveryUnitOfTheSet) {

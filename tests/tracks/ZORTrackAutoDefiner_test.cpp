@@ -50,71 +50,53 @@ TEST_F(AutoDefinerTest, CutsInTheMiddleOfEachLongSilence) {
     EXPECT_TRUE(log.contains("theTracks: (\n    Auto-define track,\n    Auto-define track,\n    Auto-define track\n)"));
 }
 
-TEST_F(AutoDefinerTest, NoLongSilenceGivesOneTrackOverTheWholeLength) {
-    platform::LogCapture log;
-    // Quiet runs of up to M frames (N / 4 = 2000) are no silence.
-    std::string path = file(300000, {{1000, 3001}, {50000, 52001}});
-    auto tracks = define(path, 300000, 8000);
-    ASSERT_TRUE(tracks);
-    EXPECT_EQ(spans(*tracks), (Spans{{0, 300000}}));
-    EXPECT_TRUE(log.contains("silentTracks count: 0"));
-}
-
-TEST_F(AutoDefinerTest, ARunJustLongerThanTheMinimumRunIsRecordedButNotCut) {
-    platform::LogCapture log;
-    std::string path = file(300000, {{50000, 52002}});
-    auto tracks = define(path, 300000, 8000);
-    ASSERT_TRUE(tracks);
-    EXPECT_EQ(spans(*tracks), (Spans{{0, 300000}}));
-    EXPECT_TRUE(log.contains("silentTracks count: 1"));
-}
-
-TEST_F(AutoDefinerTest, SamplesExactlyAtTheThresholdAreSilent) {
-    // 0.25 survives the 16-bit file exactly; one step above it is loud.
-    const float threshold = 0.25f;
-    std::string atThreshold = file(200000, {{80000, 100000, threshold}});
-    std::string above = file(200000, {{80000, 100000, threshold + 1.0f / 32768}});
-    EXPECT_EQ(spans(*define(atThreshold, 200000, 8000, threshold)), (Spans{{0, 90000}, {90000, 200000}}));
-    EXPECT_EQ(spans(*define(above, 200000, 8000, threshold)), (Spans{{0, 200000}}));
-}
-
-TEST_F(AutoDefinerTest, SilencesLessThanAMergeGapApartBecomeOne) {
-    // Alone, each 6000-frame silence is shorter than N = 8000.
-    std::string near = file(300000, {{100000, 106000}, {110409, 116409}});
-    std::string far = file(300000, {{100000, 106000}, {110410, 116410}});
-    EXPECT_EQ(spans(*define(near, 300000, 8000)), (Spans{{0, 108204}, {108204, 300000}}));
-    EXPECT_EQ(spans(*define(far, 300000, 8000)), (Spans{{0, 300000}}));
-}
-
-TEST_F(AutoDefinerTest, TrailingSilenceMakesNoCut) {
-    platform::LogCapture log;
-    std::string path = file(300000, {{200000, 300000}});
-    EXPECT_EQ(spans(*define(path, 300000, 8000)), (Spans{{0, 300000}}));
-    EXPECT_TRUE(log.contains("silentTracks count: 0"));
-}
-
-TEST_F(AutoDefinerTest, ACutWithinNFramesOfTheEndLeavesTheRestWithoutATrack) {
-    std::string path = file(500000, {{100000, 110000}, {488000, 498000}});
-    EXPECT_EQ(spans(*define(path, 500000, 8000)), (Spans{{0, 105000}, {105000, 493000}}));
-    std::string roomy = file(500000, {{480000, 490000}});
-    EXPECT_EQ(spans(*define(roomy, 500000, 8000)), (Spans{{0, 485000}, {485000, 500000}}));
-}
-
-TEST_F(AutoDefinerTest, LengthEqualToTheSilenceLengthGivesAnEmptyListAndLongerSilencesWrap) {
-    std::string path = file(441000, {{200000, 220000}});
-    auto equal = define(path, 441000, 441000);
-    ASSERT_TRUE(equal);
-    EXPECT_TRUE(equal->empty());
-    // N beyond L wraps L - N around: the one track is still made.
-    EXPECT_EQ(spans(*define(path, 441000, 882000)), (Spans{{0, 441000}}));
-}
-
-TEST_F(AutoDefinerTest, OnlyTheFirstThousandBlocksAreExamined) {
-    // L = 1999 gives blocks of one frame: frames from 1000 on are never looked at.
-    std::string path = file(4000, {{0, 500}, {1200, 1500}});
-    EXPECT_EQ(spans(*define(path, 1999, 100)), (Spans{{0, 250}, {250, 1999}}));
-    // Below 1000 frames the blocks are empty and nothing is examined.
-    EXPECT_EQ(spans(*define(path, 999, 100)), (Spans{{0, 999}}));
+// Recordings of loud noise with quiet stretches, each defined with the given
+// length L and silence length N (in frames; the merge gap is 4410, the
+// shortest recordable quiet run M is N / 4).
+TEST_F(AutoDefinerTest, CutsWhereTheEdgeCasesSay) {
+    const struct {
+        const char* what;
+        uint32_t frames;
+        std::vector<Quiet> quiet;
+        uint32_t length, silenceFrames;
+        Spans expected;
+        int silentTracks = -1;  // as logged, where it matters
+        float threshold = 0.03f;
+    } cases[] = {
+        {"quiet runs of up to M frames are no silence", 300000, {{1000, 3001}, {50000, 52001}}, 300000, 8000,
+         {{0, 300000}}, 0},
+        {"a run just longer than M is recorded but not cut", 300000, {{50000, 52002}}, 300000, 8000, {{0, 300000}}, 1},
+        // 0.25 survives the 16-bit file exactly; one step above it is loud.
+        {"samples at the threshold are silent", 200000, {{80000, 100000, 0.25f}}, 200000, 8000,
+         {{0, 90000}, {90000, 200000}}, -1, 0.25f},
+        {"one step above it is loud", 200000, {{80000, 100000, 0.25f + 1.0f / 32768}}, 200000, 8000, {{0, 200000}}, -1,
+         0.25f},
+        // Alone, each 6000-frame silence is shorter than N.
+        {"silences less than a merge gap apart become one", 300000, {{100000, 106000}, {110409, 116409}}, 300000, 8000,
+         {{0, 108204}, {108204, 300000}}},
+        {"a merge gap apart they stay two", 300000, {{100000, 106000}, {110410, 116410}}, 300000, 8000, {{0, 300000}}},
+        {"a trailing silence makes no cut", 300000, {{200000, 300000}}, 300000, 8000, {{0, 300000}}, 0},
+        {"a cut within N frames of the end leaves the rest without a track", 500000,
+         {{100000, 110000}, {488000, 498000}}, 500000, 8000, {{0, 105000}, {105000, 493000}}},
+        {"a cut further from the end", 500000, {{480000, 490000}}, 500000, 8000, {{0, 485000}, {485000, 500000}}},
+        {"L equal to N gives no track", 441000, {{200000, 220000}}, 441000, 441000, {}},
+        {"N beyond L wraps L - N around: the one track is still made", 441000, {{200000, 220000}}, 441000, 882000,
+         {{0, 441000}}},
+        // L = 1999 gives blocks of one frame: frames from 1000 on are never looked at.
+        {"only the first thousand blocks are examined", 4000, {{0, 500}, {1200, 1500}}, 1999, 100,
+         {{0, 250}, {250, 1999}}},
+        {"below 1000 frames the blocks are empty", 4000, {{0, 500}, {1200, 1500}}, 999, 100, {{0, 999}}},
+        {"a length beyond the file reads nothing more, the last track reaches it", 200000, {{100000, 120000}}, 400000,
+         8000, {{0, 110000}, {110000, 400000}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::LogCapture log;
+        auto tracks = define(file(c.frames, c.quiet), c.length, c.silenceFrames, c.threshold);
+        ASSERT_TRUE(tracks);
+        EXPECT_EQ(spans(*tracks), c.expected);
+        EXPECT_TRUE(c.silentTracks < 0 || log.contains("silentTracks count: " + std::to_string(c.silentTracks)));
+    }
 }
 
 TEST_F(AutoDefinerTest, MissingOrEmptyFilesGiveNothing) {
@@ -122,11 +104,6 @@ TEST_F(AutoDefinerTest, MissingOrEmptyFilesGiveNothing) {
     std::string empty = dir / "empty.caf";
     ASSERT_EQ(writeCaf(empty, {}), 0);
     EXPECT_FALSE(define(empty, 1000, 100));
-}
-
-TEST_F(AutoDefinerTest, ALengthBeyondTheFileReadsNothingMoreAndTheLastTrackReachesIt) {
-    std::string path = file(200000, {{100000, 120000}});
-    EXPECT_EQ(spans(*define(path, 400000, 8000)), (Spans{{0, 110000}, {110000, 400000}}));
 }
 
 TEST_F(AutoDefinerTest, AQuickScanReportsNoProgress) {

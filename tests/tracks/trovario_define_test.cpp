@@ -1,7 +1,6 @@
 // The trovario-define command on generated recordings.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include "DefinerTestFiles.h"
 #include "platform/PropertyList.h"
@@ -18,15 +17,8 @@ struct Result {
 
 // Without an environment, preferences come from an empty folder: only the registered defaults count.
 Result define(const std::string& arguments, const std::string& environment = "XDG_CONFIG_HOME=/nonexistent") {
-    std::string command = environment + " '" TROVARIO_DEFINE "' " + arguments + " 2>&1";
     Result result{-1, {}};
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-        int status = pclose(pipe);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    result.output = run(environment + " '" TROVARIO_DEFINE "' " + arguments + " 2>&1", &result.exitCode);
     return result;
 }
 
@@ -76,23 +68,16 @@ TEST(TrovarioDefine, TakesItsDefaultsFromThePreferences) {
 
 TEST(TrovarioDefine, UnreadableEmptyOrMissingFilesFailClearly) {
     TemporaryDirectory dir;
-    Result missing = define("'" + (dir / "missing.caf") + "'");
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_NE(missing.output.find("missing.caf: No such file or directory"), std::string::npos);
-
-    const std::string empty = dir / "empty.caf";
+    const std::string empty = dir / "empty.caf", text = dir / "notes.wav";
     ASSERT_EQ(writeCaf(empty, {}), 0);
-    Result noFrames = define("'" + empty + "'");
-    EXPECT_EQ(noFrames.exitCode, 1);
-    EXPECT_NE(noFrames.output.find("empty.caf holds no audio frames"), std::string::npos);
-
-    const std::string text = dir / "notes.wav";
     TemporaryDirectory::write(text, "not audio");
-    Result notAudio = define("'" + text + "'");
-    EXPECT_EQ(notAudio.exitCode, 1);
-    EXPECT_NE(notAudio.output.find("not an audio file"), std::string::npos);
-
-    EXPECT_EQ(define("--sensitivity -1 x.caf").exitCode, 2);
-    EXPECT_EQ(define("--frobnicate x.caf").exitCode, 2);
-    EXPECT_EQ(define("").exitCode, 2);
+    for (const auto& [path, message] : std::vector<std::pair<std::string, std::string>>{
+             {dir / "missing.caf", "missing.caf: No such file or directory"},
+             {empty, "empty.caf holds no audio frames"}, {text, "not an audio file"}}) {
+        Result result = define("'" + path + "'");
+        EXPECT_EQ(result.exitCode, 1) << path;
+        EXPECT_NE(result.output.find(message), std::string::npos) << result.output;
+    }
+    for (const char* usage : {"--sensitivity -1 x.caf", "--frobnicate x.caf", ""})
+        EXPECT_EQ(define(usage).exitCode, 2) << usage;
 }
