@@ -39,17 +39,16 @@ protected:
 
 TEST_F(PreferenceDefaultsTest, FreshSystemReadsTheRegisteredValues) {
     PreferenceUtilities::registerDefaultPreferences(defaults);
-    EXPECT_EQ(defaults.integerForKey(ZORAutoCaptureDurationKey), 2);
-    EXPECT_EQ(defaults.integerForKey(ZORAutoCaptureDurationUnitsKey), 2);
+    for (const auto& [key, value] : std::vector<std::pair<const char*, int64_t>>{
+             {ZORAutoCaptureDurationKey, 2}, {ZORAutoCaptureDurationUnitsKey, 2},
+             {ZORAutoDefineMinTrackDurationKey, 30}, {ZORSendToiTunesTimeoutKey, 9000},
+             {ZORAutoCaptureITunesFormatKey, 1}, {TROVUseTimedRecordingCutoffKey, 900}})
+        EXPECT_EQ(defaults.integerForKey(key), value) << key;
     EXPECT_EQ(float(defaults.floatForKey(ZORNewAutoDefineSensitivityKey)), 0.03f);
     EXPECT_EQ(defaults.floatForKey(ZORAutoDefineMinSilenceLengthKey), 1300.0);
-    EXPECT_EQ(defaults.integerForKey(ZORAutoDefineMinTrackDurationKey), 30);
-    EXPECT_EQ(defaults.integerForKey(ZORSendToiTunesTimeoutKey), 9000);
-    EXPECT_EQ(defaults.integerForKey(ZORAutoCaptureITunesFormatKey), 1);
-    EXPECT_EQ(defaults.integerForKey(TROVUseTimedRecordingCutoffKey), 900);
+    EXPECT_EQ(float(defaults.floatForKey(ZORApplicationVolumeKey)), 0.8f);
     EXPECT_TRUE(defaults.boolForKey(ZORUseTrackColorsInWaveformKey));
     EXPECT_FALSE(defaults.boolForKey(TROVAudioInputPlaythroughKey));
-    EXPECT_EQ(float(defaults.floatForKey(ZORApplicationVolumeKey)), 0.8f);
     // The default scratch folder does not exist yet, so it is stored.
     ASSERT_TRUE(stored(ZORDefaultScratchDirectoryKey));
     EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), PreferenceUtilities::defaultScratchDirectory());
@@ -73,7 +72,6 @@ TEST_F(PreferenceDefaultsTest, TableIsRegisteredInOrderWithTheObsoleteTexts) {
         "ZORAutoCaptureITunesFormatKey", "ZORAutoCaptureDurationKey", "ZORAutoCaptureDurationUnitsKey"};
     const PropertyList table = PreferenceUtilities::defaultPreferences();
     EXPECT_EQ(table.keys(), expected);
-    EXPECT_STREQ(ZORUseTrackColorsForTableTextKey, "ZORUseTrackColorsForTableTextKey-Obsolete");
     EXPECT_FALSE(table.contains("ZORUseTrackColorsInWaveformKey"));
 
     const PropertyList presets = *table.get(ZORTimedRecordingPresetValues);
@@ -90,10 +88,9 @@ TEST_F(PreferenceDefaultsTest, WindowColourIsAnArchivedCalibratedRGBColour) {
     ASSERT_TRUE(colour);
     EXPECT_EQ(colour->get("class")->asString(), "NSColor");
     EXPECT_EQ(colour->get("colorSpace")->asString(), "calibratedRGB");
-    EXPECT_DOUBLE_EQ(colour->get("red")->asReal(), 0.898);
-    EXPECT_DOUBLE_EQ(colour->get("green")->asReal(), 0.898);
-    EXPECT_DOUBLE_EQ(colour->get("blue")->asReal(), 0.945);
-    EXPECT_DOUBLE_EQ(colour->get("alpha")->asReal(), 0.9);
+    for (const auto& [component, value] :
+         std::vector<std::pair<const char*, double>>{{"red", 0.898}, {"green", 0.898}, {"blue", 0.945}, {"alpha", 0.9}})
+        EXPECT_DOUBLE_EQ(colour->get(component)->asReal(), value) << component;
 }
 
 TEST_F(PreferenceDefaultsTest, ShowPlayModeIsStoredTrueWhateverWasThere) {

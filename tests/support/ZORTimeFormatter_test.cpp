@@ -2,58 +2,29 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include "../platform/TemporaryDirectory.h"
 
-#include "platform/Bundle.h"
-
-namespace {
-
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : mName(name) {
-        if (const char* old = getenv(name)) mOld = old;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedVariable() { mOld ? setenv(mName, mOld->c_str(), 1) : unsetenv(mName); }
-
-private:
-    const char* mName;
-    std::optional<std::string> mOld;
-};
-
-}  // namespace
-
-TEST(ZORTimeFormatter, ClockTextOfUnitsWithAndWithoutHours) {
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(44100, 44100, 0, false), "0:01");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(44100, 44100, 0, true), "00:00:01");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(3661 * 44100, 44100, 0, false), "1:01:01");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(3661 * 44100, 44100, 0, true), "01:01:01");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(0, 44100, 0, false), "0:00");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(100 * 3600 * 1000u, 1000, 0, false), "100:00:00");
-}
-
-TEST(ZORTimeFormatter, FractionsRoundWithAnAddendOfFiftyOneHundredthsAndCarry) {
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(22050, 44100, 2, false), "0:00.50");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(22050, 44100, 1, false), "0:00.5");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(22050, 44100, 3, false), "0:00.500");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(22050, 44100, -7, false), "0:00.500");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(55125, 44100, 1, false), "0:01.2");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(55125, 44100, 2, false), "0:01.25");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(2645999, 44100, 2, false), "1:00.00");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(495, 1000000, 3, false), "0:00.001");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(489, 1000000, 3, false), "0:00.000");
-}
-
-TEST(ZORTimeFormatter, ExtremeCountsAndRatesStayDefined) {
-    // Past the signed 32-bit range of whole seconds, and a rate of 0 read as 1.
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(4294967295u, 1, 0, false), "1193046:28:15");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(65, 0, 0, false), "1:05");
-    EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(4294967295u, 44100, 2, false), "27:03:11.54");
-}
-
-TEST(ZORTimeFormatter, WholeSeconds) {
+// Fractions round with an addend of 0.51 of the last place and carry; counts
+// past the signed 32-bit range of whole seconds, a rate of 0 is read as 1.
+TEST(ZORTimeFormatter, ClockTexts) {
+    const struct {
+        uint32_t units;
+        int32_t rate, precision;
+        bool hours;
+        const char* text;
+    } cases[] = {
+        {44100, 44100, 0, false, "0:01"}, {44100, 44100, 0, true, "00:00:01"}, {0, 44100, 0, false, "0:00"},
+        {3661 * 44100, 44100, 0, false, "1:01:01"}, {3661 * 44100, 44100, 0, true, "01:01:01"},
+        {100 * 3600 * 1000u, 1000, 0, false, "100:00:00"}, {22050, 44100, 2, false, "0:00.50"},
+        {22050, 44100, 1, false, "0:00.5"}, {22050, 44100, 3, false, "0:00.500"}, {22050, 44100, -7, false, "0:00.500"},
+        {55125, 44100, 1, false, "0:01.2"}, {55125, 44100, 2, false, "0:01.25"}, {2645999, 44100, 2, false, "1:00.00"},
+        {495, 1000000, 3, false, "0:00.001"}, {489, 1000000, 3, false, "0:00.000"},
+        {4294967295u, 1, 0, false, "1193046:28:15"}, {65, 0, 0, false, "1:05"},
+        {4294967295u, 44100, 2, false, "27:03:11.54"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ZORTimeFormatter::stringForUInt32Value(c.units, c.rate, c.precision, c.hours), c.text)
+            << c.units << " at " << c.rate;
     EXPECT_EQ(ZORTimeFormatter::numericStringForUInt32ValueInSeconds(65, 2, false), "1:05");
     EXPECT_EQ(ZORTimeFormatter::numericStringForUInt32ValueInSeconds(65, 0, true), "00:01:05");
     EXPECT_EQ(ZORTimeFormatter::numericStringForUInt32ValueInSeconds(7322, 0, false), "2:02:02");
@@ -67,21 +38,15 @@ TEST(ZORTimeFormatter, WordedFormFromTheAgentBundle) {
 }
 
 TEST(ZORTimeFormatter, WordedFormFollowsATranslationAndSurvivesABrokenOne) {
-    namespace fs = std::filesystem;
-    const fs::path root = fs::temp_directory_path() / ("trov-tf-" + std::to_string(getpid()));
-    fs::create_directories(root / "TrovarioAgent.bundle/de.lproj");
-    std::ofstream(root / "TrovarioAgent.bundle/de.lproj/Localizable.strings")
-        << "\"HOURS_STR_WITH_FORMAT_FOR_INT\" = \"%d Std.\";\n"
-           "\"MINUTES_STR_WITH_DUAL_FORMATS\" = \"%1$@%2$d Min.\";\n"
-           "\"SECONDS_STR_WITH_DUAL_FORMATS\" = \"%@%d Sek. %s %d %@ 100%%\";\n";
-    std::string text;
-    {
-        ScopedVariable resources("TROVARIO_RESOURCE_DIR", root.c_str());
-        ScopedVariable language("LANGUAGE", nullptr);
-        ScopedVariable locale("LC_ALL", "de_DE.UTF-8");
-        text = ZORTimeFormatter::humanizedStringForUInt32ValueInSeconds(3725, 0);
-    }
-    fs::remove_all(root);
+    TemporaryDirectory root;
+    TemporaryDirectory::write(root / "TrovarioAgent.bundle/de.lproj/Localizable.strings",
+                              "\"HOURS_STR_WITH_FORMAT_FOR_INT\" = \"%d Std.\";\n"
+                              "\"MINUTES_STR_WITH_DUAL_FORMATS\" = \"%1$@%2$d Min.\";\n"
+                              "\"SECONDS_STR_WITH_DUAL_FORMATS\" = \"%@%d Sek. %s %d %@ 100%%\";\n");
+    ScopedEnvironment resources("TROVARIO_RESOURCE_DIR", root.path().c_str());
+    ScopedEnvironment language("LANGUAGE", nullptr);
+    ScopedEnvironment locale("LC_ALL", "de_DE.UTF-8");
+    const std::string text = ZORTimeFormatter::humanizedStringForUInt32ValueInSeconds(3725, 0);
     // Unknown or surplus placeholders print nothing instead of reading beyond the arguments.
     EXPECT_EQ(text, "1 Std., 2 Min., 5 Sek.    100%");
 }
@@ -103,37 +68,25 @@ TEST(ZORTimeFormatter, InstanceUsesItsRateAndPrecision) {
     EXPECT_EQ(formatter.stringForUInt32Value(1500, 1, false), "0:01.5");
 }
 
-TEST(ZORTimeFormatter, ReadsClockTextsBack) {
+TEST(ZORTimeFormatter, ReadsClockTextsBackAndRefusesWhatACountCannotHold) {
     ZORTimeFormatter formatter;
     std::any value;
-    std::string error;
-    ASSERT_TRUE(formatter.getObjectValue(value, "1:02:03", &error));
-    EXPECT_EQ(std::any_cast<uint32_t>(value), 164184300u);
+    for (const auto& [text, units] : std::vector<std::pair<std::string, uint32_t>>{
+             {"1:02:03", 164184300u}, {"5:30", 873180000u}, {" 5 : 30.9", 14553000u},
+             {"0:00:01 and more", 44100u}, {"27:00:00", 27u * 3600 * 44100}}) {
+        std::string error;
+        ASSERT_TRUE(formatter.getObjectValue(value, text, &error)) << text;
+        EXPECT_EQ(std::any_cast<uint32_t>(value), units) << text;
+        EXPECT_TRUE(error.empty());
+    }
     ASSERT_TRUE(formatter.getObjectValue(value, "5:30", nullptr));
-    EXPECT_EQ(std::any_cast<uint32_t>(value), 873180000u);
-    ASSERT_TRUE(formatter.getObjectValue(value, " 5 : 30.9", nullptr));
-    EXPECT_EQ(std::any_cast<uint32_t>(value), 14553000u);
-    ASSERT_TRUE(formatter.getObjectValue(value, "0:00:01 and more", nullptr));
-    EXPECT_EQ(std::any_cast<uint32_t>(value), 44100u);
-    EXPECT_TRUE(error.empty());
 
     value = std::string("untouched");
-    for (const char* text : {"5", "abc", "", "1:02:", "1:x", ":30"}) {
-        error.clear();
+    for (const char* text : {"5", "abc", "", "1:02:", "1:x", ":30", "-1:00", "28:00:00"}) {
+        std::string error;
         EXPECT_FALSE(formatter.getObjectValue(value, text, &error)) << text;
         EXPECT_EQ(error, "Unrecognized time format") << text;
     }
     EXPECT_EQ(std::any_cast<std::string>(value), "untouched");
     EXPECT_FALSE(formatter.getObjectValue(value, "5", nullptr));
-}
-
-TEST(ZORTimeFormatter, ReadingRefusesTimesThatACountCannotHold) {
-    ZORTimeFormatter formatter;
-    std::any value;
-    std::string error;
-    EXPECT_FALSE(formatter.getObjectValue(value, "-1:00", &error));
-    EXPECT_EQ(error, "Unrecognized time format");
-    EXPECT_FALSE(formatter.getObjectValue(value, "28:00:00", &error));
-    ASSERT_TRUE(formatter.getObjectValue(value, "27:00:00", &error));
-    EXPECT_EQ(std::any_cast<uint32_t>(value), 27u * 3600 * 44100);
 }
