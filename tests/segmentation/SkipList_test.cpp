@@ -118,8 +118,7 @@ TEST(SkipList, DescriptionNumbersEachObject) {
 
 // A plain ordered vector with the list's rules: a new object goes before the
 // first one that does not start earlier; removal finds only that first one.
-class Model {
-public:
+struct Model {
     size_t placeFor(double start) const {
         return std::lower_bound(items.begin(), items.end(), start,
                                 [](const Node& n, double s) { return n->startTime() < s; }) - items.begin();

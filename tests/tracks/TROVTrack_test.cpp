@@ -201,10 +201,9 @@ TEST(TROVTrack, IncludesBothEndsAndComparesNumbersNeverAsSame) {
     auto track = TROVTrack::initWithNum(0, "A");
     track->setStartTime(100);
     track->setStopTime(200);
-    EXPECT_TRUE(track->includesTimePoint(100));
-    EXPECT_TRUE(track->includesTimePoint(200));
-    EXPECT_FALSE(track->includesTimePoint(99));
-    EXPECT_FALSE(track->includesTimePoint(201));
+    for (auto [point, included] :
+         std::vector<std::pair<uint32_t, bool>>{{99, false}, {100, true}, {200, true}, {201, false}})
+        EXPECT_EQ(track->includesTimePoint(point), included) << point;
 
     auto other = TROVTrack::initWithNum(0, "B");
     EXPECT_EQ(track->trackNumCompare(*other), -1);
