@@ -17,7 +17,7 @@ namespace {
 constexpr size_t kBufferAlignment = 64;
 
 // When the writer laps the reader, the reader's copy races with the writer's
-// store by design; Fetch's re-check afterwards rejects such a copy. Hide only
+// store, knowingly: Fetch's re-check afterwards rejects such a copy. Hide only
 // these reads from ThreadSanitizer, so that it still sees every other access.
 struct [[maybe_unused]] RacyReadScope {
 #if defined(__SANITIZE_THREAD__)
