@@ -156,28 +156,30 @@ void MainLoop::fireTimer(SourceId id) {
 }
 
 void MainLoop::removeSource(SourceId id) {
-    if (isLoopThread())
-        destroy(id);
-    else
-        post([this, id] { destroy(id); });
-}
-
-void MainLoop::destroy(SourceId id) {
+    // The entry goes at once, so the source never fires after this returns
+    // (short of a call already running on the loop's thread); only the GLib
+    // source itself must be destroyed on the loop's thread.
+    std::shared_ptr<Source> dropped;  // released after the lock: it owns user closures
     GSource* g = nullptr;
     {
         std::lock_guard<std::mutex> guard(mLock);
         auto it = mSources.find(id);
         if (it == mSources.end()) return;
-        if (!it->second->gsource) {
-            mSources.erase(it);  // its attach, still queued, will find nothing
-            return;
-        }
-        // The entry goes only when GLib drops the callback, so the source is
-        // still alive here; the extra reference keeps it so past the lock.
-        g = g_source_ref(it->second->gsource);
+        dropped = std::move(it->second);
+        mSources.erase(it);
+        // Until GLib's destroy notice takes this lock, the source is alive;
+        // the extra reference keeps it so until it is destroyed.
+        if (dropped->gsource) g = g_source_ref(dropped->gsource);
     }
-    g_source_destroy(g);
-    g_source_unref(g);
+    if (!g) return;  // its attach, still queued, will find nothing
+    auto destroy = [g] {
+        g_source_destroy(g);
+        g_source_unref(g);
+    };
+    if (isLoopThread())
+        destroy();
+    else
+        post(destroy);
 }
 
 std::shared_ptr<MainLoop::Source> MainLoop::find(SourceId id) const {

@@ -65,7 +65,6 @@ private:
     MainLoop();
     SourceId add(std::shared_ptr<Source> source);
     void attach(SourceId id);
-    void destroy(SourceId id);
     std::shared_ptr<Source> find(SourceId id) const;
     void forget(SourceId id);
     void post(std::function<void()> work);
