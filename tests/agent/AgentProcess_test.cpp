@@ -1,6 +1,7 @@
 // The real trovario-agent, each test with its own runtime and configuration
 // folders, driven by the real trovarioctl.
 
+#include "PrivatePulseServer.h"
 #include "TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -142,6 +143,21 @@ TEST_F(AgentProcessTest, FreshAgentChecksTheDeviceDuringStartUpAndIsIdle) {
     EXPECT_EQ(raw.out.find("msgID = 1415933037 'Telm' (int)\ncap = true (bool)\nstate = 1 (int)\nstime = "), 0u)
         << raw.out;
     EXPECT_EQ(std::count(raw.out.begin(), raw.out.end(), '\n'), 4);
+}
+
+TEST_F(AgentProcessTest, LoadingTheCaptureSinkIsNoticedWithinOneCheck) {
+    PrivatePulseServer::Options options;
+    options.captureSink = false;
+    PrivatePulseServer server(options);
+    ASSERT_TRUE(server.started()) << server.failure();
+    environment.push_back("PULSE_SERVER=" + server.serverAddress());
+    startAgent();
+    EXPECT_NE(log().find("is not available"), std::string::npos) << log();
+
+    Outcome install = ctl({"install-capture-device"});
+    ASSERT_EQ(install.exitCode, 0) << install.err;
+    // The next check comes at most 3 s later; the margin covers a loaded machine.
+    EXPECT_TRUE(waitForLog("is available (sink trovario_capture)", 4.5)) << log();
 }
 
 TEST_F(AgentProcessTest, UnknownMessagesAreAnsweredEmpty) {
