@@ -2,8 +2,9 @@
 // interleaved float stereo) through AudioRingBuffer, side by side with
 // boost::lockfree::spsc_queue moving the same bytes; both check every block's
 // first word on arrival. The argument is how many blocks the writer may run
-// ahead: 256 (the recorder's 1 MiB rings, where the reader often finds its
-// data gone cold) and 16 (a reader that keeps up, as play-through does).
+// ahead, and both hold exactly that many: 256 (the recorder's 1 MiB rings,
+// where the reader often finds its data gone cold) and 16 (a reader that
+// keeps up, as play-through does).
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -25,7 +26,11 @@ constexpr int64_t kBlocksPerRun = 20000;
 using Block = std::array<uint8_t, kBlockBytes>;
 
 void stamp(Block& block, int64_t index) { memcpy(block.data(), &index, sizeof index); }
-int64_t stampOf(const Block& block) {
+// The whole block must count as read: otherwise the compiler drops the
+// queue's inlined copy-out, of which only this first word would be used,
+// and the queue would move half the bytes the ring moves.
+int64_t stampOf(Block& block) {
+    benchmark::DoNotOptimize(block);
     int64_t index;
     memcpy(&index, block.data(), sizeof index);
     return index;
@@ -33,15 +38,19 @@ int64_t stampOf(const Block& block) {
 
 void RingStoreFetch(benchmark::State& state) {
     const int64_t window = state.range(0);
-    // Allocated once, as the queue is: a run that starts again at frame 0
-    // makes the first store discard what the last run left.
+    // Allocated once, as the queue is, and as large: a run that starts again
+    // at frame 0 makes the first store discard what the last run left.
     AudioRingBuffer ring;
-    ring.Allocate(2, kBytesPerFrame, kRingFrames);
+    ring.Allocate(2, kBytesPerFrame, static_cast<uint32_t>(window) * kBlockFrames);
     for (auto _ : state) {
         // The writer never overwrites what the reader has not taken yet, so
-        // every byte arrives, as in the queue's case.
-        std::atomic<int64_t> readBlocks{0};
-        std::thread writer([&] {
+        // every byte arrives, as in the queue's case. The counter has a cache
+        // line of its own, as the queue's indexes have, so that the writer
+        // polling it does not steal the line the reader copies into.
+        alignas(64) std::atomic<int64_t> readBlocks{0};
+        // The writer takes its own copy of the lead: read through a reference
+        // it could share a cache line with the reader's block.
+        std::thread writer([&ring, &readBlocks, window] {
             Block source{};
             AudioBufferList list{1, {{2, kBlockBytes, source.data()}}};
             for (int64_t i = 0; i < kBlocksPerRun; ++i) {
@@ -69,7 +78,7 @@ void RingStoreFetch(benchmark::State& state) {
 void SpscQueuePushPop(benchmark::State& state) {
     auto queue = std::make_unique<boost::lockfree::spsc_queue<Block>>(static_cast<size_t>(state.range(0)));
     for (auto _ : state) {
-        std::thread writer([&] {
+        std::thread writer([queue = queue.get()] {
             Block source{};
             for (int64_t i = 0; i < kBlocksPerRun; ++i) {
                 stamp(source, i);
