@@ -1,5 +1,7 @@
 #include "CaptureTestSupport.h"
 
+#include "CommandOutput.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -145,14 +147,7 @@ std::string probe(const std::string& path) {
     std::string command = "ffprobe -v error -show_entries "
                           "stream=codec_name,sample_rate,channels,duration_ts:format=format_name -of default=nw=1 '" +
                           path + "' 2>&1";
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return output;
-    char chunk[1024];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, n);
-    pclose(pipe);
-    return output;
+    return commandOutput(command);
 }
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {

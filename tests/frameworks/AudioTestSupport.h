@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 
 #include "../platform/TemporaryDirectory.h"
+#include "CommandOutput.h"
 #include "frameworks/ZORAudioBufferList.h"
 #include "frameworks/ZORAudioStreamBasicDescription.h"
 #include "frameworks/ZORExtAudioFile.h"
@@ -103,18 +104,8 @@ inline std::vector<float> readAll(const std::string& path, const AudioStreamBasi
     return readRest(*file);
 }
 
-// Output of a shell command (stdout only), and its exit code if asked (-1 if it did not exit).
 inline std::string run(const std::string& command, int* exitCode = nullptr) {
-    std::string output;
-    int status = -1;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-        status = pclose(pipe);
-    }
-    if (exitCode) *exitCode = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return output;
+    return commandOutput(command, exitCode);
 }
 
 // A stream property as ffprobe reports it, e.g. "duration_ts" or "codec_name".
