@@ -53,22 +53,40 @@ TEST(MainLoopConcurrency, TimersAddedAndRemovedFromAWorkerFireOnTheLoop) {
     MainLoop& loop = MainLoop::shared();
     const auto loopThread = std::this_thread::get_id();
     std::atomic<int> fired{0}, offThread{0}, removedFired{0};
-    std::atomic<bool> added{false};
+    // The worker is done before the loop runs, so none of the removed timers
+    // was ever attached: none may fire.
     std::thread worker([&] {
         loop.addTimer(0.001, false, [&] {
             if (std::this_thread::get_id() != loopThread) ++offThread;
             ++fired;
         });
-        // Removed before the loop could run them: none may fire.
         for (int i = 0; i < 100; ++i) loop.removeSource(loop.addTimer(0.001, true, [&] { ++removedFired; }));
-        added = true;
     });
-    EXPECT_TRUE(loop.runUntil([&] { return added && fired == 1; }, 5.0));
     worker.join();
+    EXPECT_TRUE(loop.runUntil([&] { return fired == 1; }, 5.0));
     loop.runUntil([] { return false; }, 0.05);
     EXPECT_EQ(fired, 1);
     EXPECT_EQ(offThread, 0);
     EXPECT_EQ(removedFired, 0);
+}
+
+TEST(MainLoopConcurrency, ARunningTimerRemovedFromAWorkerIsGoneWhenTheCallReturns) {
+    MainLoop& loop = MainLoop::shared();
+    std::atomic<int> fired{0};
+    std::atomic<bool> removed{false}, goneAtReturn{false};
+    const MainLoop::SourceId id = loop.addTimer(0.001, true, [&] { ++fired; });
+    std::thread worker([&] {
+        while (fired < 2) std::this_thread::yield();
+        loop.removeSource(id);
+        goneAtReturn = !loop.isActive(id);
+        removed = true;
+    });
+    EXPECT_TRUE(loop.runUntil([&] { return removed.load(); }, 5.0));
+    worker.join();
+    EXPECT_TRUE(goneAtReturn);
+    const int firedAtRemoval = fired;
+    loop.runUntil([] { return false; }, 0.05);
+    EXPECT_EQ(fired, firedAtRemoval);
 }
 
 TEST(MainLoopConcurrency, FdWatchAddedByAWorkerIsServedOnTheLoop) {

@@ -110,6 +110,12 @@ TEST_F(RecorderTest, RecordsWhatThePlayerPlaysIntoTheScratchFile) {
 }
 
 TEST_F(RecorderTest, PauseAndResumeLeaveOutThePausedAudioWithoutAGap) {
+#if defined(__SANITIZE_THREAD__)
+    // Under ThreadSanitizer the test's own tone client runs too slowly to keep
+    // the server fed, so the sink plays short silences of its own; the gap
+    // check is made by the plain and AddressSanitizer runs.
+    GTEST_SKIP() << "timing of the tone client is not representative under ThreadSanitizer";
+#endif
     auto recorder = startRecording();
     ASSERT_TRUE(recorder);
     TonePlayer tone(500);
