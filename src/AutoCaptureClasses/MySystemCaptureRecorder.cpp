@@ -21,6 +21,7 @@ namespace {
 // leaves the file writer room for its 2048-frame blocks.
 constexpr uint32_t kRingBlocks = 256;
 constexpr uint32_t kMinimumBlockFrames = 512;
+constexpr uint32_t kBlocksPerFragment = 4;
 
 std::shared_ptr<ZORAudioDevice> deviceFrom(const platform::SinkInfo& sink) {
     return std::make_shared<ZORAudioDevice>(sink.index, sink.name, sink.description, sink.monitorSource);
@@ -93,11 +94,10 @@ int32_t MySystemCaptureRecorder::prepareIOA() {
         return kCaptureErrorNoDevice;
     }
     mCaptureDevice = deviceFrom(*byDescription);
-    // The server sends two blocks at a time, which halves the main loop's
-    // wake-ups for one block (12 ms) more delay before play-through; the
-    // capture thread still takes them block by block.
+    // The server sends several blocks at a time: fewer wake-ups for a little
+    // more delay before play-through. They are still taken block by block.
     mRecordStream = platform::SoundRecordStream::open(mServer, mCaptureDevice->monitorSourceName(),
-                                                      2 * mCaptureBlockBytes, &error);
+                                                      kBlocksPerFragment * mCaptureBlockBytes, &error);
     if (!mRecordStream) {
         Log::line("Capture stream failed: %s\n", error.c_str());
         return kCaptureErrorStreamFailed;
@@ -186,55 +186,57 @@ void MySystemCaptureRecorder::notifySubscribers() {
     }
 }
 
+// The capture thread switches the output, then leaves the draining to the
+// connection's loop thread, which the server wakes anyway for every fragment,
+// and waits for the end. The stream pointer is captured rather than read from
+// the member, which closeRecordStream clears; the stream stops calling the
+// consumer before it goes away.
 void MySystemCaptureRecorder::captureRunLoop() {
     switchToCaptureDevice();
-    int64_t fileFrame = 0;
-    int64_t playThruFrame = 0;
-    bool allocated = false;
-    uint64_t reportedLoss = 0;
-    while (mRecorderState != kRecorderStateStopped) {
-        int32_t waited = mRecordStream->waitForData();
-        if (waited != 0) {
-            if (waited == platform::SoundRecordStream::kFailed)
-                Log::line("Capture stream ended: the sound server stopped delivering\n");
-            break;
-        }
-        if (uint64_t lost = mRecordStream->droppedBytes(); lost != reportedLoss) {
-            Log::line("Capture thread fell behind: %llu bytes of audio lost\n",
-                      static_cast<unsigned long long>(lost - reportedLoss));
-            reportedLoss = lost;
-        }
-        drainCaptureStream(fileFrame, playThruFrame, allocated);
-    }
+    platform::SoundRecordStream* stream = mRecordStream.get();
+    stream->setConsumer([this, stream] { drainCaptureStream(*stream); });
+    if (mRecorderState != kRecorderStateStopped && stream->waitForEnd() == platform::SoundRecordStream::kFailed)
+        Log::line("Capture stream ended: the sound server stopped delivering\n");
     disablePlayThru();
     restoreOutputDevice();
     closeRecordStream();
 }
 
-void MySystemCaptureRecorder::drainCaptureStream(int64_t& fileFrame, int64_t& playThruFrame, bool& allocated) {
-    while (mRecorderState != kRecorderStateStopped && mRecordStream->dataAvailable()) {
-        const uint32_t entryLimit = std::min(mCaptureBlockBytes, kDequeueBufferBytes);
-        if (!allocated) {
-            mDataBufferByteSize = std::min(mRecordStream->peekSize(), entryLimit);
-            uint32_t blockFrames = std::max(mDataBufferByteSize / kCaptureBytesPerFrame, kMinimumBlockFrames);
-            mFileOutputRingBuffer.Allocate(2, kCaptureBytesPerFrame, blockFrames * kRingBlocks);
-            mPlayThruRingBuffer.Allocate(2, kCaptureBytesPerFrame, blockFrames * kRingBlocks);
-            allocated = true;
-        }
+void MySystemCaptureRecorder::reportLostCapture(const platform::SoundRecordStream& stream) {
+    uint64_t lost = stream.droppedBytes();
+    if (lost == mReportedLoss) return;
+    Log::line("Capture thread fell behind: %llu bytes of audio lost\n",
+              static_cast<unsigned long long>(lost - mReportedLoss));
+    mReportedLoss = lost;
+}
+
+void MySystemCaptureRecorder::allocateRings(uint32_t firstBlockBytes) {
+    mDataBufferByteSize = firstBlockBytes;
+    uint32_t blockFrames = std::max(mDataBufferByteSize / kCaptureBytesPerFrame, kMinimumBlockFrames);
+    mFileOutputRingBuffer.Allocate(2, kCaptureBytesPerFrame, blockFrames * kRingBlocks);
+    mPlayThruRingBuffer.Allocate(2, kCaptureBytesPerFrame, blockFrames * kRingBlocks);
+    mRingsAllocated = true;
+}
+
+void MySystemCaptureRecorder::drainCaptureStream(platform::SoundRecordStream& stream) {
+    reportLostCapture(stream);
+    const uint32_t entryLimit = std::min(mCaptureBlockBytes, kDequeueBufferBytes);
+    while (mRecorderState != kRecorderStateStopped && stream.dataAvailable()) {
+        if (!mRingsAllocated) allocateRings(std::min(stream.peekSize(), entryLimit));
         // A block larger than the buffer comes in several pieces; none is lost.
         uint32_t size = entryLimit;
-        int32_t dequeued = mRecordStream->dequeue(mCaptureDequeueBuffer.data(), size);
+        int32_t dequeued = stream.dequeue(mCaptureDequeueBuffer.data(), size);
         if (dequeued == 0) mCaptureBufferList.mBuffers[0].mDataByteSize = size;
         if (mHasInputSubscribers) notifySubscribers();
         if (dequeued != 0) continue;
         uint32_t frames = size / kCaptureBytesPerFrame;
         if (mPlayThruEnabled) {
-            mPlayThruRingBuffer.Store(&mCaptureBufferList, frames, playThruFrame);
-            playThruFrame += frames;
+            mPlayThruRingBuffer.Store(&mCaptureBufferList, frames, mPlayThruFrame);
+            mPlayThruFrame += frames;
         }
         if (mRecorderState == kRecorderStateRecording) {
-            mFileOutputRingBuffer.Store(&mCaptureBufferList, frames, fileFrame);
-            fileFrame += frames;
+            mFileOutputRingBuffer.Store(&mCaptureBufferList, frames, mFileFrame);
+            mFileFrame += frames;
         }
     }
 }

@@ -130,7 +130,9 @@ private:
     void findOutputDevice();
     void startThreads();
     void captureRunLoop();
-    void drainCaptureStream(int64_t& fileFrame, int64_t& playThruFrame, bool& allocated);
+    void drainCaptureStream(platform::SoundRecordStream& stream);
+    void allocateRings(uint32_t firstBlockBytes);
+    void reportLostCapture(const platform::SoundRecordStream& stream);
     void notifySubscribers();
     void switchToCaptureDevice();
     void restoreOutputDevice();
@@ -169,6 +171,11 @@ private:
     std::recursive_mutex mSubscriberLock;  // a subscriber may remove itself from its callback
     std::array<float, kDequeueBufferBytes / sizeof(float)> mCaptureDequeueBuffer{};
     AudioBufferList mCaptureBufferList{};
+    // The draining's own, on the connection's loop thread.
+    bool mRingsAllocated = false;
+    int64_t mFileFrame = 0;
+    int64_t mPlayThruFrame = 0;
+    uint64_t mReportedLoss = 0;
 
     std::shared_ptr<platform::SoundServer> mServer;
     std::unique_ptr<platform::SoundRecordStream> mRecordStream;

@@ -75,7 +75,16 @@ void SoundRecordStream::takeFragments() {
         pa_stream_drop(mStream);
         took = true;
     }
-    if (took) wakeReader();
+    if (!took) return;
+    if (mConsumer)
+        mConsumer();
+    else
+        wakeReader();
+}
+
+void SoundRecordStream::setConsumer(std::function<void()> consumer) {
+    SoundServerLock lock(mServer->mainloop());
+    mConsumer = std::move(consumer);
 }
 
 void SoundRecordStream::enqueue(const uint8_t* data, size_t size) {
@@ -108,6 +117,12 @@ int32_t SoundRecordStream::waitForData() {
     mWait.wait(lock, [this] { return mInterrupted || dataAvailable() || mFailed; });
     if (mInterrupted) return kInterrupted;
     return dataAvailable() ? 0 : kFailed;
+}
+
+int32_t SoundRecordStream::waitForEnd() {
+    std::unique_lock lock(mWaitLock);
+    mWait.wait(lock, [this] { return mInterrupted || mFailed; });
+    return mInterrupted ? kInterrupted : kFailed;
 }
 
 bool SoundRecordStream::dataAvailable() const {

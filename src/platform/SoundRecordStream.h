@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,6 +45,14 @@ public:
     // Blocks until an entry waits (0), the stream fails (kFailed) or
     // `interrupt` is called (kInterrupted, from then on for good).
     int32_t waitForData();
+    // Hands the reading to the connection's main-loop thread: from now on it
+    // calls `consumer` right after queuing fragments, and wakes no reader. A
+    // fragment then costs one thread wake-up instead of two. The consumer is
+    // the one reader and must not wait for the server.
+    void setConsumer(std::function<void()> consumer);
+    // Blocks until the stream fails (kFailed) or `interrupt` is called
+    // (kInterrupted).
+    int32_t waitForEnd();
     bool dataAvailable() const;
     // Bytes of the next entry, 0 when none waits.
     uint32_t peekSize() const;
@@ -79,6 +88,7 @@ private:
     std::atomic<bool> mFailed{false};
     std::mutex mWaitLock;
     std::condition_variable mWait;
+    std::function<void()> mConsumer;  // the main loop's, under its lock
 };
 
 }  // namespace platform

@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -284,4 +287,60 @@ TEST(SoundRecordStream, HandsOverEntriesLargerThanTheReadersBufferInPieces) {
     }
     stopper.join();
     EXPECT_EQ(stream->waitForData(), platform::SoundRecordStream::kInterrupted);
+}
+
+// With a consumer the connection's own thread reads, as each fragment comes;
+// the capture thread only waits for the end.
+TEST(SoundRecordStream, AConsumerReadsOnTheConnectionsThreadUntilTheStreamEnds) {
+    PrivatePulseServer server;
+    ASSERT_TRUE(server.started()) << server.failure();
+    std::string error;
+    auto connection = platform::SoundServer::connect("test", 2000, &error);
+    ASSERT_TRUE(connection) << error;
+    auto stream = platform::SoundRecordStream::open(connection, "speakers.monitor", 16384, &error);
+    ASSERT_TRUE(stream) << error;
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::set<std::thread::id> readers;
+    uint64_t bytes = 0;
+    stream->setConsumer([&, s = stream.get()] {
+        std::vector<float> buffer(4096);
+        std::lock_guard guard(lock);
+        readers.insert(std::this_thread::get_id());
+        for (uint32_t size = 16384; s->dataAvailable(); size = 16384) {
+            ASSERT_EQ(s->dequeue(buffer.data(), size), 0);
+            bytes += size;
+        }
+        arrived.notify_all();
+    });
+    {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(arrived.wait_for(guard, std::chrono::seconds(10), [&] { return bytes >= 44100 * 8; }));
+        EXPECT_EQ(readers.size(), 1u);
+        EXPECT_EQ(readers.count(std::this_thread::get_id()), 0u);
+    }
+    EXPECT_FALSE(stream->dataAvailable());
+
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        stream->interrupt();
+    });
+    EXPECT_EQ(stream->waitForEnd(), platform::SoundRecordStream::kInterrupted);
+    stopper.join();
+}
+
+TEST(SoundRecordStream, WaitingForTheEndReturnsWhenTheServerDies) {
+    PrivatePulseServer server;
+    ASSERT_TRUE(server.started()) << server.failure();
+    std::string error;
+    auto connection = platform::SoundServer::connect("test", 2000, &error);
+    ASSERT_TRUE(connection) << error;
+    auto stream = platform::SoundRecordStream::open(connection, "speakers.monitor", 16384, &error);
+    ASSERT_TRUE(stream) << error;
+    stream->setConsumer([s = stream.get()] {
+        std::vector<float> buffer(4096);
+        for (uint32_t size = 16384; s->dataAvailable(); size = 16384) s->dequeue(buffer.data(), size);
+    });
+    server.kill();
+    EXPECT_EQ(stream->waitForEnd(), platform::SoundRecordStream::kFailed);
 }
