@@ -1,31 +1,13 @@
 #include "frameworks/ffmpeg/AudioFileStatus.h"
 
-#include <cerrno>
-
 extern "C" {
 #include <libavutil/error.h>
 }
 
+#include "frameworks/AudioFileIO.h"
 #include "frameworks/CoreAudioTypes.h"
 
 namespace AudioFileStatus {
-
-int32_t fromErrno(int error) {
-    switch (error) {
-        case 0: return 0;
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG: return kAudioFileDiskFullError;
-        case ENOENT:
-        case ENOTDIR: return kAudioFileFileNotFoundError;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-        case ELOOP: return kAudioFilePermissionsError;
-        case EEXIST: return kAudioFileExistsError;
-        default: return kAudioFileIOError;
-    }
-}
 
 int32_t fromAVError(int averror) {
     if (averror >= 0) return 0;
@@ -35,7 +17,7 @@ int32_t fromAVError(int averror) {
         return kAudioFileUnsupportedDataFormatError;
     if (averror == AVERROR_ENCODER_NOT_FOUND || averror == AVERROR_MUXER_NOT_FOUND)
         return kAudioFileUnsupportedFileTypeError;
-    if (averror > -4096) return fromErrno(AVUNERROR(averror));
+    if (averror > -4096) return AudioFileIO::statusFromErrno(AVUNERROR(averror));
     return kAudioFileUnspecifiedError;
 }
 

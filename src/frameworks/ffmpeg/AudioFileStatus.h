@@ -3,11 +3,10 @@
 #include <cstdint>
 #include <string>
 
-// Translation of system and FFmpeg failures into the toolkit's status values
-// and into texts for the log.
+// Translation of FFmpeg failures into the toolkit's status values and into
+// texts for the log.
 namespace AudioFileStatus {
 
-int32_t fromErrno(int error);
 int32_t fromAVError(int averror);
 std::string avErrorText(int averror);
 

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 extern "C" {
 #include <libavformat/avio.h>
@@ -13,20 +12,13 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "frameworks/ffmpeg/AudioFileStatus.h"
+#include "frameworks/AudioFileIO.h"
 #include "frameworks/CoreAudioTypes.h"
+#include "frameworks/ffmpeg/AudioFileStatus.h"
 
 namespace {
 
 constexpr int kBufferSize = 256 * 1024;
-
-std::string describe(const char* what, const std::string& path, int error) {
-    return std::string(what) + " " + path + ": " + strerror(error);
-}
-
-int createExclusive(const std::string& path) {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-}
 
 }  // namespace
 
@@ -51,8 +43,8 @@ std::unique_ptr<FFmpegFileIO> FFmpegFileIO::openForReading(const std::string& pa
     // Non-blocking only for the open itself, so that a FIFO at the path cannot hang us.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        status = AudioFileStatus::fromErrno(errno);
-        error = describe("cannot open", path, errno);
+        status = AudioFileIO::statusFromErrno(errno);
+        error = AudioFileIO::describe("cannot open", path, errno);
         return nullptr;
     }
     struct stat info {};
@@ -65,8 +57,8 @@ std::unique_ptr<FFmpegFileIO> FFmpegFileIO::openForReading(const std::string& pa
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::unique_ptr<FFmpegFileIO> io(new FFmpegFileIO(fd, false));
     if (!io->mContext) {
-        status = AudioFileStatus::fromErrno(ENOMEM);
-        error = describe("cannot read", path, ENOMEM);
+        status = AudioFileIO::statusFromErrno(ENOMEM);
+        error = AudioFileIO::describe("cannot read", path, ENOMEM);
         return nullptr;
     }
     status = 0;
@@ -75,25 +67,13 @@ std::unique_ptr<FFmpegFileIO> FFmpegFileIO::openForReading(const std::string& pa
 
 std::unique_ptr<FFmpegFileIO> FFmpegFileIO::createForWriting(const std::string& path, int32_t& status,
                                                              std::string& error) {
-    int fd = createExclusive(path);
-    if (fd < 0 && errno == EEXIST) {
-        struct stat info {};
-        if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-            errno = EISDIR;
-        } else if (unlink(path.c_str()) == 0 || errno == ENOENT) {
-            fd = createExclusive(path);
-        }
-    }
-    if (fd < 0) {
-        status = AudioFileStatus::fromErrno(errno);
-        error = describe("cannot create", path, errno);
-        return nullptr;
-    }
+    int fd = AudioFileIO::createReplacing(path, status, error);
+    if (fd < 0) return nullptr;
     std::unique_ptr<FFmpegFileIO> io(new FFmpegFileIO(fd, true));
     if (!io->mContext) {
         unlink(path.c_str());
-        status = AudioFileStatus::fromErrno(ENOMEM);
-        error = describe("cannot create", path, ENOMEM);
+        status = AudioFileIO::statusFromErrno(ENOMEM);
+        error = AudioFileIO::describe("cannot create", path, ENOMEM);
         return nullptr;
     }
     status = 0;
@@ -126,15 +106,10 @@ int FFmpegFileIO::readPacket(void* opaque, uint8_t* buffer, int size) {
 int FFmpegFileIO::writePacket(void* opaque, uint8_t* buffer, int size) {
     auto* self = static_cast<FFmpegFileIO*>(opaque);
     if (self->mErrno) return AVERROR(self->mErrno);
-    int done = 0;
-    while (done < size) {
-        ssize_t n = ::write(self->mFd, buffer + done, size_t(size - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            self->mErrno = n < 0 ? errno : EIO;
-            return AVERROR(self->mErrno);
-        }
-        done += int(n);
+    size_t written = 0;
+    if (int error = AudioFileIO::writeAll(self->mFd, buffer, size_t(size), written)) {
+        self->mErrno = error;
+        return AVERROR(error);
     }
     return size;
 }

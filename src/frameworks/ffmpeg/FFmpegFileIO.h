@@ -20,10 +20,8 @@ public:
     static std::unique_ptr<FFmpegFileIO> openForReading(const std::string& path, int32_t& status,
                                                         std::string& error);
 
-    // Creates a new file with mode 0600: O_CREAT|O_EXCL|O_NOFOLLOW, so neither
-    // a symbolic link nor a file planted at the path is ever written through.
-    // Whatever is already at the path (a file or a link, never a directory) is
-    // unlinked first: a new recording replaces an older one.
+    // Creates a new file as AudioFileIO::createReplacing does: mode 0600, never
+    // through a symbolic link, replacing whatever file or link is at the path.
     static std::unique_ptr<FFmpegFileIO> createForWriting(const std::string& path, int32_t& status,
                                                           std::string& error);
 
