@@ -285,6 +285,9 @@ int32_t FFmpegAudioFileDecoder::nextFrame(bool& available, std::string& error) {
             mDecoderDrained = true;
             return 0;
         }
+        // A damaged packet, reported once its decoding starts (a PCM tail
+        // shorter than a frame): skipped as feedDecoder skips one.
+        if (result == AVERROR_INVALIDDATA) continue;
         if (result != AVERROR(EAGAIN)) return failure(result, "cannot decode", error);
         if (int32_t status = feedDecoder(error)) return status;
     }
