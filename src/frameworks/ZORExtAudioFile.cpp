@@ -5,6 +5,7 @@
 
 #include "frameworks/AudioFileBackend.h"
 #include "frameworks/AudioFileBackendLoader.h"
+#include "frameworks/CAFLinearPCMEncoder.h"
 #include "platform/Log.h"
 
 ZORExtAudioFile::ZORExtAudioFile(Mode mode, std::string path) : mMode(mode), mPath(std::move(path)) {}
@@ -32,20 +33,33 @@ int32_t ZORExtAudioFile::open() {
     if (mDecoder || mEncoder) return 0;
     if (mMode == Mode::Writing && mWritten)
         return report(kAudioFileNotOpenError, "cannot open " + mPath + " again: the file has been written and closed");
+    return mMode == Mode::Reading ? openForReading() : openForWriting();
+}
+
+int32_t ZORExtAudioFile::openForReading() {
     std::string error;
     AudioFileBackend* backend = AudioFileBackendLoader::backend(error);
     if (!backend) return report(kAudioFileUnspecifiedError, "cannot open " + mPath + ": " + error);
-    int32_t status = 0;
-    if (mMode == Mode::Reading) {
-        auto decoder = backend->makeDecoder();
-        status = decoder->open(mPath, error);
-        if (status == 0) mDecoder = std::move(decoder);
-    } else {
-        auto encoder = backend->makeEncoder();
-        status = encoder->open(mPath, mFileType, mRequestedClientFormat, mRequestedFileFormat, error);
-        if (status == 0) mEncoder = std::move(encoder);
-        mWritten = status == 0;
-    }
+    auto decoder = backend->makeDecoder();
+    int32_t status = decoder->open(mPath, error);
+    if (status == 0) mDecoder = std::move(decoder);
+    return report(status, error);
+}
+
+// Linear PCM in CAF needs no codec: the scratch recording is written without
+// mapping FFmpeg and the hundred-odd libraries behind it.
+int32_t ZORExtAudioFile::openForWriting() {
+    std::string error;
+    std::unique_ptr<AudioFileEncoder> encoder;
+    if (CAFLinearPCMEncoder::handles(mFileType, mRequestedClientFormat, mRequestedFileFormat))
+        encoder = std::make_unique<CAFLinearPCMEncoder>();
+    else if (AudioFileBackend* backend = AudioFileBackendLoader::backend(error))
+        encoder = backend->makeEncoder();
+    else
+        return report(kAudioFileUnspecifiedError, "cannot open " + mPath + ": " + error);
+    int32_t status = encoder->open(mPath, mFileType, mRequestedClientFormat, mRequestedFileFormat, error);
+    if (status == 0) mEncoder = std::move(encoder);
+    mWritten = status == 0;
     return report(status, error);
 }
 

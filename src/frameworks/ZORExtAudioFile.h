@@ -33,8 +33,11 @@ class AudioFileEncoder;
 //
 // Every failure returns a non-zero status, logs one line naming the file and
 // the cause, and keeps the text in `lastErrorMessage`. FFmpeg is loaded with
-// the first `open` of any file (AudioFileBackendLoader); where it cannot be,
-// `open` returns kAudioFileUnspecifiedError.
+// the first `open` that needs it (AudioFileBackendLoader); where it cannot
+// be, that `open` returns kAudioFileUnspecifiedError. Writing 16-bit integer
+// CAF data from client frames of its rate and channel count needs no FFmpeg
+// (CAFLinearPCMEncoder); such a writer then refuses a client format of
+// another rate or channel count.
 //
 // Calls are serialised by a lock, so `close` from one thread never runs
 // inside a `write` on another.
@@ -87,6 +90,8 @@ private:
     enum class Mode { Reading, Writing };
     ZORExtAudioFile(Mode mode, std::string path);
 
+    int32_t openForReading();
+    int32_t openForWriting();
     int32_t report(int32_t status, const std::string& message);
     int32_t append(const AudioBufferList* list, uint32_t numberFrames, bool synchronous);
 

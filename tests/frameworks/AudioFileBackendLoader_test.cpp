@@ -54,7 +54,7 @@ TEST(AudioFileBackendLoader, SaysWhichLibraryFailedAndWhy) {
 namespace {
 
 // Every toolkit call that needs the backend, in a process where it cannot be
-// loaded. Prints what went wrong and exits 1, or exits 0.
+// loaded, and one that does not. Prints what went wrong and exits 1, or exits 0.
 [[noreturn]] void exerciseToolkitWithoutBackend(const std::string& folder) {
     const std::string library = folder + "/gone/libtrov_ffmpeg.so";
     setenv(AudioFileBackendLoader::kPathVariable, library.c_str(), 1);
@@ -66,11 +66,13 @@ namespace {
     uint32_t frames = 16;
     AudioBufferList* list = ZORAudioBufferList::allocateBuffers(1, 2, 16 * 8);
     if (reader->read(list, frames) == 0 || frames != 0) faults.push_back("a read succeeded");
-    auto writer = ZORExtAudioFile::initForWriting(folder + "/new.caf", kAudioFileCAFType, standardFormat(), cafFormat());
+    auto writer = ZORExtAudioFile::initForWriting(folder + "/new.m4a", kAudioFileM4AType, standardFormat(), aacFormat());
     if (writer->open() != kAudioFileUnspecifiedError) faults.push_back("the writer opened");
     if (writer->write(list, 16) == 0) faults.push_back("a write succeeded");
     if (writer->close() != 0) faults.push_back("closing an unopened writer failed");
-    if (std::filesystem::exists(folder + "/new.caf")) faults.push_back("the writer left a file");
+    if (std::filesystem::exists(folder + "/new.m4a")) faults.push_back("the writer left a file");
+    // The scratch recording's format needs no backend.
+    if (writeCaf(folder + "/scratch.caf", std::vector<float>(32, 0.5f)) != 0) faults.push_back("no scratch file");
     ZORAudioBufferList::destroyBuffers(list);
     AudioStreamBasicDescription aac = aacFormat();
     if (AudioFormatQueries::formatInfo(aac) != kAudioFormatUnsupportedDataFormatError) faults.push_back("formatInfo");
