@@ -1,8 +1,9 @@
 // trovario-record: records what the system plays for a given time into a
 // scratch CAF file, with an optional pause, and says what it recorded.
+#include <pthread.h>
 #include <signal.h>
+#include <time.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +20,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::atomic<bool> interrupted{false};
 
 struct Arguments {
     double seconds = 0;
@@ -69,10 +68,28 @@ std::optional<Arguments> parse(int argc, char** argv, const char*& problem) {
     return args;
 }
 
-void onSignal(int) { interrupted = true; }
+// SIGINT and SIGTERM, blocked in every thread and taken by the schedule.
+sigset_t stopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
 
-// Runs the recording's schedule until its end or an interrupt, waking only
-// for the pause, the resume, the end and now and then to see a signal.
+// Sleeps until `when`; false when a stop signal came first.
+bool sleepUntil(Clock::time_point when) {
+    const sigset_t signals = stopSignals();
+    for (auto now = Clock::now(); now < when; now = Clock::now()) {
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(when - now).count();
+        timespec timeout{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+        if (sigtimedwait(&signals, nullptr, &timeout) > 0) return false;
+    }
+    return true;
+}
+
+// Runs the recording's schedule until its end or a stop signal, waking only
+// for the pause, the resume, the end and the signal.
 void runSchedule(MySystemCaptureRecorder& recorder, const Arguments& args) {
     auto start = Clock::now();
     auto at = [&](double seconds) { return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)); };
@@ -84,9 +101,7 @@ void runSchedule(MySystemCaptureRecorder& recorder, const Arguments& args) {
     }
     events.push_back({at(args.seconds), nullptr});
     for (const auto& [when, action] : events) {
-        while (!interrupted && Clock::now() < when)
-            std::this_thread::sleep_for(std::min<Clock::duration>(when - Clock::now(), std::chrono::milliseconds(200)));
-        if (interrupted) return;
+        if (!sleepUntil(when)) return;
         if (action) (recorder.*action)();
     }
 }
@@ -99,8 +114,9 @@ int main(int argc, char** argv) {
     auto args = parse(argc, argv, problem);
     if (!args) return usage(problem);
     platform::Log::open("trovario-record", true);
-    signal(SIGINT, onSignal);
-    signal(SIGTERM, onSignal);
+    // Before the recorder starts its threads, so that they inherit the mask.
+    const sigset_t signals = stopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     auto recorder = MySystemCaptureRecorder::init();
     if (!recorder) {
