@@ -98,16 +98,19 @@ void SkipList::addObject(SkipListObject object) {
 
     SkipListNode* node = newNode(std::move(object), nodeLevel);
     ++numElements;
+    sizePositions();
     for (int i = nodeLevel; i >= 0; --i) {
         node->forward()[i] = path.update[i]->forward()[i];
         path.update[i]->forward()[i] = node;
     }
     clearFinger();
+    forgetPositions();
     if (!node->forward()[0]) lastNode = node;
 }
 
 void SkipList::removeObject(const SkipListObject& object) {
     clearFinger();
+    forgetPositions();
     if (!object) return;
     SearchPath path;
     search(header, level, *object, path);
@@ -126,6 +129,7 @@ void SkipList::appendSkipList(SkipList& other) {
     if (&other == this || other.numElements == 0) return;
 
     numElements += other.numElements;
+    sizePositions();
     lastNode = other.lastNode;
     if (level < other.level) {
         for (int i = level + 1; i <= other.level; ++i) header->forward()[i] = nullptr;
@@ -136,6 +140,7 @@ void SkipList::appendSkipList(SkipList& other) {
         while (node->forward()[i]) node = node->forward()[i];
         if (i <= other.level) node->forward()[i] = other.header->forward()[i];
     }
+    forgetPositions();
     other.resetToEmpty();
 }
 
@@ -154,10 +159,12 @@ std::shared_ptr<SkipList> SkipList::splitSkipListAtObject(const AudioSegmentNode
     uint32_t kept = 0;
     for (SkipListNode* n = header->forward()[0]; n; n = n->forward()[0]) ++kept;
     tail->numElements = numElements - kept;
+    tail->sizePositions();
     numElements = kept;
     // A finger on a node that left with the tail would later walk the tail's
     // nodes (freed, perhaps) once appends make its index valid again.
     if (lastFingeredIndex >= kept) clearFinger();
+    forgetPositions();
     tail->lastNode = tail->numElements > 0 ? lastNode : nullptr;
     lastNode = kept > 0 ? node : nullptr;
 
@@ -183,11 +190,22 @@ void SkipList::resetToEmpty() {
     lastNode = nullptr;
     enumerationNode = nullptr;
     clearFinger();
+    forgetPositions();
+    std::vector<SkipListNode*>().swap(positions);
 }
 
 void SkipList::clearFinger() {
     lastFingeredObject = nullptr;
     lastFingeredIndex = 0;
+}
+
+void SkipList::forgetPositions() {
+    walked = 0;
+    scanRun = 0;
+}
+
+void SkipList::sizePositions() {
+    if (positions.size() < numElements) positions.resize(numElements);
 }
 
 void SkipList::startEnumeration() { enumerationNode = header; }

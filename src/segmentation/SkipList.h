@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class AudioSegmentNode;
 
@@ -19,8 +20,10 @@ struct SkipListNode {
 };
 
 // Ordered container of segment nodes (ascending by AudioSegmentNode::compare,
-// ties placed before the objects they tie with), with positional access through
-// a one-entry finger so that a scan by rising index costs one step per object.
+// ties placed before the objects they tie with), with positional access: the
+// level-0 nodes walked so far are remembered by position, so that a scan by
+// rising index costs one step per object and any walked position is reached
+// again at once, forwards or backwards. The finger records the node returned last.
 class SkipList final : public platform::Archivable {
 public:
     static constexpr int MaxLevels = 16;
@@ -34,16 +37,11 @@ public:
     uint32_t count() const { return numElements; }
     const SkipListObject& firstObject() const;
     const SkipListObject& lastObject() const;
-    // Inline: a scan by rising index is one step per call.
+    // Inline: within the walked positions this is one load.
     const SkipListObject& objectAtIndex(uint32_t index) {
         if (index >= numElements) raiseRangeError();
-        SkipListNode* node = header->forward()[0];
-        uint32_t position = 0;
-        if (lastFingeredObject && index >= lastFingeredIndex) {
-            node = lastFingeredObject;
-            position = lastFingeredIndex;
-        }
-        for (; position < index; ++position) node = node->forward()[0];
+        if (index >= walked) [[unlikely]] walkTo(index);
+        SkipListNode* node = positions[index];
         lastFingeredObject = node;
         lastFingeredIndex = index;
         return node->object;
@@ -79,12 +77,22 @@ public:
     bool isWellFormed() const;
 
 private:
+    static constexpr int WarmLevel = 2;
+    static constexpr uint32_t WarmWindow = 128;
+    static constexpr int WarmLanes = 24;
+    static constexpr uint32_t WarmMinimum = 256;
+
     [[noreturn]] static void raiseRangeError();
     int32_t randomLevel();
     static SkipListNode* newNode(SkipListObject object, int32_t nodeLevel);
     static void freeNode(SkipListNode* node);
     void clearFinger();
+    void forgetPositions();
+    void sizePositions();
     void resetToEmpty();
+    void walkTo(uint32_t index);
+    SkipListNode* record(SkipListNode* node, const SkipListNode* stop, uint32_t goal);
+    SkipListNode* walkInLanes(SkipListNode* node, uint32_t goal);
 
     SkipListNode* header;
     int32_t level = 0;
@@ -95,4 +103,86 @@ private:
     uint32_t lastFingeredIndex = 0;
     int32_t randomsLeft = 0;
     int32_t randomBits = 0;
+    // positions[i] is the node at position i for i below `walked`: the prefix
+    // walked since the last change of the list. The storage is sized to the
+    // count whenever the count grows, so that positional access never calls out
+    // (a call in a caller's loop costs it its floating-point registers).
+    std::vector<SkipListNode*> positions;
+    uint32_t walked = 0;
+    // Positions added by the current run of accesses just past the walked
+    // prefix; a scan by rising index thus walks ahead in doubling steps.
+    uint32_t scanRun = 0;
+    // The first node of level WarmLevel or higher behind the walked prefix.
+    SkipListNode* nextAnchor = nullptr;
 };
+
+// A jump walks just to the index; accesses that keep landing just past the
+// walked prefix (a scan) walk ahead in doubling steps, in lanes once far enough.
+inline void SkipList::walkTo(uint32_t index) {
+    uint32_t goal = index + 1;
+    if (index == walked) {
+        goal += scanRun;
+        scanRun += goal - walked;
+    } else {
+        scanRun = 0;
+    }
+    if (goal > numElements) goal = numElements;
+    if (walked == 0) nextAnchor = header->forward()[WarmLevel];
+    SkipListNode* node = walked ? positions[walked - 1] : header;
+    if (nextAnchor && goal - walked >= WarmMinimum) node = walkInLanes(node, goal);
+    record(node, nullptr, goal);
+}
+
+inline SkipListNode* SkipList::record(SkipListNode* node, const SkipListNode* stop, uint32_t goal) {
+    while (walked < goal && node->forward()[0] != stop) {
+        node = node->forward()[0];
+        positions[walked++] = node;
+        if (node == nextAnchor) nextAnchor = node->forward()[WarmLevel];
+    }
+    return node;
+}
+
+// The nodes of level WarmLevel and up cut level 0 into segments that can be
+// walked independently. Lanes walk several at once, so that their cache misses
+// overlap, and the ordered walk records each segment behind them from the cache.
+inline SkipListNode* SkipList::walkInLanes(SkipListNode* node, uint32_t goal) {
+    constexpr uint32_t Span = 1u << (2 * WarmLevel);  // expected nodes per segment
+    // Segment s runs from bound(s) up to bound(s + 1), null being the end.
+    SkipListNode* bounds[WarmWindow];
+    bool done[WarmWindow] = {};
+    auto bound = [&](uint32_t s) -> SkipListNode*& { return bounds[s % WarmWindow]; };
+    bound(0) = node;
+    bound(1) = nextAnchor;
+    uint32_t produced = 2, assigned = 0, recorded = 0;
+    SkipListNode* cursor[WarmLanes];
+    uint32_t segment[WarmLanes];
+    int lanes = 0;
+    while (walked < goal) {
+        // The anchors run ahead about as far as the walk still has to go.
+        SkipListNode* last = bound(produced - 1);
+        if (last && produced - recorded < WarmWindow && (produced - recorded - 1) * Span <= goal - walked) {
+            bound(produced) = last->forward()[WarmLevel];
+            ++produced;
+        }
+        for (int lane = 0; lane < lanes;) {
+            SkipListNode* next = cursor[lane]->forward()[0];
+            if (next != bound(segment[lane] + 1)) {
+                cursor[lane++] = next;
+            } else {
+                done[segment[lane] % WarmWindow] = true;
+                --lanes;
+                cursor[lane] = cursor[lanes];
+                segment[lane] = segment[lanes];
+            }
+        }
+        for (; lanes < WarmLanes && assigned + 1 < produced && bound(assigned); ++lanes) {
+            cursor[lanes] = bound(assigned);
+            segment[lanes] = assigned++;
+        }
+        for (; recorded < assigned && done[recorded % WarmWindow] && walked < goal; ++recorded) {
+            done[recorded % WarmWindow] = false;
+            node = record(node, bound(recorded + 1), goal);
+        }
+    }
+    return node;
+}
