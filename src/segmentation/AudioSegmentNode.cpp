@@ -52,7 +52,7 @@ void AudioSegmentNode::becomeCollection() {
 
 void AudioSegmentNode::setSpanFromChildren() {
     if (childNodes_->count() == 0) return;
-    startTime_ = childNodes_->firstObject()->startTime_;
+    startTime_.set(childNodes_->firstObject()->startTime());
     endTime_ = childNodes_->lastObject()->endTime_;
 }
 
@@ -66,7 +66,7 @@ void AudioSegmentNode::addNodeToChildren(std::shared_ptr<AudioSegmentNode> node)
         for (uint32_t i = 0; i < childNodes_->count() && !fused; ++i) {
             AudioSegmentNode& child = *childNodes_->objectAtIndex(i);
             if (child.nodeType_ == Silence && child.overlapsWith(*node)) {
-                child.startTime_ = std::min(child.startTime_, node->startTime_);
+                child.startTime_.set(std::min(child.startTime(), node->startTime()));
                 child.endTime_ = std::max(child.endTime_, node->endTime_);
                 fused = true;
             }
@@ -111,7 +111,7 @@ void AudioSegmentNode::unmergeNode(const std::shared_ptr<AudioSegmentNode>& node
     std::shared_ptr<AudioSegmentNode> first = after->firstObject();
 
     collection->nodeType_ = first->nodeType_;
-    collection->startTime_ = first->startTime_;
+    collection->startTime_.set(first->startTime());
     collection->endTime_ = first->endTime_;
     collection->childNodes_ = std::make_shared<SkipList>();
     after->removeObject(first);
@@ -140,10 +140,10 @@ std::string AudioSegmentNode::typeName(int32_t nodeType) {
 std::string AudioSegmentNode::description() const {
     std::string type = typeName(nodeType_);
     int length = snprintf(nullptr, 0, "nodeType = %s, numChildren = %d, startTime = %.2f, endTime = %.2f",
-                          type.c_str(), numberOfChildren(), startTime_, endTime_);
+                          type.c_str(), numberOfChildren(), startTime(), endTime_);
     std::string text(static_cast<size_t>(length), '\0');
     snprintf(text.data(), text.size() + 1, "nodeType = %s, numChildren = %d, startTime = %.2f, endTime = %.2f",
-             type.c_str(), numberOfChildren(), startTime_, endTime_);
+             type.c_str(), numberOfChildren(), startTime(), endTime_);
     return text;
 }
 

@@ -29,6 +29,8 @@ public:
     int32_t compare(const AudioSegmentNode& other) const { return other.startTime_ > startTime_ ? -1 : 1; }
     bool overlapsWith(const AudioSegmentNode& other) const;
 
+    // The start time with the copies kept by the skip lists that hold this node.
+    const SkipListKey& sortKey() const { return startTime_; }
     int32_t nodeType() const { return nodeType_; }
     double startTime() const { return startTime_; }
     double endTime() const { return endTime_; }
@@ -66,7 +68,7 @@ private:
     void setSpanFromChildren();
 
     int32_t nodeType_;
-    double startTime_;
+    SkipListKey startTime_;
     double endTime_;
     bool doesSplit_ = false;
     std::shared_ptr<SkipList> childNodes_;

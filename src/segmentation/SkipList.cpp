@@ -3,6 +3,8 @@
 #include "platform/NamedException.h"
 #include "segmentation/AudioSegmentNode.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -12,22 +14,48 @@ namespace {
 constexpr int TopLevel = SkipList::MaxLevels - 1;
 constexpr int32_t DrawsPerRandom = 15;
 
-// The search path of algorithm "search": for each level, the last node whose
-// object orders before `object`.
+// A stored object answers -1 to compare() exactly when the argument starts
+// later; the node's copy of the start is exact, so the object is not visited.
+bool ordersBefore(const SkipListNode* node, double key) { return node->key < key; }
+
+// The search path: for each level, the last node whose object orders before the key.
 struct SearchPath {
     SkipListNode* update[SkipList::MaxLevels];
 };
 
-void search(SkipListNode* header, int32_t level, const AudioSegmentNode& object, SearchPath& path) {
+void search(SkipListNode* header, int32_t level, double key, SearchPath& path) {
     SkipListNode* node = header;
     for (int i = level; i >= 0; --i) {
         SkipListNode* next;
-        while ((next = node->forward()[i]) && next->object->compare(object) == -1) node = next;
+        while ((next = node->forward()[i]) && ordersBefore(next, key)) node = next;
         path.update[i] = node;
     }
 }
 
 }  // namespace
+
+void SkipListKey::set(double newValue) {
+    value = newValue;
+    if (firstCopy) *firstCopy = newValue;
+    for (double* copy : otherCopies) *copy = newValue;
+}
+
+void SkipListKey::attach(double* copy) const {
+    *copy = value;
+    if (!firstCopy) firstCopy = copy;
+    else otherCopies.push_back(copy);
+}
+
+void SkipListKey::detach(double* copy) const {
+    if (firstCopy == copy) {
+        firstCopy = nullptr;
+        if (otherCopies.empty()) return;
+        firstCopy = otherCopies.back();
+        otherCopies.pop_back();
+        return;
+    }
+    otherCopies.erase(std::find(otherCopies.begin(), otherCopies.end(), copy));
+}
 
 void SkipList::raiseRangeError() {
     throw platform::NamedException("NSRangeException", "index out of array bounds");
@@ -36,12 +64,14 @@ void SkipList::raiseRangeError() {
 SkipListNode* SkipList::newNode(SkipListObject object, int32_t nodeLevel) {
     size_t slots = static_cast<size_t>(nodeLevel) + 1;
     void* memory = ::operator new(sizeof(SkipListNode) + slots * sizeof(SkipListNode*));
-    auto* node = new (memory) SkipListNode{std::move(object)};
+    auto* node = new (memory) SkipListNode{0.0, std::move(object)};
+    if (node->object) node->object->sortKey().attach(&node->key);
     for (size_t i = 0; i < slots; ++i) node->forward()[i] = nullptr;
     return node;
 }
 
 void SkipList::freeNode(SkipListNode* node) {
+    if (node->object) node->object->sortKey().detach(&node->key);
     node->~SkipListNode();
     ::operator delete(node);
 }
@@ -88,7 +118,7 @@ int32_t SkipList::randomLevel() {
 void SkipList::addObject(SkipListObject object) {
     if (!object) return;
     SearchPath path;
-    search(header, level, *object, path);
+    search(header, level, object->startTime(), path);
 
     int32_t nodeLevel = randomLevel();
     if (nodeLevel > level) {
@@ -113,7 +143,7 @@ void SkipList::removeObject(const SkipListObject& object) {
     forgetPositions();
     if (!object) return;
     SearchPath path;
-    search(header, level, *object, path);
+    search(header, level, object->startTime(), path);
     SkipListNode* candidate = path.update[0]->forward()[0];
     if (!candidate || candidate->object != object) return;
 
@@ -149,9 +179,10 @@ std::shared_ptr<SkipList> SkipList::splitSkipListAtObject(const AudioSegmentNode
     tail->level = level;
 
     SkipListNode* node = header;
+    double key = object.startTime();
     for (int i = level; i >= 0; --i) {
         SkipListNode* next;
-        while ((next = node->forward()[i]) && next->object->compare(object) == -1) node = next;
+        while ((next = node->forward()[i]) && ordersBefore(next, key)) node = next;
         tail->header->forward()[i] = node->forward()[i];
         node->forward()[i] = nullptr;
     }
@@ -205,7 +236,7 @@ void SkipList::forgetPositions() {
 }
 
 void SkipList::sizePositions() {
-    if (positions.size() < numElements) positions.resize(numElements);
+    if (positions.size() < numElements) positions.resize(std::max<size_t>(numElements, 2 * positions.size()));
 }
 
 void SkipList::startEnumeration() { enumerationNode = header; }
@@ -266,6 +297,7 @@ bool SkipList::isWellFormed() const {
     uint32_t counted = 0;
     SkipListNode* last = nullptr;
     for (SkipListNode* node = header->forward()[0]; node; node = node->forward()[0]) {
+        if (std::bit_cast<uint64_t>(node->key) != std::bit_cast<uint64_t>(node->object->startTime())) return false;
         if (last && node->object->compare(*last->object) == -1) return false;
         last = node;
         ++counted;

@@ -11,10 +11,36 @@ class AudioSegmentNode;
 
 using SkipListObject = std::shared_ptr<AudioSegmentNode>;
 
-// One stored object, followed in the same allocation by its forward links:
-// slot i is the next node at level i. Only the slots up to the node's own level
-// are allocated and read (the header has all 16); the level is not stored.
+// An object's sort key (a segment node's start time), together with the copies
+// that skip lists keep of it in their nodes, so that a search compares keys
+// without visiting the objects. The key changes only through `set`, which keeps
+// every copy exact.
+class SkipListKey {
+public:
+    explicit SkipListKey(double value) : value(value) {}
+    SkipListKey(const SkipListKey&) = delete;
+    SkipListKey& operator=(const SkipListKey&) = delete;
+
+    operator double() const { return value; }
+    void set(double newValue);
+
+private:
+    friend class SkipList;
+    // The copies are bookkeeping of the lists, not part of the key's value.
+    void attach(double* copy) const;
+    void detach(double* copy) const;
+
+    double value;
+    mutable double* firstCopy = nullptr;
+    mutable std::vector<double*> otherCopies;
+};
+
+// One stored object and an exact copy of its key, followed in the same
+// allocation by its forward links: slot i is the next node at level i. Only the
+// slots up to the node's own level are allocated and read (the header has all
+// 16); the level is not stored.
 struct SkipListNode {
+    double key;
     SkipListObject object;
     SkipListNode** forward() { return reinterpret_cast<SkipListNode**>(this + 1); }
 };
@@ -73,7 +99,8 @@ public:
     const AudioSegmentNode* fingeredObject() const;
     uint32_t fingeredIndex() const { return lastFingeredIndex; }
     // Every level chain ordered and contained in the one below, header slots
-    // above the top level empty, lastNode and count matching level 0.
+    // above the top level empty, lastNode and count matching level 0, every
+    // node's key equal to its object's.
     bool isWellFormed() const;
 
 private:

@@ -116,6 +116,42 @@ TEST(SkipList, DescriptionNumbersEachObject) {
               "SkipList (1 objects):\n0000: nodeType = Audio, numChildren = 0, startTime = 1.00, endTime = 2.00\n");
 }
 
+// Segment nodes change their start while lists hold them (fusing silences,
+// spans taken from children, unmerging); every list holding such a node must
+// place later objects by the new start.
+TEST(SkipList, ObjectsWhoseStartChangesInPlaceOrderLaterAddsByTheNewStart) {
+    Node quiet = segtest::silence(20, 25);
+    Node parent = segtest::collectionOf({at(10), quiet, at(30)});
+    std::shared_ptr<SkipList> copy = parent->childNodes().copy();
+    parent->addNodeToChildren(segtest::silence(12, 21));  // quiet now starts at 12
+    ASSERT_EQ(segtest::layout(*parent), "A10-11 S12-25 A30-31");
+    parent->addNodeToChildren(at(15));
+    EXPECT_EQ(segtest::layout(*parent), "A10-11 S12-25 A15-16 A30-31");
+    EXPECT_TRUE(parent->childNodes().isWellFormed());
+
+    // The copy holds the same node and follows its start as well, also once
+    // the node has left the first list.
+    parent->childNodes().removeObject(quiet);
+    parent->addNodeToChildren(segtest::silence(11, 13));
+    copy->addObject(at(13));
+    EXPECT_EQ(starts(*copy), "10 12 13 30");
+    EXPECT_EQ(copy->indexOfObjectIdenticalTo(quiet.get()), 1u);
+
+    // A merged child takes its left neighbour's start; an unmerged collection
+    // takes the start of the node it stands for.
+    Node s1 = segtest::silence(40, 50), a = segtest::audio(50, 60), s2 = segtest::silence(60, 70);
+    Node root = segtest::collectionOf({at(0), s1, a, s2, at(80)});
+    root->mergeChildWithNeighbours(a);
+    Node between = at(45);
+    root->addNodeToChildren(between);
+    EXPECT_EQ(segtest::layout(*root), "A0-1 C40-70 A45-46 A80-81");
+    root->childNodes().removeObject(between);
+    root->unmergeNode(a->childAtIndex(2), a);
+    root->addNodeToChildren(at(55));
+    EXPECT_EQ(segtest::layout(*root), "A0-1 C40-60 A55-56 S60-70 A80-81");
+    EXPECT_TRUE(root->childNodes().isWellFormed());
+}
+
 // A plain ordered vector with the list's rules: a new object goes before the
 // first one that does not start earlier; removal finds only that first one.
 struct Model {
