@@ -222,7 +222,8 @@ void SkipList::resetToEmpty() {
     enumerationNode = nullptr;
     clearFinger();
     forgetPositions();
-    std::vector<SkipListNode*>().swap(positions);
+    positions.reset();
+    positionsCapacity = 0;
 }
 
 void SkipList::clearFinger() {
@@ -236,7 +237,10 @@ void SkipList::forgetPositions() {
 }
 
 void SkipList::sizePositions() {
-    if (positions.size() < numElements) positions.resize(std::max<size_t>(numElements, 2 * positions.size()));
+    if (positionsCapacity >= numElements) return;
+    positionsCapacity = std::max(numElements, 2 * positionsCapacity);
+    positions = std::make_unique_for_overwrite<SkipListNode*[]>(positionsCapacity);
+    forgetPositions();
 }
 
 void SkipList::startEnumeration() { enumerationNode = header; }

@@ -131,10 +131,12 @@ private:
     int32_t randomsLeft = 0;
     int32_t randomBits = 0;
     // positions[i] is the node at position i for i below `walked`: the prefix
-    // walked since the last change of the list. The storage is sized to the
-    // count whenever the count grows, so that positional access never calls out
-    // (a call in a caller's loop costs it its floating-point registers).
-    std::vector<SkipListNode*> positions;
+    // walked since the last change of the list. The storage grows with the
+    // count (a change forgets its content anyway), so that positional access
+    // never calls out: a call in a caller's loop costs it its floating-point
+    // registers.
+    std::unique_ptr<SkipListNode*[]> positions;
+    uint32_t positionsCapacity = 0;
     uint32_t walked = 0;
     // Positions added by the current run of accesses just past the walked
     // prefix; a scan by rising index thus walks ahead in doubling steps.
