@@ -95,6 +95,33 @@ TEST(SkipList, AppendingEmptyChangesNothingAndAppendingToEmptyTakesAll) {
     EXPECT_EQ(starts(list), "9");
 }
 
+// The finger is the node returned last, backwards too; adding or removing
+// clears it, splitting and appending keep it while its node stays.
+TEST(SkipList, TheFingerIsTheNodeReturnedLast) {
+    SkipList list;
+    std::vector<Node> items;
+    for (int i = 0; i < 600; ++i) items.push_back(at(i));
+    for (const Node& item : items) list.addObject(item);
+    auto finger = [&] { return std::make_pair(list.fingeredObject(), list.fingeredIndex()); };
+
+    list.objectAtIndex(500);
+    list.objectAtIndex(20);
+    EXPECT_EQ(finger(), std::make_pair(static_cast<const AudioSegmentNode*>(items[20].get()), 20u));
+    list.splitSkipListAtObject(*at(300));
+    list.appendSkipList(*list.splitSkipListAtObject(*at(100)));
+    EXPECT_EQ(finger(), std::make_pair(static_cast<const AudioSegmentNode*>(items[20].get()), 20u));
+    list.splitSkipListAtObject(*at(10));
+    EXPECT_EQ(finger(), std::make_pair(static_cast<const AudioSegmentNode*>(nullptr), 0u));
+
+    list.objectAtIndex(5);
+    list.addObject(at(3.5));
+    EXPECT_EQ(list.fingeredObject(), nullptr);
+    EXPECT_EQ(list.objectAtIndex(4)->startTime(), 3.5);
+    list.removeObject(items[9]);
+    EXPECT_EQ(list.fingeredObject(), nullptr);
+    EXPECT_EQ(starts(list), "0 1 2 3 3 4 5 6 7 8");
+}
+
 TEST(SkipList, LevelsStayBelowSixteenAndRiseOneAtATime) {
     srandom(7);
     SkipList list;
