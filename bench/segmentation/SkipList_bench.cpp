@@ -1,5 +1,7 @@
 // SkipList against its standard peers: ordered insertion against std::multiset,
-// a scan by rising index against an indexed std::vector scan.
+// a scan by rising index against an indexed std::vector scan. DependentLoad is
+// the floor of any search through n separately allocated nodes: the time of one
+// load whose address comes from the previous one, over n cache lines.
 #include "segmentation/AudioSegmentNode.h"
 #include "segmentation/SkipList.h"
 
@@ -97,6 +99,26 @@ void VectorScan(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// A chase through a random cycle of n cache lines, each holding the address of
+// the next: one dependent load per step, as in every step of a search.
+void DependentLoad(benchmark::State& state) {
+    struct alignas(64) Line {
+        const Line* next;
+    };
+    auto count = static_cast<size_t>(state.range(0));
+    std::vector<Line> lines(count);
+    std::vector<size_t> order(count);
+    for (size_t i = 0; i < count; ++i) order[i] = i;
+    std::shuffle(order.begin(), order.end(), std::mt19937_64(1234));
+    for (size_t i = 0; i < count; ++i) lines[order[i]].next = &lines[order[(i + 1) % count]];
+    const Line* line = &lines[order[0]];
+    for (auto _ : state) {
+        for (size_t i = 0; i < count; ++i) line = line->next;
+        benchmark::DoNotOptimize(line);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 }  // namespace
 
 BENCHMARK(SkipListAdd)->RangeMultiplier(10)->Range(1000, 1000000)->Unit(benchmark::kMillisecond);
@@ -104,3 +126,4 @@ BENCHMARK(MultisetInsert)->RangeMultiplier(10)->Range(1000, 1000000)->Unit(bench
 BENCHMARK(SkipListScan)->RangeMultiplier(10)->Range(1000, 1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(SkipListScanAfterChange)->RangeMultiplier(10)->Range(1000, 1000000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(VectorScan)->RangeMultiplier(10)->Range(1000, 1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(DependentLoad)->RangeMultiplier(10)->Range(1000, 1000000)->Unit(benchmark::kMillisecond);
