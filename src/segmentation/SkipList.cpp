@@ -47,14 +47,14 @@ void SkipListKey::attach(double* copy) const {
 }
 
 void SkipListKey::detach(double* copy) const {
-    if (firstCopy == copy) {
+    if (firstCopy != copy) {
+        otherCopies.erase(std::find(otherCopies.begin(), otherCopies.end(), copy));
+    } else if (otherCopies.empty()) {
         firstCopy = nullptr;
-        if (otherCopies.empty()) return;
+    } else {
         firstCopy = otherCopies.back();
         otherCopies.pop_back();
-        return;
     }
-    otherCopies.erase(std::find(otherCopies.begin(), otherCopies.end(), copy));
 }
 
 void SkipList::raiseRangeError() {

@@ -104,6 +104,10 @@ public:
     bool isWellFormed() const;
 
 private:
+    // Walks of WarmMinimum positions or more run in WarmLanes lanes over the
+    // stretches between nodes of level WarmLevel (one node in 16), with at most
+    // WarmWindow stretches ahead of the recorded prefix, so that the nodes are
+    // still cached (and their pages mapped in the TLB) when they are recorded.
     static constexpr int WarmLevel = 2;
     static constexpr uint32_t WarmWindow = 128;
     static constexpr int WarmLanes = 24;
