@@ -239,7 +239,7 @@ void SkipList::forgetPositions() {
 void SkipList::sizePositions() {
     if (positionsCapacity >= numElements) return;
     positionsCapacity = std::max(numElements, 2 * positionsCapacity);
-    positions = std::make_unique_for_overwrite<SkipListNode*[]>(positionsCapacity);
+    positions = std::make_unique_for_overwrite<uintptr_t[]>(positionsCapacity);
     forgetPositions();
 }
 

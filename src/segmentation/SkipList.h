@@ -66,8 +66,7 @@ public:
     // Inline: within the walked positions this is one load.
     const SkipListObject& objectAtIndex(uint32_t index) {
         if (index >= numElements) raiseRangeError();
-        if (index >= walked) [[unlikely]] walkTo(index);
-        SkipListNode* node = positions[index];
+        SkipListNode* node = index < walked ? position(index) : walkTo(index);
         lastFingeredObject = node;
         lastFingeredIndex = index;
         return node->object;
@@ -104,10 +103,13 @@ public:
     bool isWellFormed() const;
 
 private:
-    // Walks of WarmMinimum positions or more run in WarmLanes lanes over the
-    // stretches between nodes of level WarmLevel (one node in 16), with at most
-    // WarmWindow stretches ahead of the recorded prefix, so that the nodes are
-    // still cached (and their pages mapped in the TLB) when they are recorded.
+    // Lists of WarmListMinimum objects or more (too many for the caches) walk
+    // ahead of a scan; walks of WarmMinimum positions or more run in WarmLanes
+    // lanes over the stretches between nodes of level WarmLevel (one node in
+    // 16), with at most WarmWindow stretches ahead of the recorded prefix, so
+    // that the nodes are still cached (and their pages mapped in the TLB) when
+    // they are recorded.
+    static constexpr uint32_t WarmListMinimum = 1u << 14;
     static constexpr int WarmLevel = 2;
     static constexpr uint32_t WarmWindow = 128;
     static constexpr int WarmLanes = 24;
@@ -121,7 +123,8 @@ private:
     void forgetPositions();
     void sizePositions();
     void resetToEmpty();
-    void walkTo(uint32_t index);
+    SkipListNode* position(uint32_t index) const { return reinterpret_cast<SkipListNode*>(positions[index]); }
+    SkipListNode* walkTo(uint32_t index);
     SkipListNode* record(SkipListNode* node, const SkipListNode* stop, uint32_t goal);
     SkipListNode* walkInLanes(SkipListNode* node, uint32_t goal);
 
@@ -138,20 +141,36 @@ private:
     // walked since the last change of the list. The storage grows with the
     // count (a change forgets its content anyway), so that positional access
     // never calls out: a call in a caller's loop costs it its floating-point
-    // registers.
-    std::unique_ptr<SkipListNode*[]> positions;
+    // registers. Held as integers, a stored position cannot be taken to change
+    // a node pointer such as the finger, which a caller's loop may then keep in
+    // a register.
+    std::unique_ptr<uintptr_t[]> positions;
     uint32_t positionsCapacity = 0;
     uint32_t walked = 0;
     // Positions added by the current run of accesses just past the walked
     // prefix; a scan by rising index thus walks ahead in doubling steps.
     uint32_t scanRun = 0;
-    // The first node of level WarmLevel or higher behind the walked prefix.
+    // The first node of level WarmLevel or higher behind the walked prefix, in
+    // lists of WarmListMinimum objects or more.
     SkipListNode* nextAnchor = nullptr;
 };
 
-// A jump walks just to the index; accesses that keep landing just past the
-// walked prefix (a scan) walk ahead in doubling steps, in lanes once far enough.
-inline void SkipList::walkTo(uint32_t index) {
+// Returns the node at `index`, at or past the walked prefix, and records the
+// positions up to it. A scan of a small list steps on from the finger (which
+// stands just before the step), so that the step is one load; in a large list
+// a scan walks ahead in doubling steps, in lanes once far enough. A jump walks
+// just to the index.
+inline SkipListNode* SkipList::walkTo(uint32_t index) {
+    bool large = numElements >= WarmListMinimum;
+    if (walked == 0) nextAnchor = large ? header->forward()[WarmLevel] : nullptr;
+    if (index == walked && !large) {
+        SkipListNode* previous = walked == 0 ? header
+                                 : lastFingeredObject && lastFingeredIndex + 1 == index ? lastFingeredObject
+                                                                                       : position(walked - 1);
+        SkipListNode* node = previous->forward()[0];
+        positions[walked++] = reinterpret_cast<uintptr_t>(node);
+        return node;
+    }
     uint32_t goal = index + 1;
     if (index == walked) {
         goal += scanRun;
@@ -160,16 +179,16 @@ inline void SkipList::walkTo(uint32_t index) {
         scanRun = 0;
     }
     if (goal > numElements) goal = numElements;
-    if (walked == 0) nextAnchor = header->forward()[WarmLevel];
-    SkipListNode* node = walked ? positions[walked - 1] : header;
+    SkipListNode* node = walked ? position(walked - 1) : header;
     if (nextAnchor && goal - walked >= WarmMinimum) node = walkInLanes(node, goal);
     record(node, nullptr, goal);
+    return position(index);
 }
 
 inline SkipListNode* SkipList::record(SkipListNode* node, const SkipListNode* stop, uint32_t goal) {
     while (walked < goal && node->forward()[0] != stop) {
         node = node->forward()[0];
-        positions[walked++] = node;
+        positions[walked++] = reinterpret_cast<uintptr_t>(node);
         if (node == nextAnchor) nextAnchor = node->forward()[WarmLevel];
     }
     return node;
