@@ -37,23 +37,28 @@ void search(SkipListNode* header, int32_t level, double key, SearchPath& path) {
 void SkipListKey::set(double newValue) {
     value = newValue;
     if (firstCopy) *firstCopy = newValue;
-    for (double* copy : otherCopies) *copy = newValue;
+    if (otherCopies)
+        for (double* copy : *otherCopies) *copy = newValue;
 }
 
 void SkipListKey::attach(double* copy) const {
     *copy = value;
-    if (!firstCopy) firstCopy = copy;
-    else otherCopies.push_back(copy);
+    if (!firstCopy) {
+        firstCopy = copy;
+        return;
+    }
+    if (!otherCopies) otherCopies = std::make_unique<std::vector<double*>>();
+    otherCopies->push_back(copy);
 }
 
 void SkipListKey::detach(double* copy) const {
     if (firstCopy != copy) {
-        otherCopies.erase(std::find(otherCopies.begin(), otherCopies.end(), copy));
-    } else if (otherCopies.empty()) {
+        otherCopies->erase(std::find(otherCopies->begin(), otherCopies->end(), copy));
+    } else if (!otherCopies || otherCopies->empty()) {
         firstCopy = nullptr;
     } else {
-        firstCopy = otherCopies.back();
-        otherCopies.pop_back();
+        firstCopy = otherCopies->back();
+        otherCopies->pop_back();
     }
 }
 

@@ -32,7 +32,8 @@ private:
 
     double value;
     mutable double* firstCopy = nullptr;
-    mutable std::vector<double*> otherCopies;
+    // Rarely used (an object held by several lists), so kept out of line.
+    mutable std::unique_ptr<std::vector<double*>> otherCopies;
 };
 
 // One stored object and an exact copy of its key, followed in the same
