@@ -47,10 +47,10 @@ struct SkipListNode {
 };
 
 // Ordered container of segment nodes (ascending by AudioSegmentNode::compare,
-// ties placed before the objects they tie with), with positional access: the
-// level-0 nodes walked so far are remembered by position, so that a scan by
-// rising index costs one step per object and any walked position is reached
-// again at once, forwards or backwards. The finger records the node returned last.
+// ties placed before the objects they tie with), with positional access: a scan
+// by rising index costs one step per object and records the nodes it passes by
+// position, so that any recorded position is reached again at once, forwards
+// or backwards, until the list changes. The finger is the node returned last.
 class SkipList final : public platform::Archivable {
 public:
     static constexpr int MaxLevels = 16;
@@ -126,6 +126,7 @@ private:
     void resetToEmpty();
     SkipListNode* position(uint32_t index) const { return reinterpret_cast<SkipListNode*>(positions[index]); }
     SkipListNode* walkTo(uint32_t index);
+    SkipListNode* walkAheadTo(uint32_t index);
     SkipListNode* record(SkipListNode* node, const SkipListNode* stop, uint32_t goal);
     SkipListNode* walkInLanes(SkipListNode* node, uint32_t goal);
 
@@ -139,7 +140,7 @@ private:
     int32_t randomsLeft = 0;
     int32_t randomBits = 0;
     // positions[i] is the node at position i for i below `walked`: the prefix
-    // walked since the last change of the list. The storage grows with the
+    // recorded since the last change of the list. The storage grows with the
     // count (a change forgets its content anyway), so that positional access
     // never calls out: a call in a caller's loop costs it its floating-point
     // registers. Held as integers, a stored position cannot be taken to change
@@ -151,27 +152,33 @@ private:
     // Positions added by the current run of accesses just past the walked
     // prefix; a scan by rising index thus walks ahead in doubling steps.
     uint32_t scanRun = 0;
-    // The first node of level WarmLevel or higher behind the walked prefix, in
-    // lists of WarmListMinimum objects or more.
+    // The first node of level WarmLevel or higher behind the walked prefix (in
+    // lists of WarmListMinimum objects or more).
     SkipListNode* nextAnchor = nullptr;
 };
 
-// Returns the node at `index`, at or past the walked prefix, and records the
-// positions up to it. A scan of a small list steps on from the finger (which
-// stands just before the step), so that the step is one load; in a large list
-// a scan walks ahead in doubling steps, in lanes once far enough. A jump walks
-// just to the index.
+// Returns the node at `index`, at or past the walked prefix. In a list that
+// fits the caches, the walk starts from the finger or the end of the prefix,
+// whichever is nearer, at one load per step, and only an access just past the
+// prefix (a scan) records its node; a scan thus steps on from the finger, and a
+// jump costs no more than a plain walk. Large lists walk ahead.
 inline SkipListNode* SkipList::walkTo(uint32_t index) {
-    bool large = numElements >= WarmListMinimum;
-    if (walked == 0) nextAnchor = large ? header->forward()[WarmLevel] : nullptr;
-    if (index == walked && !large) {
-        SkipListNode* previous = walked == 0 ? header
-                                 : lastFingeredObject && lastFingeredIndex + 1 == index ? lastFingeredObject
-                                                                                       : position(walked - 1);
-        SkipListNode* node = previous->forward()[0];
-        positions[walked++] = reinterpret_cast<uintptr_t>(node);
-        return node;
+    if (numElements >= WarmListMinimum) return walkAheadTo(index);
+    SkipListNode* node = walked ? position(walked - 1) : header;
+    uint32_t steps = index + 1 - walked;
+    if (lastFingeredObject && lastFingeredIndex < index && lastFingeredIndex + 1 >= walked) {
+        node = lastFingeredObject;
+        steps = index - lastFingeredIndex;
     }
+    for (; steps > 0; --steps) node = node->forward()[0];
+    if (index == walked) positions[walked++] = reinterpret_cast<uintptr_t>(node);
+    return node;
+}
+
+// A large list records every walk: a scan walks ahead in doubling steps, in
+// lanes once far enough; a jump walks just to the index.
+inline SkipListNode* SkipList::walkAheadTo(uint32_t index) {
+    if (walked == 0) nextAnchor = header->forward()[WarmLevel];
     uint32_t goal = index + 1;
     if (index == walked) {
         goal += scanRun;

@@ -110,6 +110,7 @@ TEST(SkipList, TheFingerIsTheNodeReturnedLast) {
     list.splitSkipListAtObject(*at(300));
     list.appendSkipList(*list.splitSkipListAtObject(*at(100)));
     EXPECT_EQ(finger(), std::make_pair(static_cast<const AudioSegmentNode*>(items[20].get()), 20u));
+    EXPECT_EQ(list.objectAtIndex(25), items[25]);  // walked on from the finger
     list.splitSkipListAtObject(*at(10));
     EXPECT_EQ(finger(), std::make_pair(static_cast<const AudioSegmentNode*>(nullptr), 0u));
 
