@@ -64,7 +64,7 @@ public:
     uint32_t count() const { return numElements; }
     const SkipListObject& firstObject() const;
     const SkipListObject& lastObject() const;
-    // Inline: within the walked positions this is one load.
+    // Inline: within the recorded positions this is one load.
     const SkipListObject& objectAtIndex(uint32_t index) {
         if (index >= numElements) raiseRangeError();
         SkipListNode* node = index < walked ? position(index) : walkTo(index);
@@ -149,15 +149,15 @@ private:
     std::unique_ptr<uintptr_t[]> positions;
     uint32_t positionsCapacity = 0;
     uint32_t walked = 0;
-    // Positions added by the current run of accesses just past the walked
+    // Positions added by the current run of accesses just past the recorded
     // prefix; a scan by rising index thus walks ahead in doubling steps.
     uint32_t scanRun = 0;
-    // The first node of level WarmLevel or higher behind the walked prefix (in
-    // lists of WarmListMinimum objects or more).
+    // The first node of level WarmLevel or higher behind the recorded prefix
+    // (in lists of WarmListMinimum objects or more).
     SkipListNode* nextAnchor = nullptr;
 };
 
-// Returns the node at `index`, at or past the walked prefix. In a list that
+// Returns the node at `index`, at or past the recorded prefix. In a list that
 // fits the caches, the walk starts from the finger or the end of the prefix,
 // whichever is nearer, at one load per step, and only an access just past the
 // prefix (a scan) records its node; a scan thus steps on from the finger, and a
@@ -175,8 +175,8 @@ inline SkipListNode* SkipList::walkTo(uint32_t index) {
     return node;
 }
 
-// A large list records every walk: a scan walks ahead in doubling steps, in
-// lanes once far enough; a jump walks just to the index.
+// A large list records every walk, in lanes once far enough: a scan walks
+// ahead in doubling steps, a jump just to the index.
 inline SkipListNode* SkipList::walkAheadTo(uint32_t index) {
     if (walked == 0) nextAnchor = header->forward()[WarmLevel];
     uint32_t goal = index + 1;
@@ -193,6 +193,8 @@ inline SkipListNode* SkipList::walkAheadTo(uint32_t index) {
     return position(index);
 }
 
+// Records the nodes behind `node` until `goal` positions are recorded or the
+// next node is `stop`; returns the last node recorded.
 inline SkipListNode* SkipList::record(SkipListNode* node, const SkipListNode* stop, uint32_t goal) {
     while (walked < goal && node->forward()[0] != stop) {
         node = node->forward()[0];
