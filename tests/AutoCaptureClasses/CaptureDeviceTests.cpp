@@ -242,14 +242,29 @@ TEST(DefaultOutputRestore, KeepsTheMemoryWhileNoServerRuns) {
     unsetenv("PULSE_SERVER");
 }
 
-TEST(SoundRecordStream, HandsOverEntriesLargerThanTheReadersBufferInPieces) {
+namespace {
+
+// A record stream on the monitor of a private server's "speakers".
+class SoundRecordStreamTest : public ::testing::Test {
+protected:
+    std::unique_ptr<platform::SoundRecordStream> openMonitor(uint32_t fragmentBytes) {
+        std::string error;
+        auto connection = platform::SoundServer::connect("test", 2000, &error);
+        auto stream = connection ? platform::SoundRecordStream::open(connection, "speakers.monitor", fragmentBytes, &error)
+                                 : nullptr;
+        if (!stream) ADD_FAILURE() << error;
+        return stream;
+    }
+
     PrivatePulseServer server;
+};
+
+}  // namespace
+
+TEST_F(SoundRecordStreamTest, HandsOverEntriesLargerThanTheReadersBufferInPieces) {
     ASSERT_TRUE(server.started()) << server.failure();
-    std::string error;
-    auto connection = platform::SoundServer::connect("test", 2000, &error);
-    ASSERT_TRUE(connection) << error;
-    auto stream = platform::SoundRecordStream::open(connection, "speakers.monitor", 65536, &error);
-    ASSERT_TRUE(stream) << error;
+    auto stream = openMonitor(65536);
+    ASSERT_TRUE(stream);
     std::vector<float> samples;
     std::vector<float> piece(250);  // 1000 bytes: 125 frames, far below an entry
     std::unique_ptr<capture_test::TonePlayer> tone;
@@ -291,14 +306,10 @@ TEST(SoundRecordStream, HandsOverEntriesLargerThanTheReadersBufferInPieces) {
 
 // With a consumer the connection's own thread reads, as each fragment comes;
 // the capture thread only waits for the end.
-TEST(SoundRecordStream, AConsumerReadsOnTheConnectionsThreadUntilTheStreamEnds) {
-    PrivatePulseServer server;
+TEST_F(SoundRecordStreamTest, AConsumerReadsOnTheConnectionsThreadUntilTheStreamEnds) {
     ASSERT_TRUE(server.started()) << server.failure();
-    std::string error;
-    auto connection = platform::SoundServer::connect("test", 2000, &error);
-    ASSERT_TRUE(connection) << error;
-    auto stream = platform::SoundRecordStream::open(connection, "speakers.monitor", 16384, &error);
-    ASSERT_TRUE(stream) << error;
+    auto stream = openMonitor(16384);
+    ASSERT_TRUE(stream);
     std::mutex lock;
     std::condition_variable arrived;
     std::set<std::thread::id> readers;
@@ -329,14 +340,10 @@ TEST(SoundRecordStream, AConsumerReadsOnTheConnectionsThreadUntilTheStreamEnds) 
     stopper.join();
 }
 
-TEST(SoundRecordStream, WaitingForTheEndReturnsWhenTheServerDies) {
-    PrivatePulseServer server;
+TEST_F(SoundRecordStreamTest, WaitingForTheEndReturnsWhenTheServerDies) {
     ASSERT_TRUE(server.started()) << server.failure();
-    std::string error;
-    auto connection = platform::SoundServer::connect("test", 2000, &error);
-    ASSERT_TRUE(connection) << error;
-    auto stream = platform::SoundRecordStream::open(connection, "speakers.monitor", 16384, &error);
-    ASSERT_TRUE(stream) << error;
+    auto stream = openMonitor(16384);
+    ASSERT_TRUE(stream);
     stream->setConsumer([s = stream.get()] {
         std::vector<float> buffer(4096);
         for (uint32_t size = 16384; s->dataAvailable(); size = 16384) s->dequeue(buffer.data(), size);
