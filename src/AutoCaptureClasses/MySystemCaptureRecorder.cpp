@@ -195,7 +195,7 @@ void MySystemCaptureRecorder::captureRunLoop() {
     switchToCaptureDevice();
     platform::SoundRecordStream* stream = mRecordStream.get();
     stream->setConsumer([this, stream] { drainCaptureStream(*stream); });
-    if (mRecorderState != kRecorderStateStopped && stream->waitForEnd() == platform::SoundRecordStream::kFailed)
+    if (stream->waitForEnd() == platform::SoundRecordStream::kFailed)
         Log::line("Capture stream ended: the sound server stopped delivering\n");
     disablePlayThru();
     restoreOutputDevice();
