@@ -52,19 +52,18 @@ TEST_F(UserDefaultsTest, OwnDomainThenSuitesThenRegistered) {
     EXPECT_EQ(defaults.stringForKey("b"), "editor");
     EXPECT_EQ(defaults.stringForKey("c"), "registered");
     EXPECT_FALSE(defaults.objectForKey("d").has_value());
-}
-
-TEST_F(UserDefaultsTest, RegisteredDefaultsAreNeverStored) {
-    UserDefaults defaults(kOwn, dir.path());
-    PropertyList registered = PropertyList::dictionary();
-    registered.set("x", PropertyList::integer(5));
-    defaults.registerDefaults(registered);
-    EXPECT_EQ(defaults.integerForKey("x"), 5);
-    EXPECT_TRUE(files().empty());
+    // Registered defaults are never stored; suite names that are not plain names are refused.
     ASSERT_TRUE(defaults.setObject("y", PropertyList::integer(1)));
     auto stored = PropertyList::fromXml(TemporaryDirectory::read(path(kOwn)));
     ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->keys(), std::vector<std::string>{"y"});
+    auto keys = stored->keys();
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(keys, (std::vector<std::string>{"a", "y"}));
+    TemporaryDirectory::write(dir / "outside.plist", plistWith("<key>secret</key><string>x</string>"));
+    UserDefaults nested(kOwn, dir / "trovario");
+    nested.addSuiteNamed("../outside");
+    nested.addSuiteNamed("");
+    EXPECT_FALSE(nested.objectForKey("secret").has_value());
 }
 
 TEST_F(UserDefaultsTest, WritesGoToTheOwnDomainAndShadowTheEditors) {
@@ -80,6 +79,9 @@ TEST_F(UserDefaultsTest, WritesGoToTheOwnDomainAndShadowTheEditors) {
     UserDefaults again(kOwn, dir.path());
     again.addSuiteNamed(kEditor);
     EXPECT_TRUE(again.boolForKey("k"));
+    // Removing the own value falls back to the editor's.
+    ASSERT_TRUE(defaults.removeObjectForKey("k"));
+    EXPECT_FALSE(defaults.boolForKey("k"));
 }
 
 TEST_F(UserDefaultsTest, TypedReadsConvertLikePropertyListUsersExpect) {
@@ -124,12 +126,6 @@ TEST_F(UserDefaultsTest, ChangesByAnotherProcessAreSeenWithoutSynchronize) {
     EXPECT_EQ(defaults.integerForKey("n"), 0);
 }
 
-TEST_F(UserDefaultsTest, CreatesMissingFoldersForTheFirstWrite) {
-    UserDefaults defaults(kOwn, dir / "a/b/trovario");
-    ASSERT_TRUE(defaults.setObject("k", PropertyList::string("v")));
-    EXPECT_EQ(UserDefaults(kOwn, dir / "a/b/trovario").stringForKey("k"), "v");
-}
-
 TEST_F(UserDefaultsTest, FailedWriteLeavesTheOldFileWholeAndNoLeftovers) {
     UserDefaults defaults(kOwn, dir.path());
     ASSERT_TRUE(defaults.setObject("keep", PropertyList::string("old")));
@@ -150,7 +146,9 @@ TEST_F(UserDefaultsTest, FailedWriteLeavesTheOldFileWholeAndNoLeftovers) {
     EXPECT_EQ(defaults.stringForKey("keep"), "old");
 }
 
-TEST_F(UserDefaultsTest, UnwritableFolderFailsCleanly) {
+TEST_F(UserDefaultsTest, FirstWriteCreatesMissingFoldersOrFailsCleanly) {
+    ASSERT_TRUE(UserDefaults(kOwn, dir / "a/b/trovario").setObject("k", PropertyList::string("v")));
+    EXPECT_EQ(UserDefaults(kOwn, dir / "a/b/trovario").stringForKey("k"), "v");
     TemporaryDirectory::write(dir / "blocked", "a file where the folder should be");
     UserDefaults defaults(kOwn, dir / "blocked/trovario");
     platform::LogCapture log;
@@ -175,24 +173,6 @@ TEST_F(UserDefaultsTest, UnreadableFileIsIgnoredAndKeptAsideOnWrite) {
     ASSERT_TRUE(defaults.setObject("k", PropertyList::integer(1)));
     EXPECT_EQ(TemporaryDirectory::read(path(kOwn) + ".unreadable"), broken);
     EXPECT_EQ(defaults.integerForKey("k"), 1);
-}
-
-TEST_F(UserDefaultsTest, SuiteNamesThatAreNotPlainNamesAreRefused) {
-    TemporaryDirectory::write(dir / "outside.plist", plistWith("<key>secret</key><string>x</string>"));
-    UserDefaults defaults(kOwn, dir / "trovario");
-    defaults.addSuiteNamed("../outside");
-    defaults.addSuiteNamed("");
-    EXPECT_FALSE(defaults.objectForKey("secret").has_value());
-}
-
-TEST_F(UserDefaultsTest, RemoveObjectForKeyFallsBackToTheNextDomain) {
-    TemporaryDirectory::write(path(kEditor), plistWith("<key>k</key><string>editor</string>"));
-    UserDefaults defaults(kOwn, dir.path());
-    defaults.addSuiteNamed(kEditor);
-    ASSERT_TRUE(defaults.setObject("k", PropertyList::string("own")));
-    EXPECT_EQ(defaults.stringForKey("k"), "own");
-    ASSERT_TRUE(defaults.removeObjectForKey("k"));
-    EXPECT_EQ(defaults.stringForKey("k"), "editor");
 }
 
 TEST(UserDefaultsStandard, LivesUnderXdgConfigHome) {
