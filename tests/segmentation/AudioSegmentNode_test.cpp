@@ -46,7 +46,7 @@ TEST(AudioSegmentNode, ALeafReceivingAChildBecomesACollectionHeadedByItsCopy) {
     EXPECT_EQ(span(*quiet), "C10-25");
 }
 
-TEST(AudioSegmentNode, MergingAudioBetweenTwoSilencesKeepsItsIdentityInPlace) {
+TEST(AudioSegmentNode, MergingKeepsTheMergedNodesIdentityAndTakesOnlyExistingNeighbours) {
     Node s1 = silence(10, 20), a = audio(20, 30), s2 = silence(30, 40);
     Node root = collectionOf({s1, a, s2});
     root->mergeChildWithNeighbours(a);
@@ -55,38 +55,33 @@ TEST(AudioSegmentNode, MergingAudioBetweenTwoSilencesKeepsItsIdentityInPlace) {
     EXPECT_EQ(layout(*a), "S10-20 A20-30 S30-40");
     EXPECT_EQ(a->childAtIndex(0), s1);
     EXPECT_EQ(a->childAtIndex(2), s2);
-}
 
-TEST(AudioSegmentNode, MergingDissolvesANeighbouringCollection) {
+    // A neighbouring collection is dissolved into the merged node.
     Node left = collectionOf({audio(0, 10), silence(10, 20), audio(20, 30)});
-    Node x = audio(30, 35), root = collectionOf({left, x, silence(36, 50)});
-    root->mergeChildWithNeighbours(x);
-    EXPECT_EQ(layout(*root), "C0-50");
-    EXPECT_EQ(root->childAtIndex(0), x);
+    Node x = audio(30, 35), withGroup = collectionOf({left, x, silence(36, 50)});
+    withGroup->mergeChildWithNeighbours(x);
+    EXPECT_EQ(layout(*withGroup), "C0-50");
+    EXPECT_EQ(withGroup->childAtIndex(0), x);
     EXPECT_EQ(layout(*x), "A0-10 S10-20 A20-30 A30-35 S36-50");
-    EXPECT_EQ(root->indexOfChild(left.get()), AudioSegmentNode::NotFound);
+    EXPECT_EQ(withGroup->indexOfChild(left.get()), AudioSegmentNode::NotFound);
     EXPECT_EQ(left->numberOfChildren(), 0);
-}
 
-TEST(AudioSegmentNode, MergingAtTheEdgesTakesOnlyTheNeighboursThatExist) {
-    Node a = audio(0, 10), b = audio(20, 30), root = collectionOf({a, silence(10, 20), b});
-    root->mergeChildWithNeighbours(a);
-    EXPECT_EQ(layout(*root), "C0-20 A20-30");
-    root->mergeChildWithNeighbours(b);
-    EXPECT_EQ(layout(*root), "C0-30");
-    EXPECT_EQ(layout(*b), "A0-10 S10-20 A20-30");
-
+    // At the edges only the neighbours that exist are taken.
+    Node first = audio(0, 10), last = audio(20, 30), edges = collectionOf({first, silence(10, 20), last});
+    edges->mergeChildWithNeighbours(first);
+    EXPECT_EQ(layout(*edges), "C0-20 A20-30");
+    edges->mergeChildWithNeighbours(last);
+    EXPECT_EQ(layout(*edges), "C0-30");
+    EXPECT_EQ(layout(*last), "A0-10 S10-20 A20-30");
     Node only = audio(5, 6), lone = collectionOf({only});
     lone->mergeChildWithNeighbours(only);
     EXPECT_EQ(layout(*only), "A5-6");
-}
 
-TEST(AudioSegmentNode, MergingANodeThatIsNotAChildRaisesBeforeChangingAnything) {
-    Node root = collectionOf({audio(0, 10)});
+    // A node that is not a child raises before anything changes.
     Node stranger = audio(50, 60);
-    expectRaises([&] { root->mergeChildWithNeighbours(stranger); }, "NSRangeException");
+    expectRaises([&] { lone->mergeChildWithNeighbours(stranger); }, "NSRangeException");
     EXPECT_EQ(stranger->nodeType(), AudioSegmentNode::Audio);
-    EXPECT_EQ(root->numberOfChildren(), 1);
+    EXPECT_EQ(lone->numberOfChildren(), 1);
 }
 
 TEST(AudioSegmentNode, UnmergingASilenceSplitsTheCollectionAroundIt) {
@@ -97,13 +92,11 @@ TEST(AudioSegmentNode, UnmergingASilenceSplitsTheCollectionAroundIt) {
     EXPECT_EQ(root->childAtIndex(0), a1);
     EXPECT_EQ(root->childAtIndex(1), group);
     EXPECT_EQ(group->numberOfChildren(), 0);
-    EXPECT_EQ(layout(*root->childAtIndex(2)), "A20-30 S30-40 A40-50");
-}
-
-TEST(AudioSegmentNode, UnmergingANodeBeyondTheCollectionRaises) {
-    Node group = collectionOf({audio(0, 10), silence(10, 20)}), root = collectionOf({group});
-    expectRaises([&] { root->unmergeNode(silence(90, 95), group); }, "NSRangeException");
-    EXPECT_EQ(layout(*group), "A0-10 S10-20");
+    Node rest = root->childAtIndex(2);
+    EXPECT_EQ(layout(*rest), "A20-30 S30-40 A40-50");
+    // A node beyond the collection raises and changes nothing.
+    expectRaises([&] { root->unmergeNode(silence(90, 95), rest); }, "NSRangeException");
+    EXPECT_EQ(layout(*rest), "A20-30 S30-40 A40-50");
 }
 
 TEST(AudioSegmentNode, CopyIsAFreshLeafAndDescriptionNamesTheType) {

@@ -22,14 +22,13 @@ TEST(AudioSegmentTree, NewTreeHasOneExpandedSliceCoveringTheRecording) {
     EXPECT_EQ(tree->minSilenceDuration(), 1.0);
     EXPECT_EQ(tree->maxSilenceDuration(), 60.0);
     EXPECT_EQ(tree.use_count(), 1);  // its slice does not keep it alive
-}
 
-TEST(AudioSegmentTree, OverlappingSilencesFuse) {
-    auto tree = AudioSegmentTree::create();
-    tree->addSilenceSegmentFrom(100, 200);
-    Node second = tree->addSilenceSegmentFrom(150, 300);
-    EXPECT_EQ(layout(*tree), "S100-300");
-    EXPECT_EQ(tree->rootNode()->indexOfChild(second.get()), AudioSegmentNode::NotFound);
+    // Overlapping silences fuse into the first.
+    auto fused = AudioSegmentTree::create();
+    fused->addSilenceSegmentFrom(100, 200);
+    Node second = fused->addSilenceSegmentFrom(150, 300);
+    EXPECT_EQ(layout(*fused), "S100-300");
+    EXPECT_EQ(fused->rootNode()->indexOfChild(second.get()), AudioSegmentNode::NotFound);
 }
 
 TEST(AudioSegmentTree, ProcessingFillsGapsAndSplitsAtEverySilence) {
@@ -69,7 +68,7 @@ TEST(AudioSegmentTree, TrailingSilenceIsNoSplitPointAndEmptyTreesGetOneSegment) 
     EXPECT_EQ(empty->longestSilenceInTree(), 0.0);
 }
 
-TEST(AudioSegmentTree, ClearingASplitPointRestoresTheSlices) {
+TEST(AudioSegmentTree, SettingAndClearingSplitPoints) {
     auto tree = AudioSegmentTree::create();
     tree->setDuration(1000);
     Node quiet = tree->addSilenceSegmentFrom(400, 450);
@@ -86,29 +85,25 @@ TEST(AudioSegmentTree, ClearingASplitPointRestoresTheSlices) {
     EXPECT_TRUE(tree->sliceAtIndex(0)->expandedInOutlineView());
     EXPECT_FALSE(quiet->doesSplit());
     EXPECT_EQ(changes.count, 1);
-}
 
-TEST(AudioSegmentTree, ASplitPointAtTheVeryStartCanBeClearedAgain) {
-    auto tree = treeWith(1000, {{0, 100}, {500, 600}});
-    Node leading = tree->audioSegmentAtIndex(0);
-    ASSERT_EQ(slices(*tree), "0..0 100..500 600..1000");
-    EXPECT_EQ(tree->indexOfSliceForAudioSegment(*leading), 0);
-    tree->clearSplitPointAtNode(leading);
-    EXPECT_EQ(slices(*tree), "0..500 600..1000");
-}
-
-TEST(AudioSegmentTree, SplittingWithAGivenSliceUsesIt) {
-    auto tree = AudioSegmentTree::create();
-    tree->setDuration(1000);
-    Node quiet = tree->addSilenceSegmentFrom(300, 310);
+    // Splitting with a given slice uses it.
+    Node early = tree->addSilenceSegmentFrom(300, 310);
     auto other = AudioSegmentTree::create();
     auto given = other->sliceAtIndex(0);
     given->setTitle("Given");
-    tree->setSplitPointAtNode(quiet, given);
+    tree->setSplitPointAtNode(early, given);
     EXPECT_EQ(tree->sliceAtIndex(1), given);
     EXPECT_EQ(given->trackNumber(), 2);
     EXPECT_EQ(given->startTime(), 310);
     EXPECT_EQ(given->endTime(), 1000);
+
+    // A split point at the very start can be cleared again.
+    auto atStart = treeWith(1000, {{0, 100}, {500, 600}});
+    Node leading = atStart->audioSegmentAtIndex(0);
+    ASSERT_EQ(slices(*atStart), "0..0 100..500 600..1000");
+    EXPECT_EQ(atStart->indexOfSliceForAudioSegment(*leading), 0);
+    atStart->clearSplitPointAtNode(leading);
+    EXPECT_EQ(slices(*atStart), "0..500 600..1000");
 }
 
 TEST(AudioSegmentTree, SplitAndClearRefuseNodesOutsideEverySlice) {
