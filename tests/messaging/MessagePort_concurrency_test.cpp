@@ -101,34 +101,25 @@ TEST_F(MessagePortTest, PortWithoutDelegateAnswersWithNoReplyData) {
     EXPECT_FALSE(outcome.second);
 }
 
-TEST_F(MessagePortTest, LookupOfAnUnknownNameFindsNothing) {
-    EXPECT_EQ(TROVRemoteMessagePort::initWithName("org.trovario.Nobody"), nullptr);
-}
-
-TEST_F(MessagePortTest, SecondPortOfTheSameNameHasNoSource) {
+TEST_F(MessagePortTest, SocketIsPrivateOwnedByTheFirstPortAndGoesWithIt) {
     auto first = openPort();
     ASSERT_TRUE(first->runLoopSource());
+    struct stat info {};
+    ASSERT_EQ(lstat(socketPath().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
     platform::LogCapture log;
     auto second = TROVLocalMessagePort::initWithName(kName);
     EXPECT_EQ(second->runLoopSource(), nullptr);
     EXPECT_TRUE(second->nameTaken());
     EXPECT_TRUE(log.contains("is in use by a running process"));
     second.reset();  // must not remove the first port's socket
-    struct stat info {};
     EXPECT_EQ(lstat(socketPath().c_str(), &info), 0);
-}
-
-TEST_F(MessagePortTest, SocketIsPrivateAndGoesWithThePort) {
-    auto port = openPort();
-    struct stat info {};
-    ASSERT_EQ(lstat(socketPath().c_str(), &info), 0);
-    EXPECT_TRUE(S_ISSOCK(info.st_mode));
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    port.reset();
+    first.reset();
     EXPECT_NE(lstat(socketPath().c_str(), &info), 0);
 }
 
-TEST_F(MessagePortTest, SocketLeftByADeadOwnerIsReclaimed) {
+TEST_F(MessagePortTest, UnknownNamesFindNothingAndASocketLeftByADeadOwnerIsReclaimed) {
     {  // bound and closed without unlinking, as after a crash
         int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
         sockaddr_un address{};
@@ -138,6 +129,7 @@ TEST_F(MessagePortTest, SocketLeftByADeadOwnerIsReclaimed) {
         close(fd);
     }
     EXPECT_EQ(TROVRemoteMessagePort::initWithName(kName), nullptr);
+    EXPECT_EQ(TROVRemoteMessagePort::initWithName("org.trovario.Nobody"), nullptr);
     auto port = openPort();
     ASSERT_TRUE(port->runLoopSource());
     bool answered = whileServing([] {
@@ -188,7 +180,7 @@ TEST_F(MessagePortTest, OversizeRequestIsRefusedBeforeSending) {
     EXPECT_EQ(handler.seen(), 0u);
 }
 
-TEST(MessagePortPath, WithoutRuntimeFolderAPrivateTemporaryFolderIsUsed) {
+TEST(MessagePortPath, WithoutRuntimeFolderAPrivateTemporaryFolderIsUsedAndOddNamesAreRefused) {
     TemporaryDirectory tmp;
     ScopedEnvironment noRuntime("XDG_RUNTIME_DIR", nullptr);
     ScopedEnvironment tmpdir("TMPDIR", tmp.path().c_str());
@@ -200,6 +192,11 @@ TEST(MessagePortPath, WithoutRuntimeFolderAPrivateTemporaryFolderIsUsed) {
     struct stat info {};
     ASSERT_EQ(lstat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
+    // Names that are no plain file names are refused.
+    EXPECT_FALSE(platform::LocalSocket::pathForName("../escape", &error));
+    EXPECT_FALSE(platform::LocalSocket::pathForName("", &error));
+    EXPECT_FALSE(platform::LocalSocket::pathForName(std::string(200, 'n'), &error));
+    EXPECT_NE(error.find("too long"), std::string::npos);
 
     chmod(folder.c_str(), 0755);  // opened up by someone: not private any more
     EXPECT_FALSE(platform::LocalSocket::pathForName(kName, &error));
@@ -207,14 +204,6 @@ TEST(MessagePortPath, WithoutRuntimeFolderAPrivateTemporaryFolderIsUsed) {
     rmdir(folder.c_str());
     ASSERT_EQ(symlink(tmp.path().c_str(), folder.c_str()), 0);  // planted link
     EXPECT_FALSE(platform::LocalSocket::pathForName(kName, &error));
-}
-
-TEST(MessagePortPath, UnusableNamesAreRefused) {
-    std::string error;
-    EXPECT_FALSE(platform::LocalSocket::pathForName("../escape", &error));
-    EXPECT_FALSE(platform::LocalSocket::pathForName("", &error));
-    EXPECT_FALSE(platform::LocalSocket::pathForName(std::string(200, 'n'), &error));
-    EXPECT_NE(error.find("too long"), std::string::npos);
 }
 
 }  // namespace

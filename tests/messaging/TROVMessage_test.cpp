@@ -38,7 +38,7 @@ TEST(TROVMessageWireFormat, ReadsHandWrittenPropertyLists) {
     EXPECT_EQ(message->messagePort(), nullptr);
 }
 
-TEST(TROVMessageWireFormat, CommandCodeTravelsAsPlainInteger) {
+TEST(TROVMessageWireFormat, CommandCodeAndEveryValueKindSurviveFlattenAndRead) {
     auto message = emptyMessage();
     message->setValueWithSInt32("msgID", 0x72546C6D);
     std::optional<std::string> xml = message->flatten();
@@ -47,16 +47,15 @@ TEST(TROVMessageWireFormat, CommandCodeTravelsAsPlainInteger) {
                              "<key>msgID</key>", "<integer>1918135405</integer>"})
         EXPECT_NE(xml->find(part), std::string::npos) << part;
     EXPECT_EQ(getInt(*TROVMessage::initWithData(xml), "msgID"), 0x72546C6D);
-}
 
-TEST(TROVMessageWireFormat, ValueKindsSurviveFlattenAndRead) {
-    auto message = emptyMessage();
+    // Every value kind survives flattening and reading.
+    message = emptyMessage();
     message->setValueWithBoolean("visible", true);
     message->setValueWithFloat32("quarter", 0.25f);
     message->setValueWithFloat32("tenth", 0.1f);
     message->setValueWithSInt32("low", INT32_MIN);
     message->setValueWithNSString("empty", "");
-    std::optional<std::string> xml = message->flatten();
+    xml = message->flatten();
     ASSERT_TRUE(xml);
     EXPECT_NE(xml->find("<true/>"), std::string::npos);
     auto back = TROVMessage::initWithData(xml);
@@ -78,13 +77,12 @@ TEST(TROVMessageWireFormat, KeysKeepTheOrderInWhichTheyWereSet) {
     EXPECT_LT(xml.find("cap"), xml.find("state"));
     EXPECT_LT(xml.find("state"), xml.find("stime"));
     EXPECT_EQ(getInt(*message, "cap"), 2);
-}
 
-TEST(TROVMessageWireFormat, EmptyMessageIsAnEmptyDict) {
-    std::optional<std::string> xml = emptyMessage()->flatten();
-    ASSERT_TRUE(xml);
-    EXPECT_NE(xml->find("<dict/>"), std::string::npos);
-    EXPECT_EQ(TROVMessage::initWithData(xml)->messageDictionary().size(), 0u);
+    // An empty message is an empty dict.
+    std::optional<std::string> empty = emptyMessage()->flatten();
+    ASSERT_TRUE(empty);
+    EXPECT_NE(empty->find("<dict/>"), std::string::npos);
+    EXPECT_EQ(TROVMessage::initWithData(empty)->messageDictionary().size(), 0u);
 }
 
 TEST(TROVMessageWireFormat, UnreadableDataGivesAnEmptyMessage) {
@@ -102,22 +100,13 @@ TEST(TROVMessageWireFormat, UnreadableDataGivesAnEmptyMessage) {
         EXPECT_EQ(message->messageDictionary().type(), platform::PropertyList::Type::Dictionary);
         EXPECT_EQ(message->messageDictionary().size(), 0u) << input.value_or("(none)");
     }
-}
 
-TEST(TROVMessageWireFormat, ValueOutsidePropertyListsCannotBeFlattened) {
+    // A value outside property lists cannot be flattened.
     auto message = emptyMessage();
     auto nested = platform::PropertyList::array();
     nested.append(platform::PropertyList::adopt(plist_new_uid(3)));
     message->setValueWithCFType("list", nested);
     EXPECT_FALSE(message->flatten());
-}
-
-TEST(TROVMessageGetters, AbsentKeyLeavesTheTargetUntouched) {
-    auto message = emptyMessage();
-    EXPECT_EQ(getInt(*message, "timeout"), std::nullopt);
-    EXPECT_EQ(getFloat(*message, "SilenceThreshold"), std::nullopt);
-    EXPECT_EQ(getBool(*message, "visible"), std::nullopt);
-    EXPECT_EQ(getString(*message, "path"), std::nullopt);
 }
 
 TEST(TROVMessageGetters, NumbersAndBooleansConvertIntoEachOther) {
@@ -131,7 +120,7 @@ TEST(TROVMessageGetters, NumbersAndBooleansConvertIntoEachOther) {
     EXPECT_EQ(getBool(*message, "zero"), false);
 }
 
-TEST(TROVMessageGetters, WrongKindIsRefusedWithOneLogLine) {
+TEST(TROVMessageGetters, WrongKindIsRefusedWithOneLogLineAndAbsentKeysLeaveTheTarget) {
     auto message = TROVMessage::initWithData(handWritten(
         "<key>timeout</key><string>5</string>"
         "<key>visible</key><data>AAE=</data>"
@@ -145,6 +134,12 @@ TEST(TROVMessageGetters, WrongKindIsRefusedWithOneLogLine) {
     ASSERT_EQ(log.lines().size(), 4u);
     EXPECT_TRUE(log.contains("value of \"timeout\" is a string, not a 32-bit integer"));
     EXPECT_TRUE(log.contains("value of \"path\" is an integer, not a string"));
+    // Absent keys are refused too and leave the target untouched.
+    auto empty = emptyMessage();
+    EXPECT_EQ(getInt(*empty, "timeout"), std::nullopt);
+    EXPECT_EQ(getFloat(*empty, "SilenceThreshold"), std::nullopt);
+    EXPECT_EQ(getBool(*empty, "visible"), std::nullopt);
+    EXPECT_EQ(getString(*empty, "path"), std::nullopt);
 }
 
 TEST(TROVMessageGetters, ValuesOutOfRangeAreRefused) {
