@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -32,26 +34,88 @@ void search(SkipListNode* header, int32_t level, double key, SearchPath& path) {
     }
 }
 
-}  // namespace
+// Nodes are aligned so that an unplaced node's level fits below its address.
+constexpr std::align_val_t NodeAlignment{16};
+constexpr uintptr_t LevelBits = 15;
+static_assert(SkipList::MaxLevels - 1 <= LevelBits);
 
-void SkipListKey::set(double newValue) {
-    value = newValue;
-    if (firstCopy) *firstCopy = newValue;
-    if (otherCopies)
-        for (double* copy : *otherCopies) *copy = newValue;
+SkipListNode* nodeOf(uintptr_t entry) { return reinterpret_cast<SkipListNode*>(entry & ~LevelBits); }
+int32_t levelOf(uintptr_t entry) { return static_cast<int32_t>(entry & LevelBits); }
+
+// Fewer additions than this are placed one by one: the list is small enough to
+// stay in the caches.
+constexpr uint32_t SortMinimum = 64;
+
+// An addition to sort: the key as an unsigned integer in the keys' order (zero
+// of either sign alike, as the comparison has it), and the entry of its node.
+struct SortItem {
+    uint64_t order;
+    uintptr_t entry;
+};
+
+uint64_t orderOf(double key) {
+    auto bits = std::bit_cast<uint64_t>(key == 0.0 ? 0.0 : key);
+    return bits >> 63 ? ~bits : bits | (uint64_t{1} << 63);
 }
 
-void SkipListKey::attach(double* copy) const {
-    *copy = value;
+// A stable least-significant-digit radix sort by `order`, a byte at a time,
+// skipping the bytes all items share. Returns whichever array ends up sorted.
+SortItem* radixSort(SortItem* items, SortItem* scratch, uint32_t count) {
+    uint32_t counts[8][256] = {};
+    for (uint32_t i = 0; i < count; ++i)
+        for (int digit = 0; digit < 8; ++digit) ++counts[digit][(items[i].order >> (8 * digit)) & 255];
+    for (int digit = 0; digit < 8; ++digit) {
+        uint32_t* bucket = counts[digit];
+        if (bucket[(items[0].order >> (8 * digit)) & 255] == count) continue;
+        uint32_t sum = 0;
+        for (int b = 0; b < 256; ++b) sum += std::exchange(bucket[b], sum);
+        for (uint32_t i = 0; i < count; ++i) scratch[bucket[(items[i].order >> (8 * digit)) & 255]++] = items[i];
+        std::swap(items, scratch);
+    }
+    return items;
+}
+
+// Links the nodes of an empty list, given in their order, level by level;
+// returns the last.
+SkipListNode* linkInOrder(SkipListNode* header, int32_t level, const SortItem* sorted, uint32_t count) {
+    SkipListNode* last[SkipList::MaxLevels];
+    std::fill(last, last + SkipList::MaxLevels, header);
+    for (uint32_t i = 0; i < count; ++i) {
+        SkipListNode* node = nodeOf(sorted[i].entry);
+        for (int l = levelOf(sorted[i].entry); l >= 0; --l) last[l] = last[l]->forward()[l] = node;
+    }
+    for (int l = 0; l <= level; ++l) last[l]->forward()[l] = nullptr;
+    return last[0];
+}
+
+}  // namespace
+
+template <typename Visit>
+void SkipListKey::forEachCopy(Visit visit) const {
+    if (firstCopy) visit(firstCopy);
+    if (otherCopies)
+        for (SkipListNode* copy : *otherCopies) visit(copy);
+}
+
+void SkipListKey::set(double newValue) {
+    forEachCopy([](SkipListNode* copy) {
+        if (const SkipList* list = copy->unplacedIn()) list->placeAdditions();
+    });
+    value = newValue;
+    forEachCopy([newValue](SkipListNode* copy) { copy->key = newValue; });
+}
+
+void SkipListKey::attach(SkipListNode* copy) const {
+    copy->key = value;
     if (!firstCopy) {
         firstCopy = copy;
         return;
     }
-    if (!otherCopies) otherCopies = std::make_unique<std::vector<double*>>();
+    if (!otherCopies) otherCopies = std::make_unique<std::vector<SkipListNode*>>();
     otherCopies->push_back(copy);
 }
 
-void SkipListKey::detach(double* copy) const {
+void SkipListKey::detach(SkipListNode* copy) const {
     if (firstCopy != copy) {
         otherCopies->erase(std::find(otherCopies->begin(), otherCopies->end(), copy));
     } else if (!otherCopies || otherCopies->empty()) {
@@ -68,17 +132,17 @@ void SkipList::raiseRangeError() {
 
 SkipListNode* SkipList::newNode(SkipListObject object, int32_t nodeLevel) {
     size_t slots = static_cast<size_t>(nodeLevel) + 1;
-    void* memory = ::operator new(sizeof(SkipListNode) + slots * sizeof(SkipListNode*));
+    void* memory = ::operator new(sizeof(SkipListNode) + slots * sizeof(SkipListNode*), NodeAlignment);
     auto* node = new (memory) SkipListNode{0.0, std::move(object)};
-    if (node->object) node->object->sortKey().attach(&node->key);
+    if (node->object) node->object->sortKey().attach(node);
     for (size_t i = 0; i < slots; ++i) node->forward()[i] = nullptr;
     return node;
 }
 
 void SkipList::freeNode(SkipListNode* node) {
-    if (node->object) node->object->sortKey().detach(&node->key);
+    if (node->object) node->object->sortKey().detach(node);
     node->~SkipListNode();
-    ::operator delete(node);
+    ::operator delete(node, NodeAlignment);
 }
 
 SkipList::SkipList() : header(newNode(nullptr, TopLevel)), randomsLeft(DrawsPerRandom), randomBits(static_cast<int32_t>(random())) {}
@@ -90,15 +154,18 @@ SkipList::~SkipList() {
 
 const SkipListObject& SkipList::firstObject() const {
     if (numElements == 0) raiseRangeError();
+    placeAdditions();
     return header->forward()[0]->object;
 }
 
 const SkipListObject& SkipList::lastObject() const {
     if (numElements == 0) raiseRangeError();
+    placeAdditions();
     return lastNode->object;
 }
 
 uint32_t SkipList::indexOfObjectIdenticalTo(const AudioSegmentNode* object) const {
+    placeAdditions();
     uint32_t position = 0;
     for (SkipListNode* node = header->forward()[0]; node; node = node->forward()[0], ++position)
         if (node->object.get() == object) return position;
@@ -122,28 +189,57 @@ int32_t SkipList::randomLevel() {
 
 void SkipList::addObject(SkipListObject object) {
     if (!object) return;
-    SearchPath path;
-    search(header, level, object->startTime(), path);
-
     int32_t nodeLevel = randomLevel();
-    if (nodeLevel > level) {
-        nodeLevel = ++level;
-        path.update[nodeLevel] = header;
-    }
-
+    if (nodeLevel > level) nodeLevel = ++level;
     SkipListNode* node = newNode(std::move(object), nodeLevel);
     ++numElements;
     sizePositions();
+    clearFinger();
+    forgetPositions();
+    if (unplaced == 0 && header->forward()[0]) {
+        insert(node, nodeLevel);
+        return;
+    }
+    node->markUnplacedIn(this);
+    positions[unplaced++] = reinterpret_cast<uintptr_t>(node) | static_cast<uintptr_t>(nodeLevel);
+}
+
+// Links `node` in where a search from the header finds its place.
+void SkipList::insert(SkipListNode* node, int32_t nodeLevel) const {
+    SearchPath path;
+    search(header, level, node->key, path);
     for (int i = nodeLevel; i >= 0; --i) {
         node->forward()[i] = path.update[i]->forward()[i];
         path.update[i]->forward()[i] = node;
     }
-    clearFinger();
-    forgetPositions();
     if (!node->forward()[0]) lastNode = node;
 }
 
+// Adding one by one puts each object after those that order before it and
+// before those it ties with: the order of a stable sort of the additions,
+// taken latest first, by key. A key that is not a number orders nothing, so a
+// list holding one is built by searches, as adding one by one would have.
+void SkipList::placeAdditions() const {
+    if (unplaced == 0) return;
+    uint32_t count = std::exchange(unplaced, 0);
+    const uintptr_t* entries = positions.get();
+    bool sortable = count >= SortMinimum;
+    for (uint32_t i = 0; sortable && i < count; ++i) sortable = !std::isnan(nodeOf(entries[i])->key);
+    // Without memory to sort in, the searches still place every addition.
+    std::unique_ptr<SortItem[]> items(sortable ? new (std::nothrow) SortItem[2 * size_t{count}] : nullptr);
+    if (!items) {
+        for (uint32_t i = 0; i < count; ++i) insert(nodeOf(entries[i]), levelOf(entries[i]));
+        return;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        uintptr_t entry = entries[count - 1 - i];
+        items[i] = {orderOf(nodeOf(entry)->key), entry};
+    }
+    lastNode = linkInOrder(header, level, radixSort(items.get(), items.get() + count, count), count);
+}
+
 void SkipList::removeObject(const SkipListObject& object) {
+    placeAdditions();
     clearFinger();
     forgetPositions();
     if (!object) return;
@@ -162,6 +258,8 @@ void SkipList::removeObject(const SkipListObject& object) {
 
 void SkipList::appendSkipList(SkipList& other) {
     if (&other == this || other.numElements == 0) return;
+    placeAdditions();
+    other.placeAdditions();
 
     numElements += other.numElements;
     sizePositions();
@@ -180,6 +278,7 @@ void SkipList::appendSkipList(SkipList& other) {
 }
 
 std::shared_ptr<SkipList> SkipList::splitSkipListAtObject(const AudioSegmentNode& object) {
+    placeAdditions();
     auto tail = std::make_shared<SkipList>();
     tail->level = level;
 
@@ -210,6 +309,8 @@ std::shared_ptr<SkipList> SkipList::splitSkipListAtObject(const AudioSegmentNode
 }
 
 void SkipList::emptyList() {
+    for (uint32_t i = 0; i < unplaced; ++i) freeNode(nodeOf(positions[i]));
+    unplaced = 0;
     SkipListNode* node = header->forward()[0];
     while (node) {
         SkipListNode* next = node->forward()[0];
@@ -244,7 +345,9 @@ void SkipList::forgetPositions() {
 void SkipList::sizePositions() {
     if (positionsCapacity >= numElements) return;
     positionsCapacity = std::max(numElements, 2 * positionsCapacity);
-    positions = std::make_unique_for_overwrite<uintptr_t[]>(positionsCapacity);
+    auto grown = std::make_unique_for_overwrite<uintptr_t[]>(positionsCapacity);
+    std::copy_n(positions.get(), unplaced, grown.get());
+    positions = std::move(grown);
     forgetPositions();
 }
 
@@ -252,17 +355,20 @@ void SkipList::startEnumeration() { enumerationNode = header; }
 
 SkipListObject SkipList::nextObject() {
     if (!enumerationNode) return nullptr;
+    placeAdditions();
     enumerationNode = enumerationNode->forward()[0];
     return enumerationNode ? enumerationNode->object : nullptr;
 }
 
 std::shared_ptr<SkipList> SkipList::copy() const {
+    placeAdditions();
     auto list = std::make_shared<SkipList>();
     for (SkipListNode* node = header->forward()[0]; node; node = node->forward()[0]) list->addObject(node->object);
     return list;
 }
 
 std::string SkipList::description() const {
+    placeAdditions();
     char line[64];
     snprintf(line, sizeof line, "SkipList (%u objects):\n", numElements);
     std::string text = line;
@@ -278,6 +384,7 @@ std::string SkipList::description() const {
 
 void SkipList::encodeWithCoder(platform::Coder& coder) const {
     platform::KeyedArchiver& archiver = platform::requireKeyedArchiver(coder);
+    placeAdditions();
     archiver.encodeInt32("objectCount", static_cast<int32_t>(numElements));
     uint32_t position = 0;
     for (SkipListNode* node = header->forward()[0]; node; node = node->forward()[0], ++position)
@@ -299,6 +406,7 @@ const AudioSegmentNode* SkipList::fingeredObject() const {
 }
 
 bool SkipList::isWellFormed() const {
+    placeAdditions();
     for (int i = level + 1; i <= TopLevel; ++i)
         if (header->forward()[i]) return false;
     if (level > 0 && !header->forward()[level]) return false;

@@ -8,13 +8,16 @@
 #include <vector>
 
 class AudioSegmentNode;
+class SkipList;
+struct SkipListNode;
 
 using SkipListObject = std::shared_ptr<AudioSegmentNode>;
 
 // An object's sort key (a segment node's start time), together with the copies
 // that skip lists keep of it in their nodes, so that a search compares keys
 // without visiting the objects. The key changes only through `set`, which keeps
-// every copy exact.
+// every copy exact, and which first has a list still holding the object among
+// its unplaced additions place them, by the keys they were added with.
 class SkipListKey {
 public:
     explicit SkipListKey(double value) : value(value) {}
@@ -27,23 +30,33 @@ public:
 private:
     friend class SkipList;
     // The copies are bookkeeping of the lists, not part of the key's value.
-    void attach(double* copy) const;
-    void detach(double* copy) const;
+    void attach(SkipListNode* copy) const;
+    void detach(SkipListNode* copy) const;
+    template <typename Visit>
+    void forEachCopy(Visit visit) const;
 
     double value;
-    mutable double* firstCopy = nullptr;
+    mutable SkipListNode* firstCopy = nullptr;
     // Rarely used (an object held by several lists), so kept out of line.
-    mutable std::unique_ptr<std::vector<double*>> otherCopies;
+    mutable std::unique_ptr<std::vector<SkipListNode*>> otherCopies;
 };
 
 // One stored object and an exact copy of its key, followed in the same
 // allocation by its forward links: slot i is the next node at level i. Only the
 // slots up to the node's own level are allocated and read (the header has all
-// 16); the level is not stored.
+// 16); the level is not stored. Until the list places a node added to it, slot
+// 0 names that list instead, marked by its lowest bit.
 struct SkipListNode {
     double key;
     SkipListObject object;
     SkipListNode** forward() { return reinterpret_cast<SkipListNode**>(this + 1); }
+    void markUnplacedIn(const SkipList* list) {
+        forward()[0] = reinterpret_cast<SkipListNode*>(reinterpret_cast<uintptr_t>(list) | 1);
+    }
+    const SkipList* unplacedIn() {
+        auto bits = reinterpret_cast<uintptr_t>(forward()[0]);
+        return bits & 1 ? reinterpret_cast<const SkipList*>(bits - 1) : nullptr;
+    }
 };
 
 // Ordered container of segment nodes (ascending by AudioSegmentNode::compare,
@@ -51,6 +64,14 @@ struct SkipListNode {
 // by rising index costs one step per object and records the nodes it passes by
 // position, so that any recorded position is reached again at once, forwards
 // or backwards, until the list changes. The finger is the node returned last.
+//
+// Objects added to an empty list are placed together when the list is next
+// looked at, sorted at once instead of searched for one by one, which in a
+// large list would cost a cache miss at nearly every step. The result is the
+// list that adding them one by one would have built, node levels included: the
+// levels are drawn as each object is added, and nothing compares keys between
+// an addition and its placement, since a key changes only after its lists have
+// placed their additions.
 class SkipList final : public platform::Archivable {
 public:
     static constexpr int MaxLevels = 16;
@@ -67,6 +88,7 @@ public:
     // Inline: within the recorded positions this is one load.
     const SkipListObject& objectAtIndex(uint32_t index) {
         if (index >= numElements) raiseRangeError();
+        // Unplaced additions leave nothing recorded, so they take the walk.
         SkipListNode* node = index < walked ? position(index) : walkTo(index);
         lastFingeredObject = node;
         lastFingeredIndex = index;
@@ -104,6 +126,8 @@ public:
     bool isWellFormed() const;
 
 private:
+    friend class SkipListKey;
+
     // Lists of WarmListMinimum objects or more (too many for the caches) walk
     // ahead of a scan; walks of WarmMinimum positions or more run in WarmLanes
     // lanes over the stretches between nodes of level WarmLevel (one node in
@@ -120,6 +144,8 @@ private:
     int32_t randomLevel();
     static SkipListNode* newNode(SkipListObject object, int32_t nodeLevel);
     static void freeNode(SkipListNode* node);
+    void insert(SkipListNode* node, int32_t nodeLevel) const;
+    void placeAdditions() const;
     void clearFinger();
     void forgetPositions();
     void sizePositions();
@@ -134,7 +160,7 @@ private:
     int32_t level = 0;
     uint32_t numElements = 0;
     SkipListNode* enumerationNode = nullptr;
-    SkipListNode* lastNode = nullptr;
+    mutable SkipListNode* lastNode = nullptr;
     SkipListNode* lastFingeredObject = nullptr;
     uint32_t lastFingeredIndex = 0;
     int32_t randomsLeft = 0;
@@ -146,8 +172,13 @@ private:
     // registers. Held as integers, a stored position cannot be taken to change
     // a node pointer such as the finger, which a caller's loop may then keep in
     // a register.
+    //
+    // While additions wait to be placed (nothing is recorded then), their
+    // nodes are held here instead, in the order of addition, each with its
+    // level in the low bits.
     std::unique_ptr<uintptr_t[]> positions;
     uint32_t positionsCapacity = 0;
+    mutable uint32_t unplaced = 0;
     uint32_t walked = 0;
     // Positions added by the current run of accesses just past the recorded
     // prefix; a scan by rising index thus walks ahead in doubling steps.
@@ -163,6 +194,7 @@ private:
 // prefix (a scan) records its node; a scan thus steps on from the finger, and a
 // jump costs no more than a plain walk. Large lists walk ahead.
 inline SkipListNode* SkipList::walkTo(uint32_t index) {
+    if (unplaced) placeAdditions();
     if (numElements >= WarmListMinimum) return walkAheadTo(index);
     SkipListNode* node = walked ? position(walked - 1) : header;
     uint32_t steps = index + 1 - walked;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -178,6 +179,64 @@ TEST(SkipList, ObjectsWhoseStartChangesInPlaceOrderLaterAddsByTheNewStart) {
     root->addNodeToChildren(at(55));
     EXPECT_EQ(segtest::layout(*root), "A0-1 C40-60 A55-56 S60-70 A80-81");
     EXPECT_TRUE(root->childNodes().isWellFormed());
+}
+
+// Additions to an empty list are placed together when the list is next looked
+// at; the result must be the list that placing each at once builds, also with
+// keys that do not order (a NaN), zeros of both signs, and an unplaced
+// object's start changing before the placement. The draws of node levels are
+// the same in both runs, so even the NaN lands in the same place.
+TEST(SkipList, AdditionsPlacedTogetherMatchAdditionsPlacedOneByOne) {
+    std::mt19937_64 random(7);
+    std::vector<Node> nodes;
+    const double specials[] = {0.0, -0.0, std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity()};
+    for (int i = 0; i < 3000; ++i)
+        nodes.push_back(i % 50 == 0 ? at(specials[i / 50 % 4]) : at(double(random() % 300)));
+    Node unordered = at(std::numeric_limits<double>::quiet_NaN());
+
+    // The objects in list order, each by its place in `nodes` (or past it).
+    enum Change { None, NaN, Start };
+    auto build = [&](Change change, bool oneByOne) {
+        Node quiet = segtest::silence(150, 160);
+        Node parent = segtest::collectionOf({quiet});
+        srandom(5);
+        auto list = std::make_shared<SkipList>();
+        list->startEnumeration();
+        for (const Node& node : nodes) {
+            list->addObject(node);
+            if (oneByOne) list->firstObject();
+            if (change == NaN && node == nodes[1000]) list->addObject(unordered);
+            if (change == Start && node == nodes[2000]) list->addObject(quiet);
+        }
+        if (change == Start) {
+            parent->addNodeToChildren(segtest::silence(140, 155));
+            EXPECT_EQ(quiet->startTime(), 140);
+        }
+        std::vector<Node> known = nodes;
+        known.insert(known.end(), {quiet, unordered});
+        std::vector<long> order;
+        while (Node node = list->nextObject()) order.push_back(std::find(known.begin(), known.end(), node) - known.begin());
+        EXPECT_EQ(list->count(), order.size());
+        EXPECT_EQ(list->lastObject(), known[order.back()]);
+        return order;
+    };
+
+    std::vector<long> model(nodes.size());
+    for (size_t i = 0; i < nodes.size(); ++i) model[i] = long(nodes.size() - 1 - i);
+    std::stable_sort(model.begin(), model.end(), [&](long a, long b) { return nodes[a]->startTime() < nodes[b]->startTime(); });
+    EXPECT_TRUE(build(None, false) == model);
+    EXPECT_TRUE(build(NaN, false) == build(NaN, true));
+    EXPECT_TRUE(build(Start, false) == build(Start, true));
+
+    // Unplaced additions are released with the list.
+    auto dropped = std::make_unique<SkipList>();
+    for (const Node& node : nodes) dropped->addObject(node);
+    dropped->addObject(unordered);
+    dropped.reset();
+    EXPECT_EQ(unordered.use_count(), 1);
+    EXPECT_EQ(nodes[0].use_count(), 1);
+    EXPECT_EQ(nodes.back().use_count(), 1);
 }
 
 // A plain ordered vector with the list's rules: a new object goes before the
