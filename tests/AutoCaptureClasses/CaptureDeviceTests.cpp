@@ -8,7 +8,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -17,6 +16,7 @@
 #include "AutoCaptureClasses/CaptureDeviceInstaller.h"
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
+#include "../platform/TemporaryDirectory.h"
 #include "CaptureTestSupport.h"
 #include "PrivatePulseServer.h"
 #include "frameworks/ZORAudioDevice.h"
@@ -28,13 +28,7 @@ namespace {
 
 using capture_test::ScratchHome;
 using Clock = std::chrono::steady_clock;
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using namespace std::chrono_literals;
 
 size_t countSinksNamed(const PrivatePulseServer& server, const std::string& name) {
     std::istringstream sinks(server.pactl("list sinks short"));
@@ -44,34 +38,33 @@ size_t countSinksNamed(const PrivatePulseServer& server, const std::string& name
     return count;
 }
 
+PrivatePulseServer::Options withoutCaptureSink() {
+    PrivatePulseServer::Options options;
+    options.captureSink = false;
+    return options;
+}
+
 }  // namespace
 
-TEST(AudioDevice, FindsSinksByDescriptionOrNameAndReportsTheirIndex) {
+TEST(AudioDevice, FindsSinksByDescriptionOrNameAndSetsTheDefaultOutput) {
     PrivatePulseServer server;
     ASSERT_TRUE(server.started()) << server.failure();
-    auto byDescription = ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME);
+    auto capture = ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME);
     auto byName = ZORAudioDevice::deviceWithDeviceName("trovario_capture");
-    ASSERT_TRUE(byDescription);
+    ASSERT_TRUE(capture);
     ASSERT_TRUE(byName);
-    EXPECT_EQ(byDescription->sinkName(), "trovario_capture");
-    EXPECT_EQ(byDescription->monitorSourceName(), "trovario_capture.monitor");
-    EXPECT_EQ(byDescription->deviceID(), byName->deviceID());
+    EXPECT_EQ(capture->sinkName(), "trovario_capture");
+    EXPECT_EQ(capture->monitorSourceName(), "trovario_capture.monitor");
+    EXPECT_EQ(capture->deviceID(), byName->deviceID());
     std::string listed = server.pactl("list sinks short");
-    EXPECT_NE(listed.find(std::to_string(byDescription->deviceID()) + "\ttrovario_capture"), std::string::npos);
-
+    EXPECT_NE(listed.find(std::to_string(capture->deviceID()) + "\ttrovario_capture"), std::string::npos);
     std::string whyNot;
     EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName("No Such Device", &whyNot));
     EXPECT_NE(whyNot.find("No Such Device"), std::string::npos);
-}
 
-TEST(AudioDevice, ReadsAndSetsTheDefaultOutput) {
-    PrivatePulseServer server;
-    ASSERT_TRUE(server.started()) << server.failure();
     auto original = ZORAudioDevice::defaultOutputDevice();
     ASSERT_TRUE(original);
     EXPECT_EQ(original->sinkName(), "speakers");
-
-    auto capture = ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME);
     ASSERT_EQ(ZORAudioDevice::setDefaultOutputDevice(capture), 0);
     EXPECT_EQ(server.defaultSinkName(), "trovario_capture");
     EXPECT_EQ(ZORAudioDevice::defaultOutputDevice()->deviceID(), capture->deviceID());
@@ -80,24 +73,29 @@ TEST(AudioDevice, ReadsAndSetsTheDefaultOutput) {
 
     // A device that has gone since it was looked up is refused.
     ASSERT_TRUE(server.unloadCaptureSink());
-    std::string whyNot;
     EXPECT_EQ(ZORAudioDevice::setDefaultOutputDevice(capture, &whyNot), ZORAudioDevice::kRefused);
     EXPECT_FALSE(whyNot.empty());
     EXPECT_EQ(server.defaultSinkName(), "speakers");
 }
 
-TEST(AudioDevice, NoServerMeansNoDeviceAtOnce) {
-    setenv("PULSE_SERVER", "unix:/nonexistent/trovario/native", 1);
+// Every call fails at once and says why; the remembered output is kept for later.
+TEST(AudioDevice, WithoutASoundServerEveryCallFailsAtOnce) {
+    ScratchHome home;
+    ScopedEnvironment noServer("PULSE_SERVER", "unix:/nonexistent/trovario/native");
     auto start = Clock::now();
-    std::string whyNot;
+    std::string whyNot, message;
     EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME, &whyNot));
     EXPECT_FALSE(ZORAudioDevice::defaultOutputDevice());
     EXPECT_EQ(ZORAudioDevice::setDefaultOutputDevice(
                   std::make_shared<ZORAudioDevice>(1, "speakers", "Speakers", "speakers.monitor")),
               ZORAudioDevice::kNoSoundServer);
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_LT(Clock::now() - start, 500ms);
     EXPECT_NE(whyNot.find("no sound server"), std::string::npos) << whyNot;
-    unsetenv("PULSE_SERVER");
+    EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(true, message), CaptureDeviceInstaller::kNoSoundServer);
+    EXPECT_NE(message.find("Start PulseAudio or PipeWire"), std::string::npos) << message;
+    ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
+    EXPECT_NE(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
+    EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
 }
 
 TEST(AudioDevice, StalledServerTimesOutInsteadOfHanging) {
@@ -113,63 +111,44 @@ TEST(AudioDevice, StalledServerTimesOutInsteadOfHanging) {
     EXPECT_NE(whyNot.find("no answer"), std::string::npos) << whyNot;
 }
 
-TEST(CaptureAvailability, FollowsTheSinkAndLogsOnlyChanges) {
-    PrivatePulseServer::Options options;
-    options.captureSink = false;
-    PrivatePulseServer server(options);
+// Availability is logged only when it changes.
+TEST(CaptureDeviceInstall, LoadsTheSinkOnceAndAvailabilityFollowsIt) {
+    PrivatePulseServer server(withoutCaptureSink());
     ASSERT_TRUE(server.started()) << server.failure();
     platform::LogCapture log;
     EXPECT_FALSE(MySystemCaptureRecorder::isAvailable());
     EXPECT_FALSE(MySystemCaptureRecorder::isAvailable());
     EXPECT_EQ(log.count("is not available"), 1u);
-    ASSERT_TRUE(server.loadCaptureSink());
+    std::string message;
+    EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(false, message), CaptureDeviceInstaller::kInstalled);
+    EXPECT_NE(message.find("Loaded"), std::string::npos) << message;
+    EXPECT_TRUE(ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME));
     EXPECT_TRUE(MySystemCaptureRecorder::isAvailable());
     EXPECT_TRUE(MySystemCaptureRecorder::isAvailable());
     EXPECT_EQ(log.count("is available (sink trovario_capture)"), 1u);
+    EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(false, message), CaptureDeviceInstaller::kInstalled);
+    EXPECT_NE(message.find("already loaded"), std::string::npos) << message;
+    EXPECT_EQ(countSinksNamed(server, "trovario_capture"), 1u);
     server.kill();
     EXPECT_FALSE(MySystemCaptureRecorder::isAvailable());
     EXPECT_EQ(log.count("is not available: no sound server"), 1u);
 }
 
-TEST(CaptureDeviceInstall, LoadsTheSinkOnceIntoTheRunningServer) {
-    PrivatePulseServer::Options options;
-    options.captureSink = false;
-    PrivatePulseServer server(options);
-    ASSERT_TRUE(server.started()) << server.failure();
-    std::string message;
-    EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(false, message), CaptureDeviceInstaller::kInstalled);
-    EXPECT_NE(message.find("Loaded"), std::string::npos) << message;
-    EXPECT_TRUE(ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME));
-    EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(false, message), CaptureDeviceInstaller::kInstalled);
-    EXPECT_NE(message.find("already loaded"), std::string::npos) << message;
-    EXPECT_EQ(countSinksNamed(server, "trovario_capture"), 1u);
-}
-
-TEST(CaptureDeviceInstall, WithoutServerSaysWhatToDo) {
-    setenv("PULSE_SERVER", "unix:/nonexistent/trovario/native", 1);
-    std::string message;
-    EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(true, message), CaptureDeviceInstaller::kNoSoundServer);
-    EXPECT_NE(message.find("Start PulseAudio or PipeWire"), std::string::npos) << message;
-    unsetenv("PULSE_SERVER");
-}
-
 TEST(CaptureDeviceInstall, PersistentScriptLoadsTheSinkAtTheNextServerStart) {
     ScratchHome home;
     std::string script = CaptureDeviceInstaller::persistentConfigPath(false);
-    std::filesystem::create_directories(std::filesystem::path(script).parent_path());
     // The user's own script, as the server would run it at its start.
-    std::ofstream(script) << "load-module module-native-protocol-unix\n"
-                             "load-module module-null-sink sink_name=speakers";
+    TemporaryDirectory::write(script, "load-module module-native-protocol-unix\n"
+                                      "load-module module-null-sink sink_name=speakers");
     std::string message;
     ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
     ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
     EXPECT_NE(message.find("already loads"), std::string::npos) << message;
-    std::string text = readText(script);
+    std::string text = TemporaryDirectory::read(script);
     EXPECT_EQ(text.find("load-module module-null-sink sink_name=trovario_capture"),
               text.rfind("load-module module-null-sink sink_name=trovario_capture"));
 
-    PrivatePulseServer::Options options;
-    options.captureSink = false;
+    PrivatePulseServer::Options options = withoutCaptureSink();
     options.scriptFile = script;
     PrivatePulseServer server(options);
     ASSERT_TRUE(server.started()) << server.failure();
@@ -182,64 +161,45 @@ TEST(CaptureDeviceInstall, NewScriptKeepsTheSystemDefaults) {
     ScratchHome home;
     std::string message;
     ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
-    std::string text = readText(CaptureDeviceInstaller::persistentConfigPath(false));
+    std::string text = TemporaryDirectory::read(CaptureDeviceInstaller::persistentConfigPath(false));
     EXPECT_EQ(text.rfind(".include /etc/pulse/default.pa\n", 0), 0u) << text;
     EXPECT_NE(text.find("device.description='Trovario Capture Support'"), std::string::npos);
 
     ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(true, message), CaptureDeviceInstaller::kInstalled);
-    std::string fragment = readText(CaptureDeviceInstaller::persistentConfigPath(true));
+    std::string fragment = TemporaryDirectory::read(CaptureDeviceInstaller::persistentConfigPath(true));
     EXPECT_NE(fragment.find("pulse.cmd"), std::string::npos);
     EXPECT_NE(fragment.find("sink_properties=\\\"device.description='Trovario Capture Support'\\\""),
               std::string::npos)
         << fragment;
 }
 
-TEST(DefaultOutputRestore, GivesTheOutputBackAfterAnInterruptedCapture) {
+TEST(DefaultOutputRestore, GivesTheOutputBackOrAnotherButLeavesAChoiceTheUserMadeSince) {
     ScratchHome home;
     PrivatePulseServer server;
     ASSERT_TRUE(server.started()) << server.failure();
     ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
     EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
     server.pactl("set-default-sink trovario_capture");
-
     platform::LogCapture log;
     EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
     EXPECT_EQ(server.defaultSinkName(), "speakers");
     EXPECT_TRUE(log.contains("restored the default output \"speakers\" after an interrupted capture"));
     EXPECT_FALSE(DefaultOutputMemory::remembered());
     EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
-}
 
-TEST(DefaultOutputRestore, LeavesAChoiceTheUserMadeSince) {
-    ScratchHome home;
-    PrivatePulseServer::Options options;
-    options.extraModules = {"module-null-sink sink_name=headphones"};
-    PrivatePulseServer server(options);
-    ASSERT_TRUE(server.started()) << server.failure();
+    // The remembered output has gone: another sink, not the capture device.
+    ASSERT_TRUE(DefaultOutputMemory::remember("unplugged_usb_headset"));
+    server.pactl("set-default-sink trovario_capture");
+    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
+    EXPECT_EQ(server.defaultSinkName(), "speakers");
+
+    // The user chose another output since.
+    server.pactl("load-module module-null-sink sink_name=headphones");
     ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
     server.pactl("set-default-sink headphones");
     EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
     EXPECT_EQ(server.defaultSinkName(), "headphones");
     EXPECT_FALSE(DefaultOutputMemory::remembered());
-}
-
-TEST(DefaultOutputRestore, FallsBackToAnotherSinkWhenTheRememberedOneHasGone) {
-    ScratchHome home;
-    PrivatePulseServer server;
-    ASSERT_TRUE(server.started()) << server.failure();
-    ASSERT_TRUE(DefaultOutputMemory::remember("unplugged_usb_headset"));
-    server.pactl("set-default-sink trovario_capture");
-    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
-    EXPECT_EQ(server.defaultSinkName(), "speakers");
-}
-
-TEST(DefaultOutputRestore, KeepsTheMemoryWhileNoServerRuns) {
-    ScratchHome home;
-    setenv("PULSE_SERVER", "unix:/nonexistent/trovario/native", 1);
-    ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
-    EXPECT_NE(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
-    EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
-    unsetenv("PULSE_SERVER");
 }
 
 namespace {

@@ -11,7 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "AutoCaptureClasses/AudioIOSubscriber.h"
+#include "AutoCaptureClasses/MySystemCaptureRecorder.h"
+#include "PrivatePulseServer.h"
+#include "platform/Log.h"
 
 namespace platform {
 class SoundServer;
@@ -90,5 +95,41 @@ size_t longestSilentRun(const std::vector<float>& stereo, size_t firstFrame, siz
 std::string probe(const std::string& path);
 // Waits up to `limit` for `done`.
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit);
+
+// A private sound server and scratch folder for a recorder that records into `path`.
+class RecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.started()) << server.failure(); }
+
+    // A recorder that records into `path`, once audio flows from the server
+    // (a fresh monitor stream starts delivering only after the sink's
+    // earlier latency has passed).
+    std::shared_ptr<MySystemCaptureRecorder> startRecording(const MySystemCaptureRecorder::Options& options = {}) {
+        auto recorder = MySystemCaptureRecorder::init(options);
+        if (!recorder) return nullptr;
+        recorder->setAudioFilePath(path);
+        recorder->addAudioIOSubscriber(counter);
+        recorder->record();
+        EXPECT_TRUE(waitFor([&] { return counter->frames > 44100 / 4; }, std::chrono::seconds(8)))
+            << "no audio from the server";
+        return recorder;
+    }
+    // Lets the recorder go; whether both of its worker threads let it go too.
+    static bool threadsEnd(std::shared_ptr<MySystemCaptureRecorder>& recorder) {
+        std::weak_ptr<MySystemCaptureRecorder> alive = recorder;
+        recorder.reset();
+        return waitFor([&] { return alive.expired(); }, std::chrono::seconds(3));
+    }
+    void finish(std::shared_ptr<MySystemCaptureRecorder>& recorder) {
+        recorder->stop();
+        EXPECT_TRUE(threadsEnd(recorder)) << "the recorder's threads did not end";
+    }
+
+    ScratchHome home;
+    PrivatePulseServer server;
+    std::string path = home.path() + "/scratch.caf";
+    std::shared_ptr<CountingSubscriber> counter = std::make_shared<CountingSubscriber>();
+    platform::LogCapture log;
+};
 
 }  // namespace capture_test

@@ -29,20 +29,12 @@ TEST(PlayThru, RenderCallbackAdvancesOnlyOnSuccess) {
 }
 
 TEST(PlayThru, CanonicalFormats) {
-    AudioStreamBasicDescription interleaved = ASBD_CreateCanonical(44100, 2, true);
-    EXPECT_EQ(interleaved.mSampleRate, 44100.0);
-    EXPECT_EQ(interleaved.mFormatID, kAudioFormatLinearPCM);
-    EXPECT_EQ(interleaved.mFormatFlags, 9u);
-    EXPECT_EQ(interleaved.mBytesPerPacket, 8u);
-    EXPECT_EQ(interleaved.mFramesPerPacket, 1u);
-    EXPECT_EQ(interleaved.mBytesPerFrame, 8u);
-    EXPECT_EQ(interleaved.mChannelsPerFrame, 2u);
-    EXPECT_EQ(interleaved.mBitsPerChannel, 32u);
-    EXPECT_EQ(interleaved.mReserved, 0u);
-
-    AudioStreamBasicDescription planar = ASBD_CreateCanonical(48000, 6, false);
-    EXPECT_EQ(planar.mFormatFlags, 41u);
-    EXPECT_EQ(planar.mBytesPerPacket, 4u);
-    EXPECT_EQ(planar.mBytesPerFrame, 4u);
-    EXPECT_EQ(planar.mChannelsPerFrame, 6u);
+    EXPECT_EQ(ASBD_CreateCanonical(44100, 2, true),
+              (AudioStreamBasicDescription{.mSampleRate = 44100, .mFormatID = kAudioFormatLinearPCM, .mFormatFlags = 9,
+                                           .mBytesPerPacket = 8, .mFramesPerPacket = 1, .mBytesPerFrame = 8,
+                                           .mChannelsPerFrame = 2, .mBitsPerChannel = 32, .mReserved = 0}));
+    EXPECT_EQ(ASBD_CreateCanonical(48000, 6, false),
+              (AudioStreamBasicDescription{.mSampleRate = 48000, .mFormatID = kAudioFormatLinearPCM, .mFormatFlags = 41,
+                                           .mBytesPerPacket = 4, .mFramesPerPacket = 1, .mBytesPerFrame = 4,
+                                           .mChannelsPerFrame = 6, .mBitsPerChannel = 32, .mReserved = 0}));
 }

@@ -6,50 +6,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <thread>
 
+#include "../../platform/TemporaryDirectory.h"
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
-#include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 #include "CaptureTestSupport.h"
-#include "PrivatePulseServer.h"
-#include "platform/Log.h"
 
 using namespace capture_test;
 using namespace std::chrono_literals;
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
 
-std::shared_ptr<MySystemCaptureRecorder> recordInto(const std::string& path, CountingSubscriber& counter,
-                                                    std::shared_ptr<CountingSubscriber> subscriber,
-                                                    const MySystemCaptureRecorder::Options& options = {}) {
-    auto recorder = MySystemCaptureRecorder::init(options);
-    if (!recorder) return nullptr;
-    recorder->setAudioFilePath(path);
-    recorder->addAudioIOSubscriber(subscriber);
-    recorder->record();
-    EXPECT_TRUE(waitFor([&] { return counter.frames > 44100 / 4; }, 8s)) << "no audio from the server";
-    return recorder;
-}
-
-bool threadsEnd(std::shared_ptr<MySystemCaptureRecorder>& recorder) {
-    std::weak_ptr<MySystemCaptureRecorder> alive = recorder;
-    recorder.reset();
-    return waitFor([&] { return alive.expired(); }, 3s);
-}
-
-}  // namespace
-
-TEST(RecorderFaults, ServerKilledDuringCapture) {
-    ScratchHome home;
-    PrivatePulseServer server;
-    ASSERT_TRUE(server.started()) << server.failure();
-    platform::LogCapture log;
-    auto counter = std::make_shared<CountingSubscriber>();
-    std::string path = home.path() + "/scratch.caf";
-    auto recorder = recordInto(path, *counter, counter);
+TEST_F(RecorderTest, ServerKilledDuringCapture) {
+    auto recorder = startRecording();
     ASSERT_TRUE(recorder);
     {
         TonePlayer tone(1000);
@@ -73,13 +42,8 @@ TEST(RecorderFaults, ServerKilledDuringCapture) {
     EXPECT_EQ(readAudioFile(path).size(), static_cast<size_t>(frames) * 2);
 }
 
-TEST(RecorderFaults, StopReturnsPromptlyWhileTheServerStalls) {
-    ScratchHome home;
-    PrivatePulseServer server;
-    ASSERT_TRUE(server.started()) << server.failure();
-    auto counter = std::make_shared<CountingSubscriber>();
-    std::string path = home.path() + "/scratch.caf";
-    auto recorder = recordInto(path, *counter, counter);
+TEST_F(RecorderTest, StopReturnsPromptlyWhileTheServerStalls) {
+    auto recorder = startRecording();
     ASSERT_TRUE(recorder);
     ::kill(server.pid(), SIGSTOP);
     std::this_thread::sleep_for(300ms);
@@ -112,7 +76,7 @@ TEST(RecorderFaults, MissingCaptureDeviceFailsInitWithTheLoggedLines) {
 }
 
 TEST(RecorderFaults, NoSoundServerFailsInitAtOnce) {
-    setenv("PULSE_SERVER", "unix:/nonexistent/trovario/native", 1);
+    ScopedEnvironment noServer("PULSE_SERVER", "unix:/nonexistent/trovario/native");
     platform::LogCapture log;
     auto before = Clock::now();
     EXPECT_FALSE(MySystemCaptureRecorder::init());
@@ -120,18 +84,12 @@ TEST(RecorderFaults, NoSoundServerFailsInitAtOnce) {
     EXPECT_TRUE(log.contains("Sound server connection failed"));
     EXPECT_TRUE(log.contains("prepareIOA returned " +
                              std::to_string(MySystemCaptureRecorder::kCaptureErrorNoSoundServer) + "\n"));
-    unsetenv("PULSE_SERVER");
 }
 
-TEST(RecorderFaults, BlocksLargerThanTheDequeueBufferArriveWhole) {
-    ScratchHome home;
-    PrivatePulseServer server;
-    ASSERT_TRUE(server.started()) << server.failure();
-    auto counter = std::make_shared<CountingSubscriber>();
-    std::string path = home.path() + "/scratch.caf";
+TEST_F(RecorderTest, BlocksLargerThanTheDequeueBufferArriveWhole) {
     MySystemCaptureRecorder::Options options;
     options.captureBlockBytes = 65536;
-    auto recorder = recordInto(path, *counter, counter, options);
+    auto recorder = startRecording(options);
     ASSERT_TRUE(recorder);
     TonePlayer tone(1000);
     std::this_thread::sleep_for(2000ms);
@@ -147,43 +105,30 @@ TEST(RecorderFaults, BlocksLargerThanTheDequeueBufferArriveWhole) {
     EXPECT_GE(std::count(tones.begin(), tones.end(), 1000.0), 15);
 }
 
-TEST(RecorderFaults, NeverPlaysThroughIntoTheCaptureDevice) {
-    ScratchHome home;
-    PrivatePulseServer server;
-    ASSERT_TRUE(server.started()) << server.failure();
+TEST_F(RecorderTest, NeverPlaysThroughIntoTheCaptureDevice) {
     server.pactl("set-default-sink trovario_capture");
-    platform::LogCapture log;
     auto recorder = MySystemCaptureRecorder::init();
     ASSERT_TRUE(recorder);
     EXPECT_FALSE(recorder->outputDevice());
     EXPECT_FALSE(recorder->playThruEnabled());
     EXPECT_TRUE(log.contains("zorcoreaudio error: " + std::to_string(MySystemCaptureRecorder::kCaptureErrorNoDevice) +
                              " ->  src/AutoCaptureClasses/MySystemCaptureRecorder:  329\n"));
-    recorder->setAudioFilePath(home.path() + "/scratch.caf");
+    recorder->setAudioFilePath(path);
     recorder->record();
     recorder->stop();
     EXPECT_TRUE(threadsEnd(recorder));
     EXPECT_EQ(server.defaultSinkName(), "trovario_capture");
 }
 
-TEST(RecorderFaults, LinkPlantedAtTheScratchPathIsNotFollowed) {
-    ScratchHome home;
-    PrivatePulseServer server;
-    ASSERT_TRUE(server.started()) << server.failure();
+TEST_F(RecorderTest, LinkPlantedAtTheScratchPathIsNotFollowed) {
     std::string victim = home.path() + "/victim";
-    std::ofstream(victim) << "precious";
-    std::string path = home.path() + "/scratch.caf";
+    TemporaryDirectory::write(victim, "precious");
     ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
-    auto counter = std::make_shared<CountingSubscriber>();
-    auto recorder = recordInto(path, *counter, counter);
+    auto recorder = startRecording();
     ASSERT_TRUE(recorder);
     std::this_thread::sleep_for(700ms);
-    recorder->stop();
-    EXPECT_TRUE(threadsEnd(recorder));
-    std::ifstream in(victim);
-    std::string text;
-    in >> text;
-    EXPECT_EQ(text, "precious");
+    finish(recorder);
+    EXPECT_EQ(TemporaryDirectory::read(victim), "precious");
     struct stat info {};
     ASSERT_EQ(lstat(path.c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode));

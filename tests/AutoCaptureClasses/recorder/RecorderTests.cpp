@@ -9,11 +9,8 @@
 #include <thread>
 
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
-#include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 #include "CaptureTestSupport.h"
 #include "frameworks/ZORAudioDevice.h"
-#include "PrivatePulseServer.h"
-#include "platform/Log.h"
 #include "segmentation/AudioSegmentTree.h"
 
 using namespace capture_test;
@@ -22,41 +19,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int64_t kRate = 44100;
-
-class RecorderTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(server.started()) << server.failure();
-        path = home.path() + "/scratch.caf";
-    }
-
-    // A recorder that records into `path`, once audio flows from the server
-    // (a fresh monitor stream starts delivering only after the sink's
-    // earlier latency has passed).
-    std::shared_ptr<MySystemCaptureRecorder> startRecording() {
-        auto recorder = MySystemCaptureRecorder::init();
-        if (!recorder) return nullptr;
-        recorder->setAudioFilePath(path);
-        recorder->addAudioIOSubscriber(counter);
-        recorder->record();
-        EXPECT_TRUE(waitFor([&] { return counter->frames > kRate / 4; }, 8s)) << "no audio from the server";
-        return recorder;
-    }
-
-    // Stops and waits until both worker threads have let the recorder go.
-    void finish(std::shared_ptr<MySystemCaptureRecorder>& recorder) {
-        recorder->stop();
-        std::weak_ptr<MySystemCaptureRecorder> alive = recorder;
-        recorder.reset();
-        EXPECT_TRUE(waitFor([&] { return alive.expired(); }, 3s)) << "the recorder's threads did not end";
-    }
-
-    ScratchHome home;
-    PrivatePulseServer server;
-    std::string path;
-    std::shared_ptr<CountingSubscriber> counter = std::make_shared<CountingSubscriber>();
-    platform::LogCapture log;
-};
 
 size_t countTone(const std::vector<double>& tones, double frequency) {
     return static_cast<size_t>(std::count(tones.begin(), tones.end(), frequency));
@@ -170,10 +132,11 @@ TEST_F(RecorderTest, PlayThroughIsAudibleOnThePreviousOutput) {
     EXPECT_GE(countTone(tones, 1000), 30u) << "the tone did not reach the speakers";
 }
 
-TEST_F(RecorderTest, StateChangesFollowTheStateMachine) {
+TEST_F(RecorderTest, StateChangesFollowTheStateMachineAndStopIsFinal) {
     auto recorder = MySystemCaptureRecorder::init();
     ASSERT_TRUE(recorder);
     recorder->setAudioFilePath(path);
+    recorder->addAudioIOSubscriber(counter);
     EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStateReady);
     recorder->pause();
     recorder->stop();
@@ -185,13 +148,10 @@ TEST_F(RecorderTest, StateChangesFollowTheStateMachine) {
     EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStatePaused);
     recorder->record();
     EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStateRecording);
-    recorder->pause();
-    finish(recorder);
-}
+    ASSERT_TRUE(waitFor([&] { return counter->frames > kRate / 4; }, 8s)) << "no audio from the server";
 
-TEST_F(RecorderTest, StopIsFinal) {
-    auto recorder = startRecording();
-    ASSERT_TRUE(recorder);
+    // Stopped while paused; nothing starts it again.
+    recorder->pause();
     recorder->stop();
     recorder->record();
     recorder->pause();
@@ -199,7 +159,7 @@ TEST_F(RecorderTest, StopIsFinal) {
     int64_t frames = recorder->numberOfFramesRecorded();
     std::this_thread::sleep_for(400ms);
     EXPECT_EQ(recorder->numberOfFramesRecorded(), frames);
-    finish(recorder);
+    EXPECT_TRUE(threadsEnd(recorder));
 }
 
 TEST_F(RecorderTest, SubscribersHearEveryBlockOnceUntilRemoved) {

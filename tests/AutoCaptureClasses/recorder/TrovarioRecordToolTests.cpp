@@ -7,12 +7,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../../platform/TemporaryDirectory.h"
 #include "CaptureTestSupport.h"
 #include "CommandOutput.h"
 #include "PrivatePulseServer.h"
@@ -50,13 +49,6 @@ int waitForExit(pid_t pid, std::chrono::milliseconds limit) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string contents(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class TrovarioRecordTool : public ::testing::Test {
 protected:
     capture_test::ScratchHome home;
@@ -74,8 +66,8 @@ TEST_F(TrovarioRecordTool, AnInterruptEndsTheRecordingAtOnceAndKeepsTheFile) {
     ASSERT_TRUE(capture_test::waitFor([&] { return server.defaultSinkName() == "trovario_capture"; }, 5s));
     std::this_thread::sleep_for(1500ms);
     kill(pid, SIGINT);
-    EXPECT_EQ(waitForExit(pid, 5s), 0) << contents(log);
-    EXPECT_NE(contents(log).find("file: " + out), std::string::npos) << contents(log);
+    EXPECT_EQ(waitForExit(pid, 5s), 0) << TemporaryDirectory::read(log);
+    EXPECT_NE(TemporaryDirectory::read(log).find("file: " + out), std::string::npos) << TemporaryDirectory::read(log);
     EXPECT_EQ(server.defaultSinkName(), "speakers");
     std::string probe = capture_test::probe(out);
     EXPECT_NE(probe.find("codec_name=pcm_s16be"), std::string::npos) << probe;
@@ -89,7 +81,7 @@ TEST_F(TrovarioRecordTool, SaysHowToLoadAMissingCaptureDevice) {
     pid_t pid = startTool({"1", "--out", out}, log);
     ASSERT_GT(pid, 0);
     EXPECT_EQ(waitForExit(pid, 10s), 1);
-    EXPECT_NE(contents(log).find("trovarioctl install-capture-device"), std::string::npos) << contents(log);
+    EXPECT_NE(TemporaryDirectory::read(log).find("trovarioctl install-capture-device"), std::string::npos) << TemporaryDirectory::read(log);
 }
 
 TEST_F(TrovarioRecordTool, RefusesArgumentsItCannotUse) {
