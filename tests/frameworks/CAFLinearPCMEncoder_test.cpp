@@ -202,7 +202,7 @@ TEST_F(CAFLinearPCMEncoderTest, AFailedWriteKeepsTheWholeFramesThatReachedTheFil
     EXPECT_EQ(kept[2 * 2048 + 7], kept[7]);  // the same block again
 }
 
-TEST_F(CAFLinearPCMEncoderTest, BothWritersReplaceALinkOrFileButRefuseADirectory) {
+TEST_F(CAFLinearPCMEncoderTest, BothWritersReplaceALinkOrAnOlderFileButRefuseADirectory) {
     const std::string victim = dir / "victim";
     TemporaryDirectory::write(victim, "precious");
     for (const std::string name : {"scratch.caf", "track.m4a"}) {
@@ -216,6 +216,9 @@ TEST_F(CAFLinearPCMEncoderTest, BothWritersReplaceALinkOrFileButRefuseADirectory
         EXPECT_TRUE(S_ISREG(info.st_mode));
         EXPECT_EQ(info.st_mode & 0777, 0600u);
         EXPECT_EQ(TemporaryDirectory::read(victim), "precious");
+        // An older file at the path is replaced, not appended to.
+        ASSERT_EQ(writeFile(path, type, format, std::vector<float>(100, 0.5f), 2), 0) << path;
+        EXPECT_EQ(readAll(path).size(), 100u) << path;
 
         std::filesystem::remove(path);
         std::filesystem::create_directory(path);
