@@ -247,21 +247,18 @@ TEST(TROVTrack, EnsureMinimumDurationMovesTheEdgeEditedLast) {
     }
 }
 
-TEST(TROVTrack, NilIntoANumberIsLoggedAndIgnored) {
+TEST(TROVTrack, NilIntoANumberIsLoggedAndIgnoredAndAListIsDescribedAsTheLogShowsIt) {
     platform::LogCapture log;
     auto track = TROVTrack::initWithNum(0, "A");
     track->unableToSetNilForKey("trackNumber");
     EXPECT_TRUE(log.contains("unableToSetNilForKey: trackNumber"));
     EXPECT_EQ(track->trackNumber(), 0);
-}
-
-TEST(TROVTrack, DescribesAListAsTheLogShowsIt) {
-    auto a = TROVTrack::initWithNum(0, "Auto-define track");
+    track->setTrackName("Auto-define track");
     EXPECT_EQ(TROVTrack::describeTracks({}), "(\n)");
-    EXPECT_EQ(TROVTrack::describeTracks({a, a}), "(\n    Auto-define track,\n    Auto-define track\n)");
+    EXPECT_EQ(TROVTrack::describeTracks({track, track}), "(\n    Auto-define track,\n    Auto-define track\n)");
 }
 
-TEST(ZORStringAdditions, TrimsWhiteSpaceAndLineBreaksIncludingUnicodeOnes) {
+TEST(ZORStringAdditions, TrimsOrRemovesWhiteSpaceAndLineBreaksIncludingUnicodeOnes) {
     const auto set = ZORStringAdditions::whitespaceAndNewlineCharacterSet();
     using ZORStringAdditions::workaroundStringByTrimmingCharactersInSet;
     // Broken UTF-8 from a tag is made readable, not dropped.
@@ -275,10 +272,8 @@ TEST(ZORStringAdditions, TrimsWhiteSpaceAndLineBreaksIncludingUnicodeOnes) {
     for (const auto& [text, trimmed] :
          std::vector<std::pair<std::string, std::string>>{{"a", "a"}, {"aba", "b"}, {"aa", ""}})
         EXPECT_EQ(workaroundStringByTrimmingCharactersInSet(text, letterA), trimmed) << text;
-}
 
-TEST(ZORStringAdditions, RemovesEveryUnitOfTheSet) {
-    const auto set = ZORStringAdditions::whitespaceAndNewlineCharacterSet();
+    // Removing takes out every unit of the set.
     EXPECT_EQ(ZORStringAdditions::stringByRemovingCharactersInSet(" a\tb\nc\u00a0d ", set), "abcd");
     EXPECT_EQ(ZORStringAdditions::stringByRemovingCharactersInSet("", set), "");
 }

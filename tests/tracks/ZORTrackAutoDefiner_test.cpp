@@ -99,18 +99,14 @@ TEST_F(AutoDefinerTest, CutsWhereTheEdgeCasesSay) {
     }
 }
 
-TEST_F(AutoDefinerTest, MissingOrEmptyFilesGiveNothing) {
+TEST_F(AutoDefinerTest, MissingOrEmptyFilesGiveNothingAndAQuickScanReportsNoProgress) {
+    auto progress = std::make_shared<ProgressRecorder>();
+    definer.setDelegate(progress);
     EXPECT_FALSE(define(dir / "missing.caf", 1000, 100));
     std::string empty = dir / "empty.caf";
     ASSERT_EQ(writeCaf(empty, {}), 0);
     EXPECT_FALSE(define(empty, 1000, 100));
-}
-
-TEST_F(AutoDefinerTest, AQuickScanReportsNoProgress) {
-    auto progress = std::make_shared<ProgressRecorder>();
-    definer.setDelegate(progress);
-    std::string path = file(100000, {});
-    ASSERT_TRUE(define(path, 100000, 8000));
+    ASSERT_TRUE(define(file(100000, {}), 100000, 8000));
     EXPECT_TRUE(progress->fractions.empty());
 }
 

@@ -32,14 +32,20 @@ std::string mixtape(const TemporaryDirectory& dir) {
 
 }  // namespace
 
-TEST(TrovarioDefine, CutsAMixtapeInTheMiddleOfEachSilence) {
+TEST(TrovarioDefine, CutsAMixtapeInTheMiddleOfEachSilenceAsThePreferencesSay) {
     TemporaryDirectory dir;
-    Result result = define("'" + mixtape(dir) + "'", "XDG_CONFIG_HOME='" + dir.path() + "'");
+    const std::string path = mixtape(dir), environment = "XDG_CONFIG_HOME='" + dir.path() + "'";
+    Result result = define("'" + path + "'", environment);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output,
               "  1  0:00.00  0:21.00  0:21.00\n"
               "  2  0:21.00  0:38.00  0:17.00\n"
               "  3  0:38.00  0:49.00  0:11.00\n");
+
+    platform::PropertyList preferences = platform::PropertyList::dictionary();
+    preferences.set("ZORAutoDefineMinSilenceLengthKey", platform::PropertyList::real(2500));
+    TemporaryDirectory::write(dir / "trovario/org.trovario.TrovarioAgent.plist", preferences.toXml());
+    EXPECT_EQ(define("'" + path + "'", environment).output, "  1  0:00.00  0:49.00  0:49.00\n");
 }
 
 TEST(TrovarioDefine, PrintsJsonAndTakesItsOptions) {
@@ -54,16 +60,6 @@ TEST(TrovarioDefine, PrintsJsonAndTakesItsOptions) {
     // Silences must now last 2.5 seconds to separate tracks.
     Result longer = define("--silence-ms 2500 '" + path + "'");
     EXPECT_EQ(longer.output, "  1  0:00.00  0:49.00  0:49.00\n");
-}
-
-TEST(TrovarioDefine, TakesItsDefaultsFromThePreferences) {
-    TemporaryDirectory dir;
-    const std::string path = mixtape(dir);
-    platform::PropertyList preferences = platform::PropertyList::dictionary();
-    preferences.set("ZORAutoDefineMinSilenceLengthKey", platform::PropertyList::real(2500));
-    TemporaryDirectory::write(dir / "trovario/org.trovario.TrovarioAgent.plist", preferences.toXml());
-    Result result = define("'" + path + "'", "XDG_CONFIG_HOME='" + dir.path() + "'");
-    EXPECT_EQ(result.output, "  1  0:00.00  0:49.00  0:49.00\n");
 }
 
 TEST(TrovarioDefine, UnreadableEmptyOrMissingFilesFailClearly) {
