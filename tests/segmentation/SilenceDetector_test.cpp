@@ -47,41 +47,34 @@ TEST(SilenceDetector, MinimumSilenceAndTheLongRunLimitFollowTheConfiguredLength)
     SilenceDetector detector(0.001f, 0.25f);
     feed(detector, Frames().loud(1));
     EXPECT_EQ(detector.minSilence(), 11025u);
-
-    // limit 2756: a run must pass 2756 frames before a loud frame ends it.
-    EXPECT_EQ(silencesIn(Frames().quiet(2758).loud(1)), (Spans{{0, 2758}}));
-    EXPECT_TRUE(silencesIn(Frames().quiet(2757).loud(1)).empty());
-
     SilenceDetector longer(0.001f, 2.0f);
     feed(longer, Frames().quiet(13231).loud(1).quiet(13232).loud(1));
     EXPECT_EQ(longer.minSilence(), 88200u);
     EXPECT_EQ(spans(longer), (Spans{{13232, 26464}}));
-
     SilenceDetector negative(0.001f, -1.0f);
     feed(negative, Frames().loud(1));
     EXPECT_EQ(negative.minSilence(), 0u);
 }
 
-TEST(SilenceDetector, QuietRunEndsAtTheFirstLoudFrameAndIsLogged) {
+TEST(SilenceDetector, FindsTheSilencesOfAQuarterSecondDetector) {
+    const struct {
+        const char* what;
+        Frames frames;
+        Spans expected;
+    } cases[] = {
+        {"a run must pass the limit of 2756 frames", Frames().quiet(2758).loud(1), {{0, 2758}}},
+        {"a run of 2757 frames is too short", Frames().quiet(2757).loud(1), {}},
+        {"closer than a tenth of a second: joined", Frames().quiet(10000).loud(4000).quiet(5000).loud(1), {{0, 19000}}},
+        {"a tenth apart: two", Frames().quiet(10000).loud(4410).quiet(5000).loud(1), {{0, 10000}, {14410, 19410}}},
+        {"one loud channel breaks the run", Frames().quiet(2000).repeat(1, 0.0f, 0.2f).quiet(2000).loud(1), {}},
+        {"the threshold is inclusive and NaN is quiet",
+         Frames().repeat(3000, 0.001f, -0.001f).loud(1).repeat(3000, NAN, 0.0f).loud(1), {{0, 6001}}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(silencesIn(c.frames), c.expected) << c.what;
+
     platform::LogCapture log;
-    SilenceDetector detector(0.001f, 0.25f);
-    feed(detector, Frames().quiet(10000).loud(1));
-    EXPECT_EQ(spans(detector), (Spans{{0, 10000}}));
+    EXPECT_EQ(silencesIn(Frames().quiet(10000).loud(1)), (Spans{{0, 10000}}));
     EXPECT_EQ(log.count("silenceFound: start: 0 end: 10000"), 1u);
-}
-
-TEST(SilenceDetector, SilencesCloserThanATenthOfASecondJoin) {
-    EXPECT_EQ(silencesIn(Frames().quiet(10000).loud(4000).quiet(5000).loud(1)), (Spans{{0, 19000}}));
-    EXPECT_EQ(silencesIn(Frames().quiet(10000).loud(4410).quiet(5000).loud(1)), (Spans{{0, 10000}, {14410, 19410}}));
-}
-
-TEST(SilenceDetector, OneLoudChannelBreaksTheRun) {
-    EXPECT_TRUE(silencesIn(Frames().quiet(2000).repeat(1, 0.0f, 0.2f).quiet(2000).loud(1)).empty());
-}
-
-TEST(SilenceDetector, ThresholdIsInclusiveAndNotANumberCountsAsQuiet) {
-    Frames frames = Frames().repeat(3000, 0.001f, -0.001f).loud(1).repeat(3000, NAN, 0.0f).loud(1);
-    EXPECT_EQ(silencesIn(frames), (Spans{{0, 6001}}));  // 1 loud frame apart: joined
 }
 
 // The whole block is scanned: what follows a silence in the same block is
@@ -118,7 +111,7 @@ TEST(SilenceDetector, PositionedBlocksCountGapsAndSkipWhatWasScanned) {
     EXPECT_EQ(detector.sampleOffset(), 14096);
 }
 
-TEST(SilenceDetector, MergeAddsLongEnoughSilencesAndLogsTheShortOnes) {
+TEST(SilenceDetector, MergeAddsLongEnoughSilencesLogsTheShortOnesAndAnUnfedDetectorMergesNothing) {
     SilenceDetector detector(0.001f, 0.25f);
     feed(detector, Frames().quiet(11025).loud(5000).quiet(11024).loud(1));
     platform::LogCapture log;
@@ -129,15 +122,13 @@ TEST(SilenceDetector, MergeAddsLongEnoughSilencesAndLogsTheShortOnes) {
     EXPECT_EQ(tree.audioSegmentAtIndex(0)->startTime(), 0);
     EXPECT_EQ(tree.audioSegmentAtIndex(0)->endTime(), 11025);
     EXPECT_EQ(detector.tracks().size(), 2u);  // the list itself is kept
-}
 
-TEST(SilenceDetector, AnUnfedDetectorMergesNothing) {
-    SilenceDetector detector(0.0f, 0.0f);
-    detector.mergeSilentTracks();
-    detector.setRecordedFrames(88200);
-    EXPECT_EQ(detector.minSilence(), 0u);
-    EXPECT_EQ(detector.audioSegmentTree()->numberOfAudioSegments(), 0);
-    EXPECT_EQ(detector.audioSegmentTree()->duration(), 88200);
+    SilenceDetector unfed(0.0f, 0.0f);
+    unfed.mergeSilentTracks();
+    unfed.setRecordedFrames(88200);
+    EXPECT_EQ(unfed.minSilence(), 0u);
+    EXPECT_EQ(unfed.audioSegmentTree()->numberOfAudioSegments(), 0);
+    EXPECT_EQ(unfed.audioSegmentTree()->duration(), 88200);
 }
 
 // The per-sample rule, written as plainly as possible, for comparison.
