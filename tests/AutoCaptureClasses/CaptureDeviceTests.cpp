@@ -16,7 +16,6 @@
 #include "AutoCaptureClasses/CaptureDeviceInstaller.h"
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
-#include "../platform/TemporaryDirectory.h"
 #include "CaptureTestSupport.h"
 #include "PrivatePulseServer.h"
 #include "frameworks/ZORAudioDevice.h"

@@ -4,30 +4,13 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <thread>
 
-#include "frameworks/ZORExtAudioFile.h"
 #include "platform/SoundPlaybackStream.h"
 #include "platform/SoundRecordStream.h"
 #include "platform/SoundServer.h"
 
 namespace capture_test {
-
-ScratchHome::ScratchHome() {
-    char pattern[] = "/tmp/trov-home-XXXXXX";
-    mPath = mkdtemp(pattern);
-    setenv("XDG_CONFIG_HOME", (mPath + "/config").c_str(), 1);
-    setenv("XDG_STATE_HOME", (mPath + "/state").c_str(), 1);
-}
-
-ScratchHome::~ScratchHome() {
-    unsetenv("XDG_CONFIG_HOME");
-    unsetenv("XDG_STATE_HOME");
-    std::error_code ignored;
-    std::filesystem::remove_all(mPath, ignored);
-}
 
 TonePlayer::TonePlayer(double frequency, float amplitude) : mFrequency(frequency), mAmplitude(amplitude) {
     std::string error;
@@ -89,21 +72,6 @@ int32_t CountingSubscriber::audioIOHandler(void*, const void*, const AudioBuffer
     ++calls;
     if (onCall) onCall();
     return 0;
-}
-
-std::vector<float> readAudioFile(const std::string& path) {
-    std::vector<float> samples;
-    auto file = ZORExtAudioFile::initForReading(path);
-    if (!file || file->open() != 0) return samples;
-    std::vector<float> block(8192);
-    for (;;) {
-        uint32_t frames = 4096;
-        AudioBufferList list{1, {{2, static_cast<uint32_t>(block.size() * sizeof(float)), block.data()}}};
-        if (file->read(&list, frames) != 0 || frames == 0) break;
-        samples.insert(samples.end(), block.begin(), block.begin() + 2 * frames);
-    }
-    file->close();
-    return samples;
 }
 
 double toneShare(const std::vector<float>& stereo, size_t firstFrame, size_t frameCount, double frequency) {

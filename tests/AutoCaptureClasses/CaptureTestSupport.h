@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../platform/TemporaryDirectory.h"
 #include "AutoCaptureClasses/AudioIOSubscriber.h"
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 #include "PrivatePulseServer.h"
@@ -28,14 +29,9 @@ namespace capture_test {
 
 // A private folder for the user's configuration and state files
 // (XDG_CONFIG_HOME and XDG_STATE_HOME point into it while it lives).
-class ScratchHome {
-public:
-    ScratchHome();
-    ~ScratchHome();
-    const std::string& path() const { return mPath; }
-
-private:
-    std::string mPath;
+struct ScratchHome : TemporaryDirectory {
+    ScopedEnvironment config{"XDG_CONFIG_HOME", (path() + "/config").c_str()};
+    ScopedEnvironment state{"XDG_STATE_HOME", (path() + "/state").c_str()};
 };
 
 // Plays a sine tone into the default output (following it when it changes);
@@ -81,8 +77,6 @@ public:
     std::function<void()> onCall;
 };
 
-// Interleaved stereo float samples of a whole audio file; empty on failure.
-std::vector<float> readAudioFile(const std::string& path);
 // Share of channel 0's power at `frequency` in [first, first + count) frames.
 double toneShare(const std::vector<float>& stereo, size_t firstFrame, size_t frameCount, double frequency);
 // For each block of `blockFrames`: the first of `frequencies` whose share is

@@ -8,8 +8,8 @@
 
 #include <thread>
 
-#include "../../platform/TemporaryDirectory.h"
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
+#include "AudioTestSupport.h"
 #include "CaptureTestSupport.h"
 
 using namespace capture_test;
@@ -39,7 +39,7 @@ TEST_F(RecorderTest, ServerKilledDuringCapture) {
 
     std::string probed = probe(path);
     EXPECT_NE(probed.find("duration_ts=" + std::to_string(frames)), std::string::npos) << probed;
-    EXPECT_EQ(readAudioFile(path).size(), static_cast<size_t>(frames) * 2);
+    EXPECT_EQ(audiotest::readAll(path).size(), static_cast<size_t>(frames) * 2);
 }
 
 TEST_F(RecorderTest, StopReturnsPromptlyWhileTheServerStalls) {
@@ -101,7 +101,7 @@ TEST_F(RecorderTest, BlocksLargerThanTheDequeueBufferArriveWhole) {
     // Every piece of every block reached the subscribers and the file.
     EXPECT_GT(captured, 44100);
     EXPECT_GT(frames, 0);
-    std::vector<double> tones = dominantTones(readAudioFile(path), 2048, {1000});
+    std::vector<double> tones = dominantTones(audiotest::readAll(path), 2048, {1000});
     EXPECT_GE(std::count(tones.begin(), tones.end(), 1000.0), 15);
 }
 

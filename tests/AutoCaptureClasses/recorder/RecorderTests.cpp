@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
+#include "AudioTestSupport.h"
 #include "CaptureTestSupport.h"
 #include "frameworks/ZORAudioDevice.h"
 #include "segmentation/AudioSegmentTree.h"
@@ -64,7 +65,7 @@ TEST_F(RecorderTest, RecordsWhatThePlayerPlaysIntoTheScratchFile) {
     ASSERT_EQ(lstat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 
-    std::vector<float> samples = readAudioFile(path);
+    std::vector<float> samples = audiotest::readAll(path);
     ASSERT_EQ(samples.size(), static_cast<size_t>(frames) * 2);
     std::vector<double> tones = dominantTones(samples, 2048, {1000});
     EXPECT_GE(countTone(tones, 1000), 40u) << "1000 Hz in too few blocks";
@@ -93,7 +94,7 @@ TEST_F(RecorderTest, PauseAndResumeLeaveOutThePausedAudioWithoutAGap) {
     std::this_thread::sleep_for(1500ms);
     finish(recorder);
 
-    std::vector<float> samples = readAudioFile(path);
+    std::vector<float> samples = audiotest::readAll(path);
     std::vector<double> tones = dominantTones(samples, 1024, {500, 1000, 2000});
     EXPECT_EQ(countTone(tones, 2000), 0u) << "audio played while paused reached the file";
     auto lastLow = std::find(tones.rbegin(), tones.rend(), 500.0);

@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "../../platform/TemporaryDirectory.h"
 #include "CaptureTestSupport.h"
 #include "CommandOutput.h"
 #include "PrivatePulseServer.h"
