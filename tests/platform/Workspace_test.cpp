@@ -48,7 +48,7 @@ protected:
 
 }  // namespace
 
-TEST_F(WorkspaceTest, LocatesTheBundleNamedByTheEntry) {
+TEST_F(WorkspaceTest, LocatesTheBundleNamedByAValidVisibleEntry) {
     std::filesystem::create_directories(dir / "bundles/Editor.bundle");
     addEntry("com.example.Absolute", "X-Trovario-Bundle=" + (dir / "bundles/Editor.bundle") + "\n");
     EXPECT_EQ(Workspace::absolutePathForAppBundleWithIdentifier("com.example.Absolute"),
@@ -62,9 +62,8 @@ TEST_F(WorkspaceTest, LocatesTheBundleNamedByTheEntry) {
     addEntry("com.example.Plain", "");
     EXPECT_EQ(Workspace::absolutePathForAppBundleWithIdentifier("com.example.Plain"),
               dir / "applications/com.example.Plain.desktop");
-}
 
-TEST_F(WorkspaceTest, MissingHiddenOrInvalidIdentifiersAreNotFound) {
+    // Missing, hidden or invalid identifiers are not found.
     EXPECT_FALSE(Workspace::absolutePathForAppBundleWithIdentifier("com.example.Nothing"));
     addEntry("com.example.Deleted", "Hidden=true\n");
     EXPECT_FALSE(Workspace::absolutePathForAppBundleWithIdentifier("com.example.Deleted"));
