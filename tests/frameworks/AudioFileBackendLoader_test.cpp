@@ -13,7 +13,7 @@
 
 using namespace audiotest;
 
-TEST(AudioFileBackendLoader, TheOverrideReplacesTheSearchAndTheBuildsOwnLibraryIsTheLastResort) {
+TEST(AudioFileBackendLoader, TheBuildsOwnLibraryIsTheLastResortLoadedOnceAndTheOverrideReplacesTheSearch) {
     {
         ScopedEnvironment unset(AudioFileBackendLoader::kPathVariable, nullptr);
         std::vector<std::string> paths = AudioFileBackendLoader::candidatePaths();
@@ -21,18 +21,15 @@ TEST(AudioFileBackendLoader, TheOverrideReplacesTheSearchAndTheBuildsOwnLibraryI
         const std::string exeDir = std::filesystem::canonical("/proc/self/exe").parent_path().string();
         EXPECT_EQ(paths.front(), exeDir + "/libtrov_ffmpeg.so");
         EXPECT_TRUE(std::filesystem::exists(paths.back())) << paths.back();
+        std::string whyNot;
+        AudioFileBackend* shared = AudioFileBackendLoader::backend(whyNot);
+        ASSERT_NE(shared, nullptr) << whyNot;
+        EXPECT_EQ(AudioFileBackendLoader::load(paths.back(), whyNot), shared);
+        EXPECT_NE(shared->makeDecoder(), nullptr);
+        EXPECT_NE(shared->makeEncoder(), nullptr);
     }
     ScopedEnvironment set(AudioFileBackendLoader::kPathVariable, "/opt/elsewhere/libtrov_ffmpeg.so");
     EXPECT_EQ(AudioFileBackendLoader::candidatePaths(), std::vector<std::string>{"/opt/elsewhere/libtrov_ffmpeg.so"});
-}
-
-TEST(AudioFileBackendLoader, LoadsTheBuildsLibraryOnceForTheWholeProcess) {
-    std::string whyNot;
-    AudioFileBackend* shared = AudioFileBackendLoader::backend(whyNot);
-    ASSERT_NE(shared, nullptr) << whyNot;
-    EXPECT_EQ(AudioFileBackendLoader::load(AudioFileBackendLoader::candidatePaths().back(), whyNot), shared);
-    EXPECT_NE(shared->makeDecoder(), nullptr);
-    EXPECT_NE(shared->makeEncoder(), nullptr);
 }
 
 TEST(AudioFileBackendLoader, SaysWhichLibraryFailedAndWhy) {
