@@ -160,7 +160,7 @@ TEST_F(AgentProcessTest, LoadingTheCaptureSinkIsNoticedWithinOneCheck) {
     EXPECT_TRUE(waitForLog("is available (sink trovario_capture)", 4.5)) << log();
 }
 
-TEST_F(AgentProcessTest, CommandsReachTheAgentAndUnknownOnesAreAnsweredEmpty) {
+TEST_F(AgentProcessTest, CommandsReachTheAgentUnknownOnesAreAnsweredEmptyAndASecondAgentFindsTheNameTaken) {
     startAgent();
     for (const char* code : {"abcd", "0", "0x7FFFFFFF"}) {
         Outcome reply = ctl({"send", code});
@@ -184,13 +184,10 @@ TEST_F(AgentProcessTest, CommandsReachTheAgentAndUnknownOnesAreAnsweredEmpty) {
     const std::string text = log();
     EXPECT_EQ(text.find("kTROVDMessage_SetRecordingTimeLimit 7"), std::string::npos);
     EXPECT_NE(text.find("kTROVDMessage_SetRecordingTimeLimit 5", text.find("is a string")), std::string::npos);
-}
 
-TEST_F(AgentProcessTest, SecondAgentFindsTheNameTaken) {
-    startAgent();
+    // A second agent finds the name taken and leaves the first one serving.
     const std::string err = runtime / "second.err";
-    pid_t second = spawn({TROV_AGENT_PATH}, "/dev/null", err);
-    EXPECT_EQ(waitFor(second, 5.0), 1);
+    EXPECT_EQ(waitFor(spawn({TROV_AGENT_PATH}, "/dev/null", err), 5.0), 1);
     EXPECT_NE(TemporaryDirectory::read(err).find("another trovario-agent is already running"), std::string::npos);
     EXPECT_TRUE(socketExists());
     EXPECT_EQ(ctl({"status"}).exitCode, 0);
