@@ -103,7 +103,7 @@ TEST_F(PreferenceDefaultsTest, ShowPlayModeIsStoredTrueWhateverWasThere) {
     EXPECT_TRUE(stored(ZORShowPlayModePUBKey)->asBool());
 }
 
-TEST_F(PreferenceDefaultsTest, MissingScratchDirectoryIsReplacedByTheDefaultButNotCreated) {
+TEST_F(PreferenceDefaultsTest, ScratchDirectoryIsKeptIfItExistsElseReplacedByTheDefaultButNotCreated) {
     store(kOwn, ZORDefaultScratchDirectoryKey, PropertyList::string(dir / "gone"));
     PreferenceUtilities::registerDefaultPreferences(defaults);
     const std::string expected = dir.path() + "/Library/Application Support/Trovario/Scratch";
@@ -114,9 +114,9 @@ TEST_F(PreferenceDefaultsTest, MissingScratchDirectoryIsReplacedByTheDefaultButN
     store(kOwn, ZORDefaultScratchDirectoryKey, PropertyList::array());  // not a path at all
     PreferenceUtilities::registerDefaultPreferences(defaults);
     EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), expected);
-}
 
-TEST_F(PreferenceDefaultsTest, ExistingScratchDirectoryIsKeptInEitherDomain) {
+    // An existing folder is kept, in either domain.
+    defaults.removeObjectForKey(ZORDefaultScratchDirectoryKey);
     std::filesystem::create_directories(dir / "own scratch");
     std::filesystem::create_directories(dir / "editor scratch");
     store(kEditor, ZORDefaultScratchDirectoryKey, PropertyList::string(dir / "editor scratch"));
