@@ -219,7 +219,7 @@ void SkipList::insert(SkipListNode* node, int32_t nodeLevel) const {
 // before those it ties with: the order of a stable sort of the additions,
 // taken latest first, by key. A key that is not a number orders nothing, so a
 // list holding one is built by searches, as adding one by one would have.
-void SkipList::placeAdditions() const {
+void SkipList::placeAdditions() const noexcept {
     if (unplaced == 0) return;
     uint32_t count = std::exchange(unplaced, 0);
     const uintptr_t* entries = positions.get();

@@ -145,7 +145,8 @@ private:
     static SkipListNode* newNode(SkipListObject object, int32_t nodeLevel);
     static void freeNode(SkipListNode* node);
     void insert(SkipListNode* node, int32_t nodeLevel) const;
-    void placeAdditions() const;
+    // Never throws (see `positions`); without memory to sort in, it searches.
+    void placeAdditions() const noexcept;
     void clearFinger();
     void forgetPositions();
     void sizePositions();
@@ -168,8 +169,8 @@ private:
     // positions[i] is the node at position i for i below `walked`: the prefix
     // recorded since the last change of the list. The storage grows with the
     // count (a change forgets its content anyway), so that positional access
-    // never calls out: a call in a caller's loop costs it its floating-point
-    // registers. Held as integers, a stored position cannot be taken to change
+    // calls out to nothing that may throw: a call that may throw, in a caller's
+    // loop, costs it its floating-point registers. Held as integers, a stored position cannot be taken to change
     // a node pointer such as the finger, which a caller's loop may then keep in
     // a register.
     //
