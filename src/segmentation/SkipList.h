@@ -169,10 +169,10 @@ private:
     // positions[i] is the node at position i for i below `walked`: the prefix
     // recorded since the last change of the list. The storage grows with the
     // count (a change forgets its content anyway), so that positional access
-    // calls out to nothing that may throw: a call that may throw, in a caller's
-    // loop, costs it its floating-point registers. Held as integers, a stored position cannot be taken to change
-    // a node pointer such as the finger, which a caller's loop may then keep in
-    // a register.
+    // calls nothing that may throw: such a call in a caller's loop costs it its
+    // floating-point registers. Held as integers, a stored position cannot be
+    // taken to change a node pointer such as the finger, which a caller's loop
+    // may then keep in a register.
     //
     // While additions wait to be placed (nothing is recorded then), their
     // nodes are held here instead, in the order of addition, each with its
