@@ -21,6 +21,11 @@ public:
     // index), a CAF file stays readable up to the last frame that reached it.
     virtual int32_t finish(std::string& error) = 0;
 
-    virtual const AudioStreamBasicDescription& fileFormat() const = 0;
-    virtual const AudioStreamBasicDescription& clientFormat() const = 0;
+    const AudioStreamBasicDescription& fileFormat() const { return mFileFormat; }
+    const AudioStreamBasicDescription& clientFormat() const { return mClientFormat; }
+
+protected:
+    // Set by `open` and `setClientFormat` of each backend.
+    AudioStreamBasicDescription mClientFormat{};
+    AudioStreamBasicDescription mFileFormat{};
 };

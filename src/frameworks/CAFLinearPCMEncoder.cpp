@@ -215,7 +215,7 @@ int32_t CAFLinearPCMEncoder::failure(int errorNumber, const std::string& what, s
                                      const std::string& aftermath) {
     mFailure = AudioFileIO::statusFromErrno(errorNumber);
     mFailureCause = strerror(errorNumber) + aftermath;
-    error = what + " " + mPath + ": " + mFailureCause;
+    error = AudioFileIO::describe(what, mPath, errorNumber) + aftermath;
     return mFailure;
 }
 

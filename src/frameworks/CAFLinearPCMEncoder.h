@@ -35,9 +35,6 @@ public:
     int32_t flushToDisk(std::string& error) override;
     int32_t finish(std::string& error) override;
 
-    const AudioStreamBasicDescription& fileFormat() const override { return mFileFormat; }
-    const AudioStreamBasicDescription& clientFormat() const override { return mClientFormat; }
-
 private:
     // Converts up to `frames` frames into mChunk; the bytes to write.
     size_t convert(const uint8_t* frames, uint32_t count);
@@ -48,8 +45,6 @@ private:
     int32_t refusal(std::string& error) const;
 
     std::string mPath;
-    AudioStreamBasicDescription mClientFormat;
-    AudioStreamBasicDescription mFileFormat;
     int mFd = -1;
     uint64_t mDataBytes = 0;  // whole frames in the data chunk
     int32_t mFailure = 0;

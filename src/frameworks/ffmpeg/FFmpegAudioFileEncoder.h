@@ -31,9 +31,6 @@ public:
     int32_t flushToDisk(std::string& error) override;
     int32_t finish(std::string& error) override;
 
-    const AudioStreamBasicDescription& fileFormat() const override { return mFileFormat; }
-    const AudioStreamBasicDescription& clientFormat() const override { return mClientFormat; }
-
 private:
     int32_t openContainer(uint32_t fileType, std::string& error);
     int32_t openEncoder(std::string& error);
@@ -43,8 +40,6 @@ private:
     void release();
 
     std::string mPath;
-    AudioStreamBasicDescription mClientFormat;
-    AudioStreamBasicDescription mFileFormat;
     std::unique_ptr<FFmpegFileIO> mIO;
     AVFormatContext* mContainer = nullptr;
     AVStream* mStream = nullptr;
