@@ -16,7 +16,7 @@ TonePlayer::TonePlayer(double frequency, float amplitude) : mFrequency(frequency
     std::string error;
     mServer = platform::SoundServer::connect("tone player", 2000, &error);
     if (!mServer) return;
-    // Quanta of 1024 frames (186 ms buffered): deep enough that a slow
+    // Quanta of 1024 frames (279 ms buffered): deep enough that a slow
     // (sanitizer) build never lets the tone run dry.
     mStream = platform::SoundPlaybackStream::open(
         mServer, "", 1024, true,

@@ -84,12 +84,16 @@ TEST_F(RecorderTest, PauseAndResumeLeaveOutThePausedAudioWithoutAGap) {
     TonePlayer tone(500);
     ASSERT_TRUE(tone.started());
     std::this_thread::sleep_for(1200ms);
+    // The pause takes effect on the blocks the capture thread takes after it,
+    // and the tone reaches the capture device a tone buffer and a sink period
+    // late, so the paused tone keeps 800 ms clear of both ends of the pause
+    // (300 ms let a block of it through under a loaded parallel test run).
     recorder->pause();
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(800ms);
     tone.setFrequency(2000);
     std::this_thread::sleep_for(1000ms);
     tone.setFrequency(1000);
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(800ms);
     recorder->record();
     std::this_thread::sleep_for(1500ms);
     finish(recorder);
