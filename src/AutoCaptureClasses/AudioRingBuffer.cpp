@@ -39,6 +39,8 @@ AudioRingBuffer::AudioRingBuffer()
       mCapacityFrameMask(0),
       mCapacityBytes(0),
       mTimeBoundsIndex(0),
+      mNewestStartFrame(0),
+      mNewestEndFrame(0),
       mWriterIndex(0) {}
 
 AudioRingBuffer::~AudioRingBuffer() { Deallocate(); }
@@ -81,6 +83,8 @@ void AudioRingBuffer::ClearTimeBounds() {
         entry.endFrame.store(0, std::memory_order_relaxed);
         entry.updateCounter.store(0, std::memory_order_relaxed);
     }
+    mNewestStartFrame.store(0, std::memory_order_relaxed);
+    mNewestEndFrame.store(0, std::memory_order_relaxed);
     mTimeBoundsIndex.store(0, std::memory_order_release);
     mWriterIndex = 0;
 }
@@ -98,6 +102,8 @@ void AudioRingBuffer::SetTimeBounds(int64_t startFrame, int64_t endFrame) {
     entry.updateCounter.store(next, std::memory_order_relaxed);
     entry.startFrame.store(startFrame, std::memory_order_release);
     entry.endFrame.store(endFrame, std::memory_order_release);
+    mNewestStartFrame.store(startFrame, std::memory_order_relaxed);
+    mNewestEndFrame.store(endFrame, std::memory_order_release);
     // The writer is the only one to change the index, so a release store
     // publishes as a compare-and-swap would, without a locked instruction.
     mTimeBoundsIndex.store(next, std::memory_order_release);
@@ -113,6 +119,15 @@ int32_t AudioRingBuffer::GetTimeBounds(int64_t& startFrame, int64_t& endFrame) {
         if (entry.updateCounter.load(std::memory_order_relaxed) == index) return kRingBufferOK;
     }
     return kRingBufferBoundsBusy;
+}
+
+// The end is read first, with acquire: the frames below it are then visible,
+// and the start read after it is at least as new. A start that moved past
+// startRead is seen here once the writer has begun to overwrite the range,
+// since Store publishes the new start before it overwrites.
+bool AudioRingBuffer::NewestBoundsHold(int64_t startRead, int64_t endRead) const {
+    return mNewestEndFrame.load(std::memory_order_acquire) >= endRead &&
+           mNewestStartFrame.load(std::memory_order_relaxed) <= startRead;
 }
 
 int32_t AudioRingBuffer::CheckTimeBounds(int64_t startRead, int64_t endRead) {
@@ -184,8 +199,10 @@ int32_t AudioRingBuffer::Store(const AudioBufferList* abl, uint32_t nFrames, int
 
 int32_t AudioRingBuffer::Fetch(AudioBufferList* abl, uint32_t nFrames, int64_t frameNumber) {
     int64_t endRead = frameNumber + nFrames;
-    int32_t result = CheckTimeBounds(frameNumber, endRead);
-    if (result != kRingBufferOK) return result;
+    if (!NewestBoundsHold(frameNumber, endRead)) {
+        int32_t result = CheckTimeBounds(frameNumber, endRead);
+        if (result != kRingBufferOK) return result;
+    }
     if (nFrames > 0) {
         [[maybe_unused]] RacyReadScope racy;
         int32_t offset0 = FrameOffset(frameNumber);
@@ -204,5 +221,6 @@ int32_t AudioRingBuffer::Fetch(AudioBufferList* abl, uint32_t nFrames, int64_t f
     }
     // The copy must be complete before the bounds are looked at again.
     std::atomic_thread_fence(std::memory_order_acquire);
+    if (NewestBoundsHold(frameNumber, endRead)) return kRingBufferOK;
     return CheckTimeBounds(frameNumber, endRead);
 }

@@ -63,6 +63,13 @@ public:
     alignas(64) std::atomic<uint32_t> mTimeBoundsIndex;
 
 private:
+    // The newest bounds once more, in the index's cache line. A snapshot
+    // through the queue reads the index and then the entry it names: two
+    // lines the writer has just written, one after the other. Fetch decides
+    // from these two words instead, one line, and goes to the queue only when
+    // they do not hold its range.
+    std::atomic<int64_t> mNewestStartFrame;
+    std::atomic<int64_t> mNewestEndFrame;
     // The writer's own copy of the index, so that it never reads the shared one.
     alignas(64) uint32_t mWriterIndex;
 
@@ -70,6 +77,7 @@ private:
         return static_cast<int32_t>((static_cast<uint32_t>(frameNumber) & mCapacityFrameMask) * mBytesPerFrame);
     }
     const TimeBoundsEntry& NewestEntry() const;
+    bool NewestBoundsHold(int64_t startRead, int64_t endRead) const;
     void ClearTimeBounds();
     void ZeroRange(int32_t offset0, int32_t offset1);
     uint32_t BuffersToCopy(const AudioBufferList* abl) const;
