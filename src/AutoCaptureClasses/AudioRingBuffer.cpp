@@ -130,6 +130,12 @@ bool AudioRingBuffer::NewestBoundsHold(int64_t startRead, int64_t endRead) const
            mNewestStartFrame.load(std::memory_order_relaxed) <= startRead;
 }
 
+// The queue is read only for a range the newest bounds do not hold, for the
+// exact result code.
+int32_t AudioRingBuffer::CheckHeld(int64_t startRead, int64_t endRead) {
+    return NewestBoundsHold(startRead, endRead) ? kRingBufferOK : CheckTimeBounds(startRead, endRead);
+}
+
 int32_t AudioRingBuffer::CheckTimeBounds(int64_t startRead, int64_t endRead) {
     int64_t startFrame = 0;
     int64_t endFrame = 0;
@@ -199,10 +205,8 @@ int32_t AudioRingBuffer::Store(const AudioBufferList* abl, uint32_t nFrames, int
 
 int32_t AudioRingBuffer::Fetch(AudioBufferList* abl, uint32_t nFrames, int64_t frameNumber) {
     int64_t endRead = frameNumber + nFrames;
-    if (!NewestBoundsHold(frameNumber, endRead)) {
-        int32_t result = CheckTimeBounds(frameNumber, endRead);
-        if (result != kRingBufferOK) return result;
-    }
+    int32_t result = CheckHeld(frameNumber, endRead);
+    if (result != kRingBufferOK) return result;
     if (nFrames > 0) {
         [[maybe_unused]] RacyReadScope racy;
         int32_t offset0 = FrameOffset(frameNumber);
@@ -221,6 +225,5 @@ int32_t AudioRingBuffer::Fetch(AudioBufferList* abl, uint32_t nFrames, int64_t f
     }
     // The copy must be complete before the bounds are looked at again.
     std::atomic_thread_fence(std::memory_order_acquire);
-    if (NewestBoundsHold(frameNumber, endRead)) return kRingBufferOK;
-    return CheckTimeBounds(frameNumber, endRead);
+    return CheckHeld(frameNumber, endRead);
 }

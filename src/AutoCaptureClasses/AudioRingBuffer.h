@@ -78,6 +78,7 @@ private:
     }
     const TimeBoundsEntry& NewestEntry() const;
     bool NewestBoundsHold(int64_t startRead, int64_t endRead) const;
+    int32_t CheckHeld(int64_t startRead, int64_t endRead);
     void ClearTimeBounds();
     void ZeroRange(int32_t offset0, int32_t offset1);
     uint32_t BuffersToCopy(const AudioBufferList* abl) const;
