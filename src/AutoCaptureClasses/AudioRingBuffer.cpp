@@ -102,8 +102,8 @@ void AudioRingBuffer::SetTimeBounds(int64_t startFrame, int64_t endFrame) {
     entry.updateCounter.store(next, std::memory_order_relaxed);
     entry.startFrame.store(startFrame, std::memory_order_release);
     entry.endFrame.store(endFrame, std::memory_order_release);
-    mNewestStartFrame.store(startFrame, std::memory_order_relaxed);
     mNewestEndFrame.store(endFrame, std::memory_order_release);
+    mNewestStartFrame.store(startFrame, std::memory_order_release);
     // The writer is the only one to change the index, so a release store
     // publishes as a compare-and-swap would, without a locked instruction.
     mTimeBoundsIndex.store(next, std::memory_order_release);
@@ -121,13 +121,16 @@ int32_t AudioRingBuffer::GetTimeBounds(int64_t& startFrame, int64_t& endFrame) {
     return kRingBufferBoundsBusy;
 }
 
-// The end is read first, with acquire: the frames below it are then visible,
-// and the start read after it is at least as new. A start that moved past
-// startRead is seen here once the writer has begun to overwrite the range,
-// since Store publishes the new start before it overwrites.
+// The start is read first and the end after it, both with acquire; the
+// writer stores them the other way round. The end is thus at least as new as
+// the start: a start moved back by a store back in time never meets the end
+// from before it, which would hold the old frames still lying under the new
+// numbers. The end's acquire makes the frames below it visible. A start that
+// moved past startRead is seen here once the writer has begun to overwrite the
+// range, since Store publishes the new start before it overwrites.
 bool AudioRingBuffer::NewestBoundsHold(int64_t startRead, int64_t endRead) const {
-    return mNewestEndFrame.load(std::memory_order_acquire) >= endRead &&
-           mNewestStartFrame.load(std::memory_order_relaxed) <= startRead;
+    return mNewestStartFrame.load(std::memory_order_acquire) <= startRead &&
+           mNewestEndFrame.load(std::memory_order_acquire) >= endRead;
 }
 
 // The queue is read only for a range the newest bounds do not hold, for the

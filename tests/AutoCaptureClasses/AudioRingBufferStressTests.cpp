@@ -95,3 +95,42 @@ TEST(AudioRingBufferStress, ReaderOnlyEverAcceptsTheFramesStored) {
            static_cast<unsigned long long>(verified), static_cast<unsigned long long>(lapped),
            static_cast<unsigned long long>(tooEarly), static_cast<unsigned long long>(wrapped));
 }
+
+// The writer goes back to frame 0 again and again, each time with content of
+// a new round, while the reader already fetches the new round from frame 0.
+// The old round ended far beyond the capacity, so its bounds hold no frame 0;
+// a reader that took the old end and the new start for one pair of bounds
+// would accept the old round's frames still lying under the new numbers.
+TEST(AudioRingBufferStress, ReaderNeverAcceptsARoundTheWriterHasLeft) {
+    constexpr uint32_t kBlock = 64;
+    constexpr int64_t kRingBlocks = 4;
+    constexpr int64_t kBlocksPerRound = 3 * kRingBlocks;
+    AudioRingBuffer ring;
+    ring.Allocate(1, sizeof(uint64_t), kBlock * kRingBlocks);
+    std::vector<uint64_t> out(kBlock);
+    TwoChannelList destination{1, {{1, 0, out.data()}, {1, 0, nullptr}}};
+    uint64_t checked = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    for (uint64_t round = 1; std::chrono::steady_clock::now() < deadline; ++round) {
+        // The writer never laps the reader, so every block of the round arrives.
+        std::atomic<int64_t> readBlocks{0};
+        std::thread writer([&ring, &readBlocks, round] {
+            std::vector<uint64_t> in(kBlock);
+            TwoChannelList source{1, {{1, 0, in.data()}, {1, 0, nullptr}}};
+            for (int64_t block = 0; block < kBlocksPerRound; ++block) {
+                while (block - readBlocks.load(std::memory_order_acquire) >= kRingBlocks) std::this_thread::yield();
+                for (uint32_t i = 0; i < kBlock; ++i) in[i] = word0(block * kBlock + i) ^ round;
+                ring.Store(source.list(), kBlock, block * kBlock);
+            }
+        });
+        for (int64_t block = 0; block < kBlocksPerRound;) {
+            if (ring.Fetch(destination.list(), kBlock, block * kBlock) != kRingBufferOK) continue;
+            for (uint32_t i = 0; i < kBlock; ++i)
+                ASSERT_EQ(out[i], word0(block * kBlock + i) ^ round) << "round " << round << ", block " << block;
+            readBlocks.store(++block, std::memory_order_release);
+            ++checked;
+        }
+        writer.join();
+    }
+    EXPECT_GT(checked, 1000u);
+}
