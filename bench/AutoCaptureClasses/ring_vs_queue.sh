@@ -18,6 +18,12 @@ for lead in 256 16; do
       --benchmark_min_time=0.2 --benchmark_format=csv 2>/dev/null)
     ring=$(grep '^"RingStoreFetch' <<<"$csv" | cut -d, -f3)
     queue=$(grep '^"SpscQueuePushPop' <<<"$csv" | cut -d, -f3)
+    # A run that found a wrong block reports an error instead of a time.
+    if [ -z "$ring" ] || [ -z "$queue" ]; then
+      echo "lead $lead: a run gave no time:" >&2
+      echo "$csv" >&2
+      exit 1
+    fi
     ratios+=("$(awk -v r="$ring" -v q="$queue" 'BEGIN { printf "%.3f", r / q }')")
   done
   sorted=$(printf '%s\n' "${ratios[@]}" | sort -n)
