@@ -6,8 +6,9 @@
 
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 #include "frameworks/ZORExtAudioFile.h"
+#include "platform/AudioConstants.h"
 #include "platform/Log.h"
-#include "platform/ServiceNames.h"
+#include "platform/Paths.h"
 
 using platform::Log;
 
@@ -20,7 +21,7 @@ constexpr double kLongestWriteRetrySleep = 1.0;
 // The scratch file: 16-bit big-endian signed stereo at 44100 Hz.
 AudioStreamBasicDescription scratchDataFormat() {
     AudioStreamBasicDescription format;
-    format.mSampleRate = 44100.0;
+    format.mSampleRate = platform::kCaptureSampleRate;
     format.mFormatID = kAudioFormatLinearPCM;
     format.mFormatFlags = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
     format.mBytesPerPacket = 4;
@@ -64,7 +65,7 @@ bool MySystemCaptureRecorder::successfulRecording() const {
 // The file is created when recording first starts rather than when the thread
 // starts: the controller sets the path only after `init` has returned.
 void MySystemCaptureRecorder::fileWriteLoop() {
-    const AudioStreamBasicDescription clientFormat = ASBD_CreateCanonical(44100.0, 2, true);
+    const AudioStreamBasicDescription clientFormat = ASBD_CreateCanonical(platform::kCaptureSampleRate, 2, true);
     std::vector<float> block(static_cast<size_t>(kFileBlockFrames) * 2);
     AudioBufferList list{1, {{2, kFileBlockFrames * kCaptureBytesPerFrame, block.data()}}};
     int64_t readFrame = 0;
@@ -108,7 +109,16 @@ bool MySystemCaptureRecorder::createScratchFile(const AudioStreamBasicDescriptio
     std::lock_guard guard(mFileLock);
     if (mRecorderState == kRecorderStateStopped) return false;
     mStreamFormat = scratchDataFormat();
-    std::string path = mAudioFilePath.empty() ? platform::kScratchPath : mAudioFilePath;
+    const std::string scratch = platform::scratchRecordingPath();
+    const std::string path = mAudioFilePath.empty() ? scratch : mAudioFilePath;
+    // The default folder is the user's own (0700), so no one else can block or read a capture.
+    if (path == scratch) {
+        platform::Status folder = platform::createDirectories(path.substr(0, path.find_last_of('/')));
+        if (!folder) {
+            Log::errorLine("failed to create capture scratch file: %s", folder.message().c_str());
+            return false;
+        }
+    }
     // The toolkit replaces whatever is at the path, never follows a link and
     // creates the file for its owner only.
     auto file = ZORExtAudioFile::initForWriting(path, kAudioFileCAFType, clientFormat, mStreamFormat);

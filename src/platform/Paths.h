@@ -1,13 +1,33 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <string>
 
 namespace platform {
 
 // $HOME, or the password database's home folder when HOME is unset or empty.
 std::string homeDirectory();
-// $XDG_CONFIG_HOME when set to an absolute path, else ~/.config.
-std::string userConfigDirectory();
+
+// The XDG base folders: the variable's value when it is an absolute path
+// (relative values are invalid by the XDG rules), else the default under home.
+std::string userConfigDirectory();  // $XDG_CONFIG_HOME, ~/.config
+std::string userDataDirectory();    // $XDG_DATA_HOME, ~/.local/share
+std::string userCacheDirectory();   // $XDG_CACHE_HOME, ~/.cache
+std::string userStateDirectory();   // $XDG_STATE_HOME, ~/.local/state
+// $XDG_RUNTIME_DIR when it names a folder; without one, a private folder
+// trovario-<uid> in $TMPDIR (default /tmp), created with mode 0700 and refused
+// when it is a symlink, belongs to another user or is open to others.
+Result<std::string> userRuntimeDirectory();
+
+// The user's XDG music folder, else $HOME/Music.
+std::string musicDirectory();
+// <music folder>/Trovario, where exported tracks go.
+std::string exportFolder();
+// <cache folder>/trovario/trov_scratch.caf, the capture's scratch recording.
+// The folder is not created here.
+std::string scratchRecordingPath();
+
 // The folder of the running executable; empty when /proc cannot tell.
 std::string executableDirectory();
 // A leading "~" or "~/" becomes the home folder; other paths are unchanged.
@@ -16,6 +36,6 @@ std::string expandTildeInPath(const std::string& path);
 // absolute paths, no trailing slash.
 std::string standardizePath(const std::string& path);
 // Creates the folder and its missing parents (mode 0700 for new ones).
-bool createDirectories(const std::string& path);
+Status createDirectories(const std::string& path);
 
 }  // namespace platform

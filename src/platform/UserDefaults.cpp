@@ -1,20 +1,17 @@
 #include "platform/UserDefaults.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/ServiceNames.h"
 
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -29,17 +26,6 @@ std::optional<std::string> readFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-bool writeAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // NSString-style: white space skipped, then Y, y, T, t or a digit 1-9 (after
@@ -189,26 +175,12 @@ bool UserDefaults::writeOwnDomain(const PropertyList& values) {
         Log::line("could not write preferences file %s: cannot create folder %s", path.c_str(), mDirectory.c_str());
         return false;
     }
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        Log::line("could not write preferences file %s: %s", path.c_str(), strerror(errno));
-        return false;
-    }
-    const bool written = writeAll(fd, values.toXml()) && fsync(fd) == 0;
-    const int writeError = errno;
-    if (::close(fd) != 0 || !written) {
-        unlink(temporary.c_str());
-        Log::line("could not write preferences file %s: %s", path.c_str(), strerror(written ? errno : writeError));
-        return false;
-    }
     // A file we could not read may be a hand edit with a typo: keep it aside
     // rather than overwrite the user's text.
     if (mOwn.unreadable && rename(path.c_str(), (path + ".unreadable").c_str()) == 0)
         Log::line("preferences file %s could not be read; kept it as %s.unreadable", path.c_str(), path.c_str());
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        Log::line("could not write preferences file %s: %s", path.c_str(), strerror(errno));
-        unlink(temporary.c_str());
+    if (Status written = writeFileAtomically(path, values.toXml(), 0600); !written) {
+        Log::line("could not write preferences file %s: %s", path.c_str(), written.message().c_str());
         return false;
     }
     refresh(mOwn, true);

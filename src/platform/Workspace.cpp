@@ -29,8 +29,7 @@ bool exists(const std::string& path) {
 
 std::vector<std::string> applicationDirectories() {
     std::vector<std::string> directories;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    directories.push_back((dataHome && dataHome[0] == '/') ? dataHome : homeDirectory() + "/.local/share");
+    directories.push_back(userDataDirectory());
     const char* dataDirs = std::getenv("XDG_DATA_DIRS");
     std::string list = (dataDirs && *dataDirs) ? dataDirs : "/usr/local/share:/usr/share";
     size_t start = 0;

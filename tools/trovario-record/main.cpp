@@ -15,7 +15,7 @@
 
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 #include "platform/Log.h"
-#include "platform/ServiceNames.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ struct Arguments {
     double seconds = 0;
     std::optional<double> pauseAt;
     std::optional<double> resumeAt;
-    std::string out = platform::kScratchPath;
+    std::string out = platform::scratchRecordingPath();
 };
 
 int usage(const char* problem) {
@@ -35,7 +35,7 @@ int usage(const char* problem) {
             "Records what the system plays for SECONDS into PATH (default %s).\n"
             "With --pause-at and --resume-at, the audio between those two times\n"
             "(seconds from the start) is left out of the file.\n",
-            platform::kScratchPath);
+            platform::scratchRecordingPath().c_str());
     return 2;
 }
 
