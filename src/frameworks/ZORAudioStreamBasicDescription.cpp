@@ -1,12 +1,14 @@
 #include "frameworks/ZORAudioStreamBasicDescription.h"
 
+#include "platform/AudioConstants.h"
+
 ZORAudioStreamBasicDescription::ZORAudioStreamBasicDescription(const AudioStreamBasicDescription& format)
     : mFormat(format) {}
 
 std::shared_ptr<ZORAudioStreamBasicDescription> ZORAudioStreamBasicDescription::standardFormat(int32_t index) {
     if (index != 0) return nullptr;
     return std::make_shared<ZORAudioStreamBasicDescription>(
-        linearPCM(44100.0, 2, 32, kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked));
+        linearPCM(platform::kCaptureSampleRate, 2, 32, kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked));
 }
 
 AudioStreamBasicDescription ZORAudioStreamBasicDescription::linearPCM(double sampleRate, uint32_t channels,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/AudioConstants.h"
 #include "platform/KeyedArchiver.h"
 #include "segmentation/AudioSegmentNode.h"
 #include "segmentation/AudioSlice.h"
@@ -30,7 +31,7 @@ public:
     using NodePtr = std::shared_ptr<AudioSegmentNode>;
     using SlicePtr = std::shared_ptr<AudioSlice>;
     static constexpr int32_t NotFound = 0x7FFFFFFF;
-    static constexpr double SampleRate = 44100.0;
+    static constexpr double SampleRate = platform::kCaptureSampleRate;
     // Default of the minimum track duration preference, in seconds.
     static constexpr double DefaultMinimumTrackDuration = 30.0;
 

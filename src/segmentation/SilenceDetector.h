@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/AudioConstants.h"
 #include "segmentation/AudioSegmentTree.h"
 #include "segmentation/SilenceObject.h"
 
@@ -24,7 +25,7 @@
 // used in the phases its own comment describes.
 class SilenceDetector {
 public:
-    static constexpr double SampleRate = 44100.0;
+    static constexpr double SampleRate = platform::kCaptureSampleRate;
     static constexpr uint32_t LongRunCap = 13230;
     static constexpr int64_t MergeGap = 4410;
 

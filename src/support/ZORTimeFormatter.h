@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/AudioConstants.h"
+
 // Durations as text and back: a clock form for a count of units at a rate
 // (sample frames at 44100 a second) with an optional fraction of a second, a
 // clock form for whole seconds, and a worded form whose texts come from the
@@ -38,6 +40,6 @@ public:
     static std::string humanizedStringForUInt32ValueInSeconds(uint32_t seconds, int32_t precision);
 
 private:
-    int32_t mUnitsPerSecond = 44100;
+    int32_t mUnitsPerSecond = platform::kCaptureSampleRate;
     int32_t mDisplayPrecision = 0;
 };

@@ -3,11 +3,12 @@
 #include <string>
 
 #include "tracks/ZORTrackAutoDefiner.h"
+#include "platform/AudioConstants.h"
 
 // What trovario-define prints for a list of tracks.
 struct TrackListReport {
     std::string path;
-    double sampleRate = 44100;
+    double sampleRate = platform::kCaptureSampleRate;
     uint32_t lengthInFrames = 0;
     float sensitivity = 0;
     float silenceMs = 0;

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// The agent's one sample rate. The capture stream carries no rate of its own,
+// so every stream, file format and frame count assumes this one.
+inline constexpr uint32_t kCaptureSampleRate = 44100;
+
+}  // namespace platform
