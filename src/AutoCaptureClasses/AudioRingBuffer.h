@@ -6,7 +6,7 @@
 #include "frameworks/CoreAudioTypes.h"
 
 // Result codes of CheckTimeBounds, Fetch and Store for a range [a, b) against
-// the frames held, [S, E).
+// the frames held, [S, E). Store returns kRingBufferStored or kRingBufferTooMuch.
 enum : int32_t {
     kRingBufferWholeRangeEarly = -2,  // b < S
     kRingBufferStartsEarly = -1,      // a < S <= b <= E
@@ -15,7 +15,9 @@ enum : int32_t {
     kRingBufferWholeRangeLate = 2,    // a > E
     kRingBufferTooMuch = 3,           // a < S and b > E; from Store: more than the capacity
     kRingBufferBoundsBusy = 4,        // no consistent snapshot of the bounds in 8 attempts
-    kRingBufferStored = 1,            // Store's success
+    // Store's success, a value of its own, so that it is never taken for the
+    // "ends late" of a check.
+    kRingBufferStored = 5,
 };
 
 // A fixed-capacity ring of audio frames addressed by absolute frame numbers,
