@@ -1,13 +1,10 @@
 #include "AutoCaptureClasses/CaptureDeviceInstaller.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 #include "platform/ServiceNames.h"
 #include "platform/SoundServer.h"
@@ -22,20 +19,6 @@ std::string readFile(const std::string& path, bool& exists) {
     std::stringstream text;
     if (exists) text << in.rdbuf();
     return text.str();
-}
-
-// Replaces `path` as a whole (temporary file and rename), so that a crash
-// never leaves the server a half-written script.
-bool writeAtomically(const std::string& path, const std::string& text) {
-    std::string temporary = path + ".trovario-new";
-    unlink(temporary.c_str());
-    FILE* out = fopen(temporary.c_str(), "wx");
-    if (!out) return false;
-    bool written = fwrite(text.data(), 1, text.size(), out) == text.size();
-    written = fclose(out) == 0 && written;
-    if (written && rename(temporary.c_str(), path.c_str()) == 0) return true;
-    unlink(temporary.c_str());
-    return false;
 }
 
 std::string pulseScriptBlock() {
@@ -81,8 +64,9 @@ int32_t CaptureDeviceInstaller::writePersistentConfig(bool pipewire, std::string
         message = "The sound server configuration " + path + " already loads the capture device.";
         return kInstalled;
     }
+    // Replaced as a whole, so that a crash never leaves the server a half-written script.
     if (!platform::createDirectories(std::filesystem::path(path).parent_path().string()) ||
-        !writeAtomically(path, configText(pipewire, existing, exists))) {
+        !platform::writeFileAtomically(path, configText(pipewire, existing, exists), 0644)) {
         message = "Could not write the sound server configuration " + path +
                   ". Check that the folder is writable and try again.";
         return kPersistFailed;
@@ -92,23 +76,22 @@ int32_t CaptureDeviceInstaller::writePersistentConfig(bool pipewire, std::string
 }
 
 int32_t CaptureDeviceInstaller::installCaptureDevice(bool persist, std::string& message) {
-    std::string error;
-    auto server = platform::SoundServer::connect("Trovario installer", platform::SoundServer::kDefaultTimeoutMs, &error);
+    auto server = platform::SoundServer::connect("Trovario installer", platform::SoundServer::kDefaultTimeoutMs);
     if (!server) {
-        message = "No sound server is running (" + error +
+        message = "No sound server is running (" + server.message() +
                   "). Start PulseAudio or PipeWire and run the command again.";
         return kNoSoundServer;
     }
-    if (server->findSink(platform::kCaptureSinkDescription)) {
+    if ((*server)->findSink(platform::kCaptureSinkDescription)) {
         message = std::string("The capture device \"") + platform::kCaptureSinkDescription + "\" is already loaded.";
-    } else if (server->loadModule("module-null-sink", moduleArguments()) < 0) {
-        message = "The sound server refused to load the capture device (module-null-sink: " + server->lastError() + ").";
+    } else if (auto module = (*server)->loadModule("module-null-sink", moduleArguments()); !module) {
+        message = "The sound server refused to load the capture device (module-null-sink: " + module.message() + ").";
         return kLoadFailed;
     } else {
         message = std::string("Loaded the capture device \"") + platform::kCaptureSinkDescription + "\".";
     }
     if (!persist) return kInstalled;
-    auto name = server->serverName();
+    auto name = (*server)->serverName();
     bool pipewire = name && name->find("PipeWire") != std::string::npos;
     std::string persisted;
     int32_t status = writePersistentConfig(pipewire, persisted);

@@ -1,11 +1,10 @@
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/ServiceNames.h"
@@ -13,11 +12,7 @@
 
 namespace {
 
-std::string stateDirectory() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    std::string base = state && state[0] == '/' ? state : platform::homeDirectory() + "/.local/state";
-    return base + "/trovario";
-}
+std::string stateDirectory() { return platform::userStateDirectory() + "/trovario"; }
 
 bool isCaptureSink(const platform::SinkInfo& sink) {
     return sink.name == platform::kCaptureSinkName || sink.description == platform::kCaptureSinkDescription;
@@ -36,19 +31,9 @@ std::optional<std::string> replacementSink(const std::vector<platform::SinkInfo>
 
 std::string DefaultOutputMemory::path() { return stateDirectory() + "/previous-default-output"; }
 
-bool DefaultOutputMemory::remember(const std::string& sinkName) {
-    if (!platform::createDirectories(stateDirectory())) return false;
-    std::string temporary = path() + ".new";
-    unlink(temporary.c_str());
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    std::string text = sinkName + "\n";
-    bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    written = fsync(fd) == 0 && written;
-    close(fd);
-    if (written && rename(temporary.c_str(), path().c_str()) == 0) return true;
-    unlink(temporary.c_str());
-    return false;
+platform::Status DefaultOutputMemory::remember(const std::string& sinkName) {
+    if (platform::Status folder = platform::createDirectories(stateDirectory()); !folder) return folder;
+    return platform::writeFileAtomically(path(), sinkName + "\n", 0600);
 }
 
 std::optional<std::string> DefaultOutputMemory::remembered() {
@@ -63,29 +48,29 @@ void DefaultOutputMemory::forget() { unlink(path().c_str()); }
 int32_t DefaultOutputMemory::restoreAfterInterruptedCapture() {
     auto wanted = remembered();
     if (!wanted) return 0;
-    std::string error;
-    auto server = platform::SoundServer::connect("Trovario", platform::SoundServer::kDefaultTimeoutMs, &error);
+    auto server = platform::SoundServer::connect("Trovario", platform::SoundServer::kDefaultTimeoutMs);
     if (!server) {
         platform::Log::line("cannot restore the default output \"%s\" yet: no sound server (%s)\n",
-                            wanted->c_str(), error.c_str());
+                            wanted->c_str(), server.message().c_str());
         return 1;
     }
-    auto current = server->defaultSinkName();
-    auto sinks = server->sinks();
-    if (!current || !sinks) {
+    auto current = (*server)->defaultSinkName();
+    auto sinks = current ? (*server)->sinks() : current.status();
+    if (!sinks) {
         platform::Log::line("cannot restore the default output \"%s\" yet: %s\n", wanted->c_str(),
-                            server->lastError().c_str());
+                            sinks.message().c_str());
         return 1;
     }
     bool captureIsDefault = *current == platform::kCaptureSinkName;
     auto target = captureIsDefault ? replacementSink(*sinks, *wanted) : std::nullopt;
-    if (target && !server->setDefaultSink(*target)) {
-        platform::Log::line("cannot restore the default output \"%s\": %s\n", target->c_str(),
-                            server->lastError().c_str());
-        return 1;
-    }
-    if (target)
+    if (target) {
+        if (platform::Status switched = (*server)->setDefaultSink(*target); !switched) {
+            platform::Log::line("cannot restore the default output \"%s\": %s\n", target->c_str(),
+                                switched.message().c_str());
+            return 1;
+        }
         platform::Log::line("restored the default output \"%s\" after an interrupted capture\n", target->c_str());
+    }
     forget();
     return 0;
 }

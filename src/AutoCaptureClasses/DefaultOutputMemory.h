@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/Result.h"
+
 // Remembers on disk which sink was the default output before a capture made
 // the capture device the default, so that an agent that dies mid-capture can
 // give the user the output back at its next start.
@@ -11,7 +13,7 @@ class DefaultOutputMemory {
 public:
     // $XDG_STATE_HOME/trovario/previous-default-output (~/.local/state/... by default).
     static std::string path();
-    static bool remember(const std::string& sinkName);
+    static platform::Status remember(const std::string& sinkName);
     static std::optional<std::string> remembered();
     static void forget();
 

@@ -76,15 +76,15 @@ MySystemCaptureRecorder::~MySystemCaptureRecorder() {
 // The "driver connection": the sound server, the capture sink and a record
 // stream on its monitor.
 int32_t MySystemCaptureRecorder::prepareIOA() {
-    std::string error;
-    mServer = platform::SoundServer::connect("Trovario capture", kSoundServerTimeoutMs, &error);
-    if (!mServer) {
-        Log::line("Sound server connection failed: %s\n", error.c_str());
+    auto server = platform::SoundServer::connect("Trovario capture", kSoundServerTimeoutMs);
+    if (!server) {
+        Log::line("Sound server connection failed: %s\n", server.message().c_str());
         return kCaptureErrorNoSoundServer;
     }
+    mServer = std::move(*server);
     auto sinks = mServer->sinks();
     if (!sinks) {
-        Log::line("Sound server did not list its sinks: %s\n", mServer->lastError().c_str());
+        Log::line("Sound server did not list its sinks: %s\n", sinks.message().c_str());
         return kCaptureErrorNoSoundServer;
     }
     auto byDescription = std::find_if(sinks->begin(), sinks->end(),
@@ -96,12 +96,13 @@ int32_t MySystemCaptureRecorder::prepareIOA() {
     mCaptureDevice = deviceFrom(*byDescription);
     // The server sends several blocks at a time: fewer wake-ups for a little
     // more delay before play-through. They are still taken block by block.
-    mRecordStream = platform::SoundRecordStream::open(mServer, mCaptureDevice->monitorSourceName(),
-                                                      kBlocksPerFragment * mCaptureBlockBytes, &error);
-    if (!mRecordStream) {
-        Log::line("Capture stream failed: %s\n", error.c_str());
+    auto stream = platform::SoundRecordStream::open(mServer, mCaptureDevice->monitorSourceName(),
+                                                    kBlocksPerFragment * mCaptureBlockBytes);
+    if (!stream) {
+        Log::line("Capture stream failed: %s\n", stream.message().c_str());
         return kCaptureErrorStreamFailed;
     }
+    mRecordStream = std::move(*stream);
     Log::line("Driver connection opened\n");
     return 0;
 }
@@ -273,8 +274,8 @@ void MySystemCaptureRecorder::restoreOutputDevice() {
 }
 
 int32_t MySystemCaptureRecorder::switchSystemOutputDeviceTo(const std::shared_ptr<ZORAudioDevice>& device) {
-    if (mServer->setDefaultSink(device->sinkName())) return 0;
-    Log::line("Cannot make \"%s\" the default output: %s\n", device->sinkName().c_str(),
-              mServer->lastError().c_str());
+    platform::Status switched = mServer->setDefaultSink(device->sinkName());
+    if (switched) return 0;
+    Log::line("Cannot make \"%s\" the default output: %s\n", device->sinkName().c_str(), switched.message().c_str());
     return ZORAudioDevice::kRefused;
 }

@@ -44,15 +44,15 @@ int32_t MySystemCaptureRecorder::setupPlayThru() {
     }
     mRecInfo.mSampleTime = 0;
     mRecInfo.mAudioRingBuffer = &mPlayThruRingBuffer;
-    std::string error;
-    mPlayThruStream = platform::SoundPlaybackStream::open(
+    auto stream = platform::SoundPlaybackStream::open(
         mServer, mOutputDevice->sinkName(), kPlayThruQuantumFrames, false,
-        [this](float* data, uint32_t frames) { return renderPlayThru(data, frames); }, &error);
-    if (!mPlayThruStream) {
+        [this](float* data, uint32_t frames) { return renderPlayThru(data, frames); });
+    if (!stream) {
         reportError(kCaptureErrorStreamFailed, kCheckOpenStream);
-        Log::line("Play-through unavailable: %s\n", error.c_str());
+        Log::line("Play-through unavailable: %s\n", stream.message().c_str());
         return kCaptureErrorStreamFailed;
     }
+    mPlayThruStream = std::move(*stream);
     return enablePlayThru();
 }
 

@@ -5,10 +5,12 @@
 namespace {
 
 std::shared_ptr<platform::SoundServer> connectOrExplain(std::string* whyNot) {
-    std::string error;
-    auto server = platform::SoundServer::connect("Trovario", ZORAudioDevice::kTimeoutMs, &error);
-    if (!server && whyNot) *whyNot = "no sound server: " + error;
-    return server;
+    auto server = platform::SoundServer::connect("Trovario", ZORAudioDevice::kTimeoutMs);
+    if (!server) {
+        if (whyNot) *whyNot = "no sound server: " + server.message();
+        return nullptr;
+    }
+    return *server;
 }
 
 std::shared_ptr<ZORAudioDevice> deviceFrom(const platform::SinkInfo& sink) {
@@ -30,7 +32,7 @@ std::shared_ptr<ZORAudioDevice> ZORAudioDevice::deviceWithDeviceName(const std::
     if (!server) return nullptr;
     auto sink = server->findSink(name);
     if (!sink) {
-        if (whyNot) *whyNot = server->lastError();
+        if (whyNot) *whyNot = sink.message();
         return nullptr;
     }
     return deviceFrom(*sink);
@@ -40,13 +42,13 @@ std::shared_ptr<ZORAudioDevice> ZORAudioDevice::defaultOutputDevice(std::string*
     auto server = connectOrExplain(whyNot);
     if (!server) return nullptr;
     auto name = server->defaultSinkName();
-    auto sinks = name ? server->sinks() : std::nullopt;
+    auto sinks = name ? server->sinks() : name.status();
     if (sinks) {
         for (const platform::SinkInfo& sink : *sinks)
             if (sink.name == *name) return deviceFrom(sink);
     }
     // The default may name a sink that has gone; that counts as none.
-    if (whyNot) *whyNot = sinks ? "the default sink \"" + *name + "\" does not exist" : server->lastError();
+    if (whyNot) *whyNot = sinks ? "the default sink \"" + *name + "\" does not exist" : sinks.message();
     return nullptr;
 }
 
@@ -58,7 +60,8 @@ int32_t ZORAudioDevice::setDefaultOutputDevice(const std::shared_ptr<ZORAudioDev
     }
     auto server = connectOrExplain(whyNot);
     if (!server) return kNoSoundServer;
-    if (server->setDefaultSink(device->sinkName())) return 0;
-    if (whyNot) *whyNot = "cannot make \"" + device->sinkName() + "\" the default output: " + server->lastError();
+    platform::Status switched = server->setDefaultSink(device->sinkName());
+    if (switched) return 0;
+    if (whyNot) *whyNot = "cannot make \"" + device->sinkName() + "\" the default output: " + switched.message();
     return kRefused;
 }

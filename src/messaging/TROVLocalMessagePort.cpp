@@ -6,13 +6,14 @@
 std::shared_ptr<TROVLocalMessagePort> TROVLocalMessagePort::initWithName(const std::string& name) {
     std::shared_ptr<TROVLocalMessagePort> port(new TROVLocalMessagePort());
     TROVLocalMessagePort* self = port.get();  // the platform port dies with this object
-    port->mMessagePort = platform::LocalMessagePort::create(
-        name, [self](const std::string& data) { return self->HandleMessageCallback(data); }, &port->mNameTaken,
-        &port->mFailureReason);
-    if (!port->mMessagePort) {
+    auto created = platform::LocalMessagePort::create(
+        name, [self](const std::string& data) { return self->HandleMessageCallback(data); }, &port->mNameTaken);
+    if (!created) {
+        port->mFailureReason = created.message();
         platform::Log::line("message port %s not created: %s", name.c_str(), port->mFailureReason.c_str());
         return port;
     }
+    port->mMessagePort = std::move(*created);
     port->mRunLoopSource = port->mMessagePort->createRunLoopSource();
     return port;
 }

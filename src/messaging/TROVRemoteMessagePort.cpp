@@ -1,9 +1,9 @@
 #include "messaging/TROVRemoteMessagePort.h"
 
 std::shared_ptr<TROVRemoteMessagePort> TROVRemoteMessagePort::initWithName(const std::string& name) {
-    std::unique_ptr<platform::RemoteMessagePort> port = platform::RemoteMessagePort::create(name);
+    auto port = platform::RemoteMessagePort::create(name);
     if (!port) return nullptr;
-    return std::shared_ptr<TROVRemoteMessagePort>(new TROVRemoteMessagePort(std::move(port)));
+    return std::shared_ptr<TROVRemoteMessagePort>(new TROVRemoteMessagePort(std::move(*port)));
 }
 
 int32_t TROVRemoteMessagePort::sendRequest(const std::optional<std::string>& data, double sendTimeout,

@@ -1,10 +1,10 @@
 #include "platform/LocalSocket.h"
 
 #include "platform/Log.h"
+#include "platform/Paths.h"
 
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -16,29 +16,6 @@
 
 namespace platform {
 namespace {
-
-bool isDirectory(const char* path) {
-    struct stat info {};
-    return path && path[0] == '/' && stat(path, &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-std::optional<std::string> privateTemporaryFolder(std::string* error) {
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string base = isDirectory(tmp) ? tmp : "/tmp";
-    const std::string folder = base + "/trovario-" + std::to_string(geteuid());
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        *error = "cannot create " + folder + ": " + strerror(errno);
-        return std::nullopt;
-    }
-    struct stat info {};
-    // lstat, so that a symlink planted by someone else is seen as one.
-    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
-        (info.st_mode & 077) != 0) {
-        *error = "refusing " + folder + ": it is not a private folder of this user (expected mode 0700)";
-        return std::nullopt;
-    }
-    return folder;
-}
 
 bool fillAddress(const std::string& path, sockaddr_un* address) {
     *address = {};
@@ -67,23 +44,15 @@ int32_t refuseOversize(size_t size, const char* direction) {
 
 }  // namespace
 
-std::optional<std::string> LocalSocket::pathForName(const std::string& name, std::string* error) {
-    std::string scratch;
-    if (!error) error = &scratch;
-    if (name.empty() || name.find('/') != std::string::npos || name[0] == '.') {
-        *error = "invalid port name \"" + name + "\"";
-        return std::nullopt;
-    }
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::optional<std::string> folder = isDirectory(runtime) ? std::optional<std::string>(runtime)
-                                                              : privateTemporaryFolder(error);
-    if (!folder) return std::nullopt;
+Result<std::string> LocalSocket::pathForName(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos || name[0] == '.')
+        return Status::failure("invalid port name \"" + name + "\"");
+    Result<std::string> folder = userRuntimeDirectory();
+    if (!folder) return folder;
     const std::string path = *folder + "/" + name;
     sockaddr_un address;
-    if (!fillAddress(path, &address)) {
-        *error = "socket path too long (" + std::to_string(path.size()) + " bytes): " + path;
-        return std::nullopt;
-    }
+    if (!fillAddress(path, &address))
+        return Status::failure("socket path too long (" + std::to_string(path.size()) + " bytes): " + path);
     return path;
 }
 
@@ -163,32 +132,26 @@ bool LocalSocket::peerClosed() const {
     return poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
-LocalSocketListener::Result LocalSocketListener::listen(const std::string& path,
-                                                        std::unique_ptr<LocalSocketListener>* listener,
-                                                        std::string* error) {
+Result<std::unique_ptr<LocalSocketListener>> LocalSocketListener::listen(const std::string& path,
+                                                                          bool* nameTaken) {
+    const Status taken = Status::failure(path + " is in use by a running process");
     sockaddr_un address;
-    if (!fillAddress(path, &address)) {
-        *error = "socket path too long: " + path;
-        return Result::Failed;
-    }
+    if (!fillAddress(path, &address)) return Status::failure("socket path too long: " + path);
     // The lock is held for the listener's whole life: taking it proves that
     // no live listener owns the path, whatever socket file lies there.
     const std::string lockPath = path + ".lock";
     int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (lockFd < 0) {
-        *error = "cannot open " + lockPath + ": " + strerror(errno);
-        return Result::Failed;
-    }
+    if (lockFd < 0) return Status::failure("cannot open " + lockPath + ": " + strerror(errno));
     if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
         close(lockFd);
-        *error = path + " is in use by a running process";
-        return Result::NameTaken;
+        if (nameTaken) *nameTaken = true;
+        return taken;
     }
     int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
-        *error = std::string("cannot create a socket: ") + strerror(errno);
+        Status failed = Status::failure(std::string("cannot create a socket: ") + strerror(errno));
         close(lockFd);
-        return Result::Failed;
+        return failed;
     }
     fchmod(fd, 0600);
     auto bindPath = [&] { return bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0; };
@@ -200,8 +163,8 @@ LocalSocketListener::Result LocalSocketListener::listen(const std::string& path,
         if (LocalSocket::connect(path, 0.5, &probe) != kLocalSocketBecameInvalid) {
             close(fd);
             close(lockFd);
-            *error = path + " is in use by a running process";
-            return Result::NameTaken;
+            if (nameTaken) *nameTaken = true;
+            return taken;
         }
         unlink(path.c_str());
         bound = bindPath();
@@ -209,14 +172,13 @@ LocalSocketListener::Result LocalSocketListener::listen(const std::string& path,
     struct stat info {};
     if (!bound || chmod(path.c_str(), 0600) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
         lstat(path.c_str(), &info) != 0) {
-        *error = "cannot listen at " + path + ": " + strerror(errno);
+        Status failed = Status::failure("cannot listen at " + path + ": " + strerror(errno));
         if (bound) unlink(path.c_str());
         close(fd);
         close(lockFd);
-        return Result::Failed;
+        return failed;
     }
-    listener->reset(new LocalSocketListener(fd, lockFd, path, info.st_dev, info.st_ino));
-    return Result::Listening;
+    return std::unique_ptr<LocalSocketListener>(new LocalSocketListener(fd, lockFd, path, info.st_dev, info.st_ino));
 }
 
 LocalSocketListener::LocalSocketListener(int fd, int lockFd, std::string path, dev_t device, ino_t inode)

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <sys/types.h>
 
+#include "platform/Result.h"
+
 namespace platform {
 
 // Statuses of the local transport, numbered like the message-port statuses
@@ -27,11 +29,9 @@ inline constexpr size_t kLocalSocketMaxMessage = 64 * 1024;
 // One end of a connected SOCK_SEQPACKET Unix socket; each send is one message.
 class LocalSocket {
 public:
-    // $XDG_RUNTIME_DIR/<name>; without a runtime folder, a private folder
-    // trovario-<uid> in $TMPDIR (default /tmp), created with mode 0700 and
-    // refused when it is a symlink, belongs to another user or is open to
-    // others. nullopt, with `error` saying why, when no safe place exists.
-    static std::optional<std::string> pathForName(const std::string& name, std::string* error);
+    // <name> in the user's runtime folder (see userRuntimeDirectory); fails
+    // for a name that is not one file name, or when no safe place exists.
+    static Result<std::string> pathForName(const std::string& name);
 
     // Connects to the listener at `path`; the send time-out bounds the wait
     // for a full backlog. kLocalSocketBecameInvalid when nobody listens there
@@ -64,12 +64,10 @@ private:
 // socket file (mode 0600) is removed again when the listener goes.
 class LocalSocketListener {
 public:
-    enum class Result { Listening, NameTaken, Failed };
-
     // Binds `path`. A socket file left by a process that died is reclaimed;
-    // a live listener means the name is taken. `error` says what failed.
-    static Result listen(const std::string& path, std::unique_ptr<LocalSocketListener>* listener,
-                         std::string* error);
+    // a live listener means the name is taken: then `nameTaken` (if given)
+    // is set, and the failure says so.
+    static Result<std::unique_ptr<LocalSocketListener>> listen(const std::string& path, bool* nameTaken = nullptr);
     ~LocalSocketListener();
     LocalSocketListener(const LocalSocketListener&) = delete;
     LocalSocketListener& operator=(const LocalSocketListener&) = delete;

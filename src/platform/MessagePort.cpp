@@ -13,19 +13,14 @@ double now() {
 
 }  // namespace
 
-std::shared_ptr<LocalMessagePort> LocalMessagePort::create(const std::string& name, Callback callback,
-                                                           bool* nameTaken, std::string* error) {
-    *nameTaken = false;
-    std::optional<std::string> path = LocalSocket::pathForName(name, error);
-    if (!path) return nullptr;
-    std::unique_ptr<LocalSocketListener> listener;
-    switch (LocalSocketListener::listen(*path, &listener, error)) {
-        case LocalSocketListener::Result::Listening:
-            return std::shared_ptr<LocalMessagePort>(new LocalMessagePort(std::move(listener), std::move(callback)));
-        case LocalSocketListener::Result::NameTaken: *nameTaken = true; break;
-        case LocalSocketListener::Result::Failed: break;
-    }
-    return nullptr;
+Result<std::shared_ptr<LocalMessagePort>> LocalMessagePort::create(const std::string& name, Callback callback,
+                                                                   bool* nameTaken) {
+    if (nameTaken) *nameTaken = false;
+    Result<std::string> path = LocalSocket::pathForName(name);
+    if (!path) return path.status();
+    Result<std::unique_ptr<LocalSocketListener>> listener = LocalSocketListener::listen(*path, nameTaken);
+    if (!listener) return listener.status();
+    return std::shared_ptr<LocalMessagePort>(new LocalMessagePort(std::move(*listener), std::move(callback)));
 }
 
 LocalMessagePort::LocalMessagePort(std::unique_ptr<LocalSocketListener> listener, Callback callback)
@@ -133,20 +128,16 @@ void MessagePortSource::removeFromMainLoop() {
     mWatch = 0;
 }
 
-std::unique_ptr<RemoteMessagePort> RemoteMessagePort::create(const std::string& name) {
-    std::string error;
-    std::optional<std::string> path = LocalSocket::pathForName(name, &error);
-    if (!path) {
-        Log::line("message port: %s", error.c_str());
-        return nullptr;
-    }
+Result<std::unique_ptr<RemoteMessagePort>> RemoteMessagePort::create(const std::string& name) {
+    Result<std::string> path = LocalSocket::pathForName(name);
+    if (!path) return path.status();
     std::unique_ptr<LocalSocket> connection;
     switch (LocalSocket::connect(*path, LocalMessagePort::kClientTimeout, &connection)) {
         case kLocalSocketSuccess:
         // A full backlog: the port is there, only busy.
         case kLocalSocketSendTimeout:
             return std::unique_ptr<RemoteMessagePort>(new RemoteMessagePort(*path, std::move(connection)));
-        default: return nullptr;
+        default: return Status::failure("nothing answers at " + *path);
     }
 }
 

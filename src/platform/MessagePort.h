@@ -2,6 +2,7 @@
 
 #include "platform/LocalSocket.h"
 #include "platform/MainLoop.h"
+#include "platform/Result.h"
 
 #include <functional>
 #include <map>
@@ -28,10 +29,10 @@ public:
     // Clients connected but not yet heard from; more are turned away.
     static constexpr size_t kMaxWaitingClients = 16;
 
-    // nullptr when the port cannot be created; `nameTaken` tells whether a
-    // live port holds the name, `error` says what failed.
-    static std::shared_ptr<LocalMessagePort> create(const std::string& name, Callback callback, bool* nameTaken,
-                                                    std::string* error);
+    // Fails when the port cannot be created; `nameTaken` (if given) tells
+    // whether a live port holds the name.
+    static Result<std::shared_ptr<LocalMessagePort>> create(const std::string& name, Callback callback,
+                                                            bool* nameTaken = nullptr);
     ~LocalMessagePort();
     LocalMessagePort(const LocalMessagePort&) = delete;
     LocalMessagePort& operator=(const LocalMessagePort&) = delete;
@@ -86,8 +87,8 @@ private:
 // connection of its own and waits for its reply there.
 class RemoteMessagePort {
 public:
-    // nullptr when no live port of that name exists.
-    static std::unique_ptr<RemoteMessagePort> create(const std::string& name);
+    // Fails when no live port of that name exists.
+    static Result<std::unique_ptr<RemoteMessagePort>> create(const std::string& name);
 
     // False once the named port was found gone.
     bool isValid() const { return mValid; }

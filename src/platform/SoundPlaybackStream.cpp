@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/AudioConstants.h"
 #include "platform/SoundServer.h"
 
 namespace platform {
@@ -20,17 +21,14 @@ void onStreamEvent(pa_stream*, void* userdata) {
 
 }  // namespace
 
-std::unique_ptr<SoundPlaybackStream> SoundPlaybackStream::open(std::shared_ptr<SoundServer> server,
-                                                               const std::string& sinkName,
-                                                               uint32_t quantumFrames, bool running,
-                                                               Render render, std::string* error) {
+Result<std::unique_ptr<SoundPlaybackStream>> SoundPlaybackStream::open(std::shared_ptr<SoundServer> server,
+                                                                       const std::string& sinkName,
+                                                                       uint32_t quantumFrames, bool running,
+                                                                       Render render) {
     SoundServerLock lock(server->mainloop());
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, 44100, kChannels};
+    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kCaptureSampleRate, kChannels};
     pa_stream* stream = pa_stream_new(server->context(), "Trovario play-through", &spec, nullptr);
-    if (!stream) {
-        if (error) *error = pa_strerror(pa_context_errno(server->context()));
-        return nullptr;
-    }
+    if (!stream) return Status::failure(pa_strerror(pa_context_errno(server->context())));
     std::unique_ptr<SoundPlaybackStream> result(
         new SoundPlaybackStream(server, stream, quantumFrames, std::move(render)));
     pa_stream_set_state_callback(stream, onStreamEvent, server->mainloop());
@@ -51,12 +49,8 @@ std::unique_ptr<SoundPlaybackStream> SoundPlaybackStream::open(std::shared_ptr<S
     const char* device = sinkName.empty() ? nullptr : sinkName.c_str();
     if (pa_stream_connect_playback(stream, device, &attr, flags, nullptr, nullptr) < 0 ||
         !server->waitLocked([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; }) ||
-        pa_stream_get_state(stream) != PA_STREAM_READY) {
-        if (error) {
-            *error = "cannot play to \"" + sinkName + "\": " + pa_strerror(pa_context_errno(server->context()));
-        }
-        return nullptr;
-    }
+        pa_stream_get_state(stream) != PA_STREAM_READY)
+        return Status::failure("cannot play to \"" + sinkName + "\": " + pa_strerror(pa_context_errno(server->context())));
     return result;
 }
 

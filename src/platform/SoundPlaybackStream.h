@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Result.h"
+
 struct pa_stream;
 
 namespace platform {
@@ -21,12 +23,12 @@ public:
     // Fills `frames` interleaved frames at `data`; false when it has nothing.
     using Render = std::function<bool(float* data, uint32_t frames)>;
 
-    // nullptr when the sink cannot be played to; `error` then says why. A
-    // stream on a named sink stays there; one opened with an empty name plays
-    // to the default sink and follows it. It starts paused unless `running`.
-    static std::unique_ptr<SoundPlaybackStream> open(std::shared_ptr<SoundServer> server,
-                                                     const std::string& sinkName, uint32_t quantumFrames,
-                                                     bool running, Render render, std::string* error);
+    // Fails when the sink cannot be played to. A stream on a named sink stays
+    // there; one opened with an empty name plays to the default sink and
+    // follows it. It starts paused unless `running`.
+    static Result<std::unique_ptr<SoundPlaybackStream>> open(std::shared_ptr<SoundServer> server,
+                                                             const std::string& sinkName, uint32_t quantumFrames,
+                                                             bool running, Render render);
     // After it returns, `render` is not called any more.
     ~SoundPlaybackStream();
     SoundPlaybackStream(const SoundPlaybackStream&) = delete;

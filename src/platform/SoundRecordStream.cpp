@@ -5,20 +5,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/AudioConstants.h"
 #include "platform/SoundServer.h"
 
 namespace platform {
 
-std::unique_ptr<SoundRecordStream> SoundRecordStream::open(std::shared_ptr<SoundServer> server,
-                                                           const std::string& sourceName,
-                                                           uint32_t fragmentBytes, std::string* error) {
+Result<std::unique_ptr<SoundRecordStream>> SoundRecordStream::open(std::shared_ptr<SoundServer> server,
+                                                                   const std::string& sourceName,
+                                                                   uint32_t fragmentBytes) {
     SoundServerLock lock(server->mainloop());
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, 44100, 2};
+    pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kCaptureSampleRate, 2};
     pa_stream* stream = pa_stream_new(server->context(), "Trovario capture", &spec, nullptr);
-    if (!stream) {
-        if (error) *error = pa_strerror(pa_context_errno(server->context()));
-        return nullptr;
-    }
+    if (!stream) return Status::failure(pa_strerror(pa_context_errno(server->context())));
     std::unique_ptr<SoundRecordStream> result(new SoundRecordStream(server, stream));
     pa_stream_set_state_callback(stream, onState, result.get());
     pa_stream_set_read_callback(stream, onData, result.get());
@@ -28,13 +26,9 @@ std::unique_ptr<SoundRecordStream> SoundRecordStream::open(std::shared_ptr<Sound
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream, sourceName.c_str(), &attr, flags) < 0 ||
         !server->waitLocked([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; }) ||
-        pa_stream_get_state(stream) != PA_STREAM_READY) {
-        if (error) {
-            *error = "cannot record from \"" + sourceName +
-                     "\": " + pa_strerror(pa_context_errno(server->context()));
-        }
-        return nullptr;
-    }
+        pa_stream_get_state(stream) != PA_STREAM_READY)
+        return Status::failure("cannot record from \"" + sourceName +
+                               "\": " + pa_strerror(pa_context_errno(server->context())));
     return result;
 }
 

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/Result.h"
+
 struct pa_stream;
 
 namespace platform {
@@ -34,10 +36,9 @@ public:
     // About six seconds of audio may wait for a reader that is held up.
     static constexpr uint32_t kQueueEntries = 128;
 
-    // nullptr when the stream cannot be opened within the server's time-out.
-    static std::unique_ptr<SoundRecordStream> open(std::shared_ptr<SoundServer> server,
-                                                   const std::string& sourceName, uint32_t fragmentBytes,
-                                                   std::string* error);
+    // Fails when the stream cannot be opened within the server's time-out.
+    static Result<std::unique_ptr<SoundRecordStream>> open(std::shared_ptr<SoundServer> server,
+                                                           const std::string& sourceName, uint32_t fragmentBytes);
     ~SoundRecordStream();
     SoundRecordStream(const SoundRecordStream&) = delete;
     SoundRecordStream& operator=(const SoundRecordStream&) = delete;

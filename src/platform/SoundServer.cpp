@@ -73,9 +73,9 @@ void onSuccess(pa_context*, int success, void* userdata) {
 }
 
 void onModuleIndex(pa_context*, uint32_t index, void* userdata) {
-    auto* request = static_cast<Request<int64_t>*>(userdata);
+    auto* request = static_cast<Request<uint32_t>*>(userdata);
     request->ok = index != PA_INVALID_INDEX;
-    request->result = request->ok ? static_cast<int64_t>(index) : -1;
+    request->result = index;
     finish(request->server, request->finished);
 }
 
@@ -87,33 +87,22 @@ SoundServerLock::SoundServerLock(pa_threaded_mainloop* mainloop) : mMainloop(mai
 
 SoundServerLock::~SoundServerLock() { pa_threaded_mainloop_unlock(mMainloop); }
 
-std::shared_ptr<SoundServer> SoundServer::connect(const std::string& clientName, int timeoutMs,
-                                                  std::string* error) {
+Result<std::shared_ptr<SoundServer>> SoundServer::connect(const std::string& clientName, int timeoutMs) {
     pa_threaded_mainloop* mainloop = pa_threaded_mainloop_new();
     pa_context* context =
         mainloop ? pa_context_new(pa_threaded_mainloop_get_api(mainloop), clientName.c_str()) : nullptr;
     if (!context) {
         if (mainloop) pa_threaded_mainloop_free(mainloop);
-        if (error) *error = "could not create a sound-server client";
-        return nullptr;
+        return Status::failure("could not create a sound-server client");
     }
     pa_context_set_state_callback(context, onContextState, mainloop);
     std::shared_ptr<SoundServer> server(new SoundServer(mainloop, context, timeoutMs));
     if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-        pa_threaded_mainloop_start(mainloop) < 0) {
-        if (error) *error = pa_strerror(pa_context_errno(context));
-        return nullptr;
-    }
+        pa_threaded_mainloop_start(mainloop) < 0)
+        return server->contextFailure();
     SoundServerLock lock(mainloop);
-    bool ready = server->waitLocked([context] { return pa_context_get_state(context) == PA_CONTEXT_READY; });
-    if (!ready) {
-        if (error) {
-            bool failed = !PA_CONTEXT_IS_GOOD(pa_context_get_state(context));
-            *error = failed ? pa_strerror(pa_context_errno(context))
-                            : "no answer within " + std::to_string(timeoutMs) + " ms";
-        }
-        return nullptr;
-    }
+    Status ready = server->waitLocked([context] { return pa_context_get_state(context) == PA_CONTEXT_READY; });
+    if (!ready) return ready;
     return server;
 }
 
@@ -131,7 +120,9 @@ SoundServer::~SoundServer() {
     pa_threaded_mainloop_free(mMainloop);
 }
 
-bool SoundServer::waitLocked(const std::function<bool()>& done) {
+Status SoundServer::contextFailure() const { return Status::failure(pa_strerror(pa_context_errno(mContext))); }
+
+Status SoundServer::waitLocked(const std::function<bool()>& done) {
     TimeoutState timeout{mMainloop};
     pa_time_event* event = pa_context_rttime_new(
         mContext, pa_rtclock_now() + static_cast<pa_usec_t>(mTimeoutMs) * 1000, onTimeout, &timeout);
@@ -142,95 +133,83 @@ bool SoundServer::waitLocked(const std::function<bool()>& done) {
         pa_threaded_mainloop_wait(mMainloop);
     }
     if (event) pa_threaded_mainloop_get_api(mMainloop)->time_free(event);
-    if (!result) {
-        mLastError = timeout.expired ? "no answer within " + std::to_string(mTimeoutMs) + " ms"
-                                     : pa_strerror(pa_context_errno(mContext));
-    }
-    return result;
+    if (result) return Status::success();
+    if (timeout.expired) return Status::failure("no answer within " + std::to_string(mTimeoutMs) + " ms");
+    return contextFailure();
 }
 
-bool SoundServer::runOperation(pa_operation* op, const bool& finished) {
-    if (!op) {
-        mLastError = pa_strerror(pa_context_errno(mContext));
-        return false;
-    }
-    waitLocked([&] { return finished || pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
+Status SoundServer::runOperation(pa_operation* op, const bool& finished) {
+    if (!op) return contextFailure();
+    Status answered = waitLocked([&] { return finished || pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
     // A request left unanswered is cancelled, so its callback never sees the
     // caller's vanished stack.
     if (!finished) pa_operation_cancel(op);
     pa_operation_unref(op);
-    return finished;
+    if (finished) return Status::success();
+    return answered ? contextFailure() : answered;
 }
 
 bool SoundServer::isConnected() const {
     return pa_context_get_state(mContext) == PA_CONTEXT_READY;
 }
 
-std::optional<std::string> SoundServer::serverName() {
+Result<std::string> SoundServer::serverName() {
     SoundServerLock lock(mMainloop);
     Request<std::pair<std::string, std::string>> request{this};
-    if (!runOperation(pa_context_get_server_info(mContext, onServerInfo, &request), request.finished) ||
-        !request.ok)
-        return std::nullopt;
+    Status answered = runOperation(pa_context_get_server_info(mContext, onServerInfo, &request), request.finished);
+    if (!answered) return answered;
+    if (!request.ok) return contextFailure();
     return request.result.first;
 }
 
-std::optional<std::vector<SinkInfo>> SoundServer::sinks() {
+Result<std::vector<SinkInfo>> SoundServer::sinks() {
     SoundServerLock lock(mMainloop);
     Request<std::vector<SinkInfo>> request{this};
-    if (!runOperation(pa_context_get_sink_info_list(mContext, onSinkInfo, &request), request.finished) ||
-        !request.ok)
-        return std::nullopt;
-    return request.result;
+    Status answered =
+        runOperation(pa_context_get_sink_info_list(mContext, onSinkInfo, &request), request.finished);
+    if (!answered) return answered;
+    if (!request.ok) return contextFailure();
+    return std::move(request.result);
 }
 
-std::optional<SinkInfo> SoundServer::findSink(const std::string& descriptionOrName) {
+Result<SinkInfo> SoundServer::findSink(const std::string& descriptionOrName) {
     auto all = sinks();
-    if (!all) return std::nullopt;
+    if (!all) return all.status();
     for (const SinkInfo& sink : *all)
         if (sink.description == descriptionOrName) return sink;
     for (const SinkInfo& sink : *all)
         if (sink.name == descriptionOrName) return sink;
-    SoundServerLock lock(mMainloop);
-    mLastError = "no sink named \"" + descriptionOrName + "\"";
-    return std::nullopt;
+    return Status::failure("no sink named \"" + descriptionOrName + "\"");
 }
 
-std::optional<std::string> SoundServer::defaultSinkName() {
+Result<std::string> SoundServer::defaultSinkName() {
     SoundServerLock lock(mMainloop);
     Request<std::pair<std::string, std::string>> request{this};
-    if (!runOperation(pa_context_get_server_info(mContext, onServerInfo, &request), request.finished) ||
-        !request.ok)
-        return std::nullopt;
-    if (request.result.second.empty()) {
-        mLastError = "the sound server has no default sink";
-        return std::nullopt;
-    }
+    Status answered = runOperation(pa_context_get_server_info(mContext, onServerInfo, &request), request.finished);
+    if (!answered) return answered;
+    if (!request.ok) return contextFailure();
+    if (request.result.second.empty()) return Status::failure("the sound server has no default sink");
     return request.result.second;
 }
 
-bool SoundServer::setDefaultSink(const std::string& name) {
+Status SoundServer::setDefaultSink(const std::string& name) {
     SoundServerLock lock(mMainloop);
     Request<int> request{this};
-    bool answered =
+    Status answered =
         runOperation(pa_context_set_default_sink(mContext, name.c_str(), onSuccess, &request), request.finished);
-    if (answered && !request.ok) mLastError = pa_strerror(pa_context_errno(mContext));
-    return answered && request.ok;
+    if (!answered) return answered;
+    return request.ok ? Status::success() : contextFailure();
 }
 
-int64_t SoundServer::loadModule(const std::string& name, const std::string& arguments) {
+Result<uint32_t> SoundServer::loadModule(const std::string& name, const std::string& arguments) {
     SoundServerLock lock(mMainloop);
-    Request<int64_t> request{this};
-    bool answered = runOperation(
+    Request<uint32_t> request{this};
+    Status answered = runOperation(
         pa_context_load_module(mContext, name.c_str(), arguments.c_str(), onModuleIndex, &request),
         request.finished);
-    if (answered && !request.ok) mLastError = pa_strerror(pa_context_errno(mContext));
-    return answered && request.ok ? request.result : -1;
-}
-
-std::string SoundServer::lastError() const {
-    SoundServerLock lock(mMainloop);
-    return mLastError;
+    if (!answered) return answered;
+    if (!request.ok) return contextFailure();
+    return request.result;
 }
 
 }  // namespace platform

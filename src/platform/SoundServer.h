@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/Result.h"
 
 struct pa_threaded_mainloop;
 struct pa_context;
@@ -28,43 +29,41 @@ class SoundServer {
 public:
     static constexpr int kDefaultTimeoutMs = 2000;
 
-    // nullptr when no server answers within `timeoutMs`; `error` then says why.
-    static std::shared_ptr<SoundServer> connect(const std::string& clientName, int timeoutMs,
-                                                std::string* error);
+    // Fails when no server answers within `timeoutMs`.
+    static Result<std::shared_ptr<SoundServer>> connect(const std::string& clientName, int timeoutMs);
     ~SoundServer();
     SoundServer(const SoundServer&) = delete;
     SoundServer& operator=(const SoundServer&) = delete;
 
+    // Every request below may be made from several threads; a failure says
+    // why the server did not answer or refused.
     bool isConnected() const;
     // The server's own name, e.g. "pulseaudio" or "PulseAudio (on PipeWire 0.3.65)".
-    std::optional<std::string> serverName();
-    std::optional<std::vector<SinkInfo>> sinks();
+    Result<std::string> serverName();
+    Result<std::vector<SinkInfo>> sinks();
     // A sink whose description or name equals `descriptionOrName`; descriptions win.
-    std::optional<SinkInfo> findSink(const std::string& descriptionOrName);
-    std::optional<std::string> defaultSinkName();
-    bool setDefaultSink(const std::string& name);
-    // The new module's index, or -1.
-    int64_t loadModule(const std::string& name, const std::string& arguments);
-    // The reason of the last failed request, for log lines. The requests and
-    // this may be used from several threads.
-    std::string lastError() const;
+    Result<SinkInfo> findSink(const std::string& descriptionOrName);
+    Result<std::string> defaultSinkName();
+    Status setDefaultSink(const std::string& name);
+    // The new module's index.
+    Result<uint32_t> loadModule(const std::string& name, const std::string& arguments);
 
     // The stream classes run on this connection's main loop.
     pa_threaded_mainloop* mainloop() const { return mMainloop; }
     pa_context* context() const { return mContext; }
     int timeoutMs() const { return mTimeoutMs; }
     // Waits on the main loop (whose lock the caller holds) until `done` holds,
-    // the connection fails or the time-out passes; returns `done()`.
-    bool waitLocked(const std::function<bool()>& done);
+    // the connection fails or the time-out passes; fails unless `done()`.
+    Status waitLocked(const std::function<bool()>& done);
 
 private:
     SoundServer(pa_threaded_mainloop* mainloop, pa_context* context, int timeoutMs);
-    bool runOperation(pa_operation* op, const bool& finished);
+    Status runOperation(pa_operation* op, const bool& finished);
+    Status contextFailure() const;
 
     pa_threaded_mainloop* mMainloop;
     pa_context* mContext;
     int mTimeoutMs;
-    std::string mLastError;
 };
 
 // Holds the main loop's lock for a scope.

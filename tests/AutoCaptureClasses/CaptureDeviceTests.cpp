@@ -207,12 +207,11 @@ namespace {
 class SoundRecordStreamTest : public ::testing::Test {
 protected:
     std::unique_ptr<platform::SoundRecordStream> openMonitor(uint32_t fragmentBytes) {
-        std::string error;
-        auto connection = platform::SoundServer::connect("test", 2000, &error);
-        auto stream = connection ? platform::SoundRecordStream::open(connection, "speakers.monitor", fragmentBytes, &error)
-                                 : nullptr;
-        if (!stream) ADD_FAILURE() << error;
-        return stream;
+        auto connection = platform::SoundServer::connect("test", 2000);
+        if (!connection) return ADD_FAILURE() << connection.message(), nullptr;
+        auto stream = platform::SoundRecordStream::open(*connection, "speakers.monitor", fragmentBytes);
+        if (!stream) return ADD_FAILURE() << stream.message(), nullptr;
+        return std::move(*stream);
     }
 
     PrivatePulseServer server;

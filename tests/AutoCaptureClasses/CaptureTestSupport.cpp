@@ -13,12 +13,12 @@
 namespace capture_test {
 
 TonePlayer::TonePlayer(double frequency, float amplitude) : mFrequency(frequency), mAmplitude(amplitude) {
-    std::string error;
-    mServer = platform::SoundServer::connect("tone player", 2000, &error);
-    if (!mServer) return;
+    auto server = platform::SoundServer::connect("tone player", 2000);
+    if (!server) return;
+    mServer = *server;
     // Quanta of 1024 frames (279 ms buffered): deep enough that a slow
     // (sanitizer) build never lets the tone run dry.
-    mStream = platform::SoundPlaybackStream::open(
+    auto stream = platform::SoundPlaybackStream::open(
         mServer, "", 1024, true,
         [this](float* data, uint32_t frames) {
             double step = 2 * M_PI * mFrequency.load() / 44100.0;
@@ -28,8 +28,8 @@ TonePlayer::TonePlayer(double frequency, float amplitude) : mFrequency(frequency
                 mPhase = std::fmod(mPhase + step, 2 * M_PI);
             }
             return true;
-        },
-        &error);
+        });
+    if (stream) mStream = std::move(*stream);
 }
 
 TonePlayer::~TonePlayer() {
@@ -38,10 +38,12 @@ TonePlayer::~TonePlayer() {
 }
 
 SourceRecorder::SourceRecorder(const std::string& source) {
-    std::string error;
-    mServer = platform::SoundServer::connect("source recorder", 2000, &error);
-    if (mServer) mStream = platform::SoundRecordStream::open(mServer, source, 4096, &error);
-    if (!mStream) return;
+    auto server = platform::SoundServer::connect("source recorder", 2000);
+    if (!server) return;
+    mServer = *server;
+    auto stream = platform::SoundRecordStream::open(mServer, source, 4096);
+    if (!stream) return;
+    mStream = std::move(*stream);
     mThread = std::thread([this] {
         std::vector<float> block(4096);
         while (mStream->waitForData() == 0) {

@@ -184,26 +184,25 @@ TEST(MessagePortPath, WithoutRuntimeFolderAPrivateTemporaryFolderIsUsedAndOddNam
     TemporaryDirectory tmp;
     ScopedEnvironment noRuntime("XDG_RUNTIME_DIR", nullptr);
     ScopedEnvironment tmpdir("TMPDIR", tmp.path().c_str());
-    std::string error;
-    std::optional<std::string> path = platform::LocalSocket::pathForName(kName, &error);
+    auto path = platform::LocalSocket::pathForName(kName);
     const std::string folder = tmp / ("trovario-" + std::to_string(geteuid()));
-    ASSERT_TRUE(path) << error;
+    ASSERT_TRUE(path) << path.message();
     EXPECT_EQ(*path, folder + "/" + kName);
     struct stat info {};
     ASSERT_EQ(lstat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     // Names that are no plain file names are refused.
-    EXPECT_FALSE(platform::LocalSocket::pathForName("../escape", &error));
-    EXPECT_FALSE(platform::LocalSocket::pathForName("", &error));
-    EXPECT_FALSE(platform::LocalSocket::pathForName(std::string(200, 'n'), &error));
-    EXPECT_NE(error.find("too long"), std::string::npos);
+    EXPECT_FALSE(platform::LocalSocket::pathForName("../escape"));
+    EXPECT_FALSE(platform::LocalSocket::pathForName(""));
+    auto tooLong = platform::LocalSocket::pathForName(std::string(200, 'n'));
+    EXPECT_NE(tooLong.message().find("too long"), std::string::npos);
 
     chmod(folder.c_str(), 0755);  // opened up by someone: not private any more
-    EXPECT_FALSE(platform::LocalSocket::pathForName(kName, &error));
-    EXPECT_NE(error.find("not a private folder"), std::string::npos);
+    auto opened = platform::LocalSocket::pathForName(kName);
+    EXPECT_NE(opened.message().find("not a private folder"), std::string::npos);
     rmdir(folder.c_str());
     ASSERT_EQ(symlink(tmp.path().c_str(), folder.c_str()), 0);  // planted link
-    EXPECT_FALSE(platform::LocalSocket::pathForName(kName, &error));
+    EXPECT_FALSE(platform::LocalSocket::pathForName(kName));
 }
 
 }  // namespace

@@ -27,8 +27,8 @@ std::string agentStateName(int32_t state) {
 }
 
 std::string AgentClient::socketPath() {
-    std::string error;
-    return platform::LocalSocket::pathForName(platform::kAgentServiceName, &error).value_or(error);
+    auto path = platform::LocalSocket::pathForName(platform::kAgentServiceName);
+    return path ? *path : path.message();
 }
 
 std::optional<AgentClient> AgentClient::connect() {

@@ -54,29 +54,27 @@ std::string fourCharacterText(int32_t code) {
     return text + "'";
 }
 
-std::optional<TypedValue> parseTypedValue(const std::string& text, std::string* error) {
+platform::Result<TypedValue> parseTypedValue(const std::string& text) {
+    using platform::PropertyList;
     const size_t equals = text.find('=');
     const size_t colon = equals == std::string::npos ? std::string::npos : text.find(':', equals);
-    if (equals == 0 || colon == std::string::npos) {
-        *error = "expected key=type:value, got \"" + text + "\"";
-        return std::nullopt;
-    }
+    if (equals == 0 || colon == std::string::npos)
+        return platform::Status::failure("expected key=type:value, got \"" + text + "\"");
     const std::string key = text.substr(0, equals);
     const std::string type = text.substr(equals + 1, colon - equals - 1);
     const std::string value = text.substr(colon + 1);
-    if (type == "string") return TypedValue{key, platform::PropertyList::string(value)};
+    if (type == "string") return TypedValue{key, PropertyList::string(value)};
     if (type == "int") {
-        if (auto number = parseInt32(value)) return TypedValue{key, platform::PropertyList::integer(*number)};
+        if (auto number = parseInt32(value)) return TypedValue{key, PropertyList::integer(*number)};
     } else if (type == "float") {
-        if (auto number = parseFiniteFloat(value)) return TypedValue{key, platform::PropertyList::real(*number)};
+        if (auto number = parseFiniteFloat(value)) return TypedValue{key, PropertyList::real(*number)};
     } else if (type == "bool") {
-        if (auto flag = parseBool(value)) return TypedValue{key, platform::PropertyList::boolean(*flag)};
+        if (auto flag = parseBool(value)) return TypedValue{key, PropertyList::boolean(*flag)};
     } else {
-        *error = "unknown type \"" + type + "\" in \"" + text + "\" (use int, float, bool or string)";
-        return std::nullopt;
+        return platform::Status::failure("unknown type \"" + type + "\" in \"" + text +
+                                         "\" (use int, float, bool or string)");
     }
-    *error = "\"" + value + "\" is not a valid " + type + " (in \"" + text + "\")";
-    return std::nullopt;
+    return platform::Status::failure("\"" + value + "\" is not a valid " + type + " (in \"" + text + "\")");
 }
 
 std::string describeValue(const platform::PropertyList& value) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/PropertyList.h"
+#include "platform/Result.h"
 
 #include <cstdint>
 #include <optional>
@@ -21,8 +22,8 @@ struct TypedValue {
     std::string key;
     platform::PropertyList value;
 };
-// key=type:value with type int, float, bool or string; `error` says what is wrong.
-std::optional<TypedValue> parseTypedValue(const std::string& text, std::string* error);
+// key=type:value with type int, float, bool or string; the failure says what is wrong.
+platform::Result<TypedValue> parseTypedValue(const std::string& text);
 
 // The value as trovarioctl shows it, with its kind.
 std::string describeValue(const platform::PropertyList& value);

@@ -97,26 +97,22 @@ int noArguments(const char* name, const Arguments& args, int32_t code) {
     return sendCommand(code);
 }
 
-std::optional<std::string> readableFile(const std::string& given, std::string* problem) {
+platform::Result<std::string> readableFile(const std::string& given) {
     std::error_code error;
     const std::string path = std::filesystem::absolute(given, error).lexically_normal().string();
-    if (error || !std::filesystem::exists(path, error)) {
-        *problem = "cannot read " + given + ": no such file";
-    } else if (!std::filesystem::is_regular_file(path, error)) {
-        *problem = "cannot read " + given + ": not a regular file";
-    } else if (access(path.c_str(), R_OK) != 0 || !std::ifstream(path)) {
-        *problem = "cannot read " + given + ": permission denied";
-    } else {
-        return path;
-    }
-    return std::nullopt;
+    if (error || !std::filesystem::exists(path, error))
+        return platform::Status::failure("cannot read " + given + ": no such file");
+    if (!std::filesystem::is_regular_file(path, error))
+        return platform::Status::failure("cannot read " + given + ": not a regular file");
+    if (access(path.c_str(), R_OK) != 0 || !std::ifstream(path))
+        return platform::Status::failure("cannot read " + given + ": permission denied");
+    return path;
 }
 
 int process(const Arguments& args) {
     if (args.size() != 1) return usageError("process", "expected one FILE");
-    std::string problem;
-    std::optional<std::string> path = readableFile(args[0], &problem);
-    if (!path) return usageError("process", problem);
+    platform::Result<std::string> path = readableFile(args[0]);
+    if (!path) return usageError("process", path.message());
     return sendCommand(kTROVDMessage_ProcessFile,
                        [&](TROVMessage& request) { request.setValueWithNSString(kTROVDPathKey, *path); });
 }
@@ -172,9 +168,8 @@ int send(const Arguments& args) {
     if (!code) return usageError("send", "CODE must be four characters such as rTlm, or a number, not " + args[0]);
     std::vector<TypedValue> values;
     for (size_t i = 1; i < args.size(); ++i) {
-        std::string problem;
-        std::optional<TypedValue> value = parseTypedValue(args[i], &problem);
-        if (!value) return usageError("send", problem);
+        platform::Result<TypedValue> value = parseTypedValue(args[i]);
+        if (!value) return usageError("send", value.message());
         values.push_back(std::move(*value));
     }
     auto fill = [&](TROVMessage& request) {
