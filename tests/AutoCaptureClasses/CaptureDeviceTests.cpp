@@ -49,14 +49,14 @@ TEST(AudioDevice, FindsSinksByDescriptionOrNameAndSetsTheDefaultOutput) {
     PrivatePulseServer server;
     ASSERT_TRUE(server.started()) << server.failure();
     auto capture = ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME);
-    auto byName = ZORAudioDevice::deviceWithDeviceName("trovario_capture");
+    auto byName = ZORAudioDevice::deviceWithDeviceName(platform::kCaptureSinkName);
     ASSERT_TRUE(capture);
     ASSERT_TRUE(byName);
-    EXPECT_EQ(capture->sinkName(), "trovario_capture");
-    EXPECT_EQ(capture->monitorSourceName(), "trovario_capture.monitor");
+    EXPECT_EQ(capture->sinkName(), platform::kCaptureSinkName);
+    EXPECT_EQ(capture->monitorSourceName(), std::string(platform::kCaptureSinkName) + ".monitor");
     EXPECT_EQ(capture->deviceID(), byName->deviceID());
     std::string listed = server.pactl("list sinks short");
-    EXPECT_NE(listed.find(std::to_string(capture->deviceID()) + "\ttrovario_capture"), std::string::npos);
+    EXPECT_NE(listed.find(std::to_string(capture->deviceID()) + "\t" + platform::kCaptureSinkName), std::string::npos);
     std::string whyNot;
     EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName("No Such Device", &whyNot));
     EXPECT_NE(whyNot.find("No Such Device"), std::string::npos);
@@ -65,7 +65,7 @@ TEST(AudioDevice, FindsSinksByDescriptionOrNameAndSetsTheDefaultOutput) {
     ASSERT_TRUE(original);
     EXPECT_EQ(original->sinkName(), "speakers");
     ASSERT_EQ(ZORAudioDevice::setDefaultOutputDevice(capture), 0);
-    EXPECT_EQ(server.defaultSinkName(), "trovario_capture");
+    EXPECT_EQ(server.defaultSinkName(), platform::kCaptureSinkName);
     EXPECT_EQ(ZORAudioDevice::defaultOutputDevice()->deviceID(), capture->deviceID());
     ASSERT_EQ(ZORAudioDevice::setDefaultOutputDevice(original), 0);
     EXPECT_EQ(server.defaultSinkName(), "speakers");
@@ -124,10 +124,10 @@ TEST(CaptureDeviceInstall, LoadsTheSinkOnceAndAvailabilityFollowsIt) {
     EXPECT_TRUE(ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME));
     EXPECT_TRUE(MySystemCaptureRecorder::isAvailable());
     EXPECT_TRUE(MySystemCaptureRecorder::isAvailable());
-    EXPECT_EQ(log.count("is available (sink trovario_capture)"), 1u);
+    EXPECT_EQ(log.count(std::string("is available (sink ") + platform::kCaptureSinkName + ")"), 1u);
     EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(false, message), CaptureDeviceInstaller::kInstalled);
     EXPECT_NE(message.find("already loaded"), std::string::npos) << message;
-    EXPECT_EQ(countSinksNamed(server, "trovario_capture"), 1u);
+    EXPECT_EQ(countSinksNamed(server, platform::kCaptureSinkName), 1u);
     server.kill();
     EXPECT_FALSE(MySystemCaptureRecorder::isAvailable());
     EXPECT_EQ(log.count("is not available: no sound server"), 1u);
@@ -144,8 +144,8 @@ TEST(CaptureDeviceInstall, PersistentScriptLoadsTheSinkAtTheNextServerStart) {
     ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
     EXPECT_NE(message.find("already loads"), std::string::npos) << message;
     std::string text = TemporaryDirectory::read(script);
-    EXPECT_EQ(text.find("load-module module-null-sink sink_name=trovario_capture"),
-              text.rfind("load-module module-null-sink sink_name=trovario_capture"));
+    const std::string load = std::string("load-module module-null-sink sink_name=") + platform::kCaptureSinkName;
+    EXPECT_EQ(text.find(load), text.rfind(load));
 
     PrivatePulseServer::Options options = withoutCaptureSink();
     options.scriptFile = script;
@@ -153,7 +153,7 @@ TEST(CaptureDeviceInstall, PersistentScriptLoadsTheSinkAtTheNextServerStart) {
     ASSERT_TRUE(server.started()) << server.failure();
     auto device = ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME);
     ASSERT_TRUE(device);
-    EXPECT_EQ(device->sinkName(), "trovario_capture");
+    EXPECT_EQ(device->sinkName(), platform::kCaptureSinkName);
 }
 
 TEST(CaptureDeviceInstall, NewScriptKeepsTheSystemDefaults) {
@@ -178,7 +178,7 @@ TEST(DefaultOutputRestore, GivesTheOutputBackOrAnotherButLeavesAChoiceTheUserMad
     ASSERT_TRUE(server.started()) << server.failure();
     ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
     EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
-    server.pactl("set-default-sink trovario_capture");
+    server.pactl(std::string("set-default-sink ") + platform::kCaptureSinkName);
     platform::LogCapture log;
     EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
     EXPECT_EQ(server.defaultSinkName(), "speakers");
@@ -188,7 +188,7 @@ TEST(DefaultOutputRestore, GivesTheOutputBackOrAnotherButLeavesAChoiceTheUserMad
 
     // The remembered output has gone: another sink, not the capture device.
     ASSERT_TRUE(DefaultOutputMemory::remember("unplugged_usb_headset"));
-    server.pactl("set-default-sink trovario_capture");
+    server.pactl(std::string("set-default-sink ") + platform::kCaptureSinkName);
     EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
     EXPECT_EQ(server.defaultSinkName(), "speakers");
 

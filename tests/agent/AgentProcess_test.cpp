@@ -157,7 +157,7 @@ TEST_F(AgentProcessTest, LoadingTheCaptureSinkIsNoticedWithinOneCheck) {
     Outcome install = ctl({"install-capture-device"});
     ASSERT_EQ(install.exitCode, 0) << install.err;
     // The next check comes at most 3 s later; the margin covers a loaded machine.
-    EXPECT_TRUE(waitForLog("is available (sink trovario_capture)", 4.5)) << log();
+    EXPECT_TRUE(waitForLog(std::string("is available (sink ") + platform::kCaptureSinkName + ")", 4.5)) << log();
 }
 
 TEST_F(AgentProcessTest, CommandsReachTheAgentUnknownOnesAreAnsweredEmptyAndASecondAgentFindsTheNameTaken) {

@@ -106,7 +106,7 @@ TEST_F(RecorderTest, BlocksLargerThanTheDequeueBufferArriveWhole) {
 }
 
 TEST_F(RecorderTest, NeverPlaysThroughIntoTheCaptureDevice) {
-    server.pactl("set-default-sink trovario_capture");
+    server.pactl(std::string("set-default-sink ") + platform::kCaptureSinkName);
     auto recorder = MySystemCaptureRecorder::init();
     ASSERT_TRUE(recorder);
     EXPECT_FALSE(recorder->outputDevice());
@@ -117,7 +117,7 @@ TEST_F(RecorderTest, NeverPlaysThroughIntoTheCaptureDevice) {
     recorder->record();
     recorder->stop();
     EXPECT_TRUE(threadsEnd(recorder));
-    EXPECT_EQ(server.defaultSinkName(), "trovario_capture");
+    EXPECT_EQ(server.defaultSinkName(), platform::kCaptureSinkName);
 }
 
 TEST_F(RecorderTest, LinkPlantedAtTheScratchPathIsNotFollowed) {

@@ -30,12 +30,12 @@ size_t countTone(const std::vector<double>& tones, double frequency) {
 TEST_F(RecorderTest, RecordsWhatThePlayerPlaysIntoTheScratchFile) {
     auto recorder = startRecording();
     ASSERT_TRUE(recorder);
-    EXPECT_TRUE(waitFor([&] { return server.defaultSinkName() == "trovario_capture"; }, 2s));
+    EXPECT_TRUE(waitFor([&] { return server.defaultSinkName() == platform::kCaptureSinkName; }, 2s));
     EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
     TonePlayer tone(1000);
     ASSERT_TRUE(tone.started());
     std::this_thread::sleep_for(2500ms);
-    EXPECT_EQ(server.defaultSinkName(), "trovario_capture");
+    EXPECT_EQ(server.defaultSinkName(), platform::kCaptureSinkName);
 
     auto before = std::chrono::steady_clock::now();
     recorder->stop();

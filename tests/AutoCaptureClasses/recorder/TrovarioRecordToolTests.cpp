@@ -62,7 +62,7 @@ TEST_F(TrovarioRecordTool, AnInterruptEndsTheRecordingAtOnceAndKeepsTheFile) {
     ASSERT_TRUE(server.started()) << server.failure();
     pid_t pid = startTool({"600", "--out", out}, log);
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(capture_test::waitFor([&] { return server.defaultSinkName() == "trovario_capture"; }, 5s));
+    ASSERT_TRUE(capture_test::waitFor([&] { return server.defaultSinkName() == platform::kCaptureSinkName; }, 5s));
     std::this_thread::sleep_for(1500ms);
     kill(pid, SIGINT);
     EXPECT_EQ(waitForExit(pid, 5s), 0) << TemporaryDirectory::read(log);
