@@ -54,47 +54,40 @@ std::string CaptureDeviceInstaller::persistentConfigPath(bool pipewire) {
                     : config + "/pulse/default.pa";
 }
 
-int32_t CaptureDeviceInstaller::writePersistentConfig(bool pipewire, std::string& message) {
+platform::Result<std::string> CaptureDeviceInstaller::writePersistentConfig(bool pipewire) {
     std::string path = persistentConfigPath(pipewire);
     std::error_code error;
     if (std::filesystem::is_symlink(path, error)) path = std::filesystem::canonical(path, error).string();
     bool exists = false;
     std::string existing = readFile(path, exists);
-    if (exists && existing.find(std::string("sink_name=") + platform::kCaptureSinkName) != std::string::npos) {
-        message = "The sound server configuration " + path + " already loads the capture device.";
-        return kInstalled;
-    }
+    if (exists && existing.find(std::string("sink_name=") + platform::kCaptureSinkName) != std::string::npos)
+        return "The sound server configuration " + path + " already loads the capture device.";
     // Replaced as a whole, so that a crash never leaves the server a half-written script.
     if (!platform::createDirectories(std::filesystem::path(path).parent_path().string()) ||
-        !platform::writeFileAtomically(path, configText(pipewire, existing, exists), 0644)) {
-        message = "Could not write the sound server configuration " + path +
-                  ". Check that the folder is writable and try again.";
-        return kPersistFailed;
-    }
-    message = "The sound server will load the capture device at every start (" + path + ").";
-    return kInstalled;
+        !platform::writeFileAtomically(path, configText(pipewire, existing, exists), 0644))
+        return platform::Status::failure("Could not write the sound server configuration " + path +
+                                         ". Check that the folder is writable and try again.");
+    return "The sound server will load the capture device at every start (" + path + ").";
 }
 
-int32_t CaptureDeviceInstaller::installCaptureDevice(bool persist, std::string& message) {
+platform::Result<std::string> CaptureDeviceInstaller::installCaptureDevice(bool persist) {
     auto server = platform::SoundServer::connect("Trovario installer", platform::SoundServer::kDefaultTimeoutMs);
-    if (!server) {
-        message = "No sound server is running (" + server.message() +
-                  "). Start PulseAudio or PipeWire and run the command again.";
-        return kNoSoundServer;
-    }
+    if (!server)
+        return platform::Status::failure("No sound server is running (" + server.message() +
+                                         "). Start PulseAudio or PipeWire and run the command again.");
+    std::string loaded;
     if ((*server)->findSink(platform::kCaptureSinkDescription)) {
-        message = std::string("The capture device \"") + platform::kCaptureSinkDescription + "\" is already loaded.";
+        loaded = std::string("The capture device \"") + platform::kCaptureSinkDescription + "\" is already loaded.";
     } else if (auto module = (*server)->loadModule("module-null-sink", moduleArguments()); !module) {
-        message = "The sound server refused to load the capture device (module-null-sink: " + module.message() + ").";
-        return kLoadFailed;
+        return platform::Status::failure("The sound server refused to load the capture device (module-null-sink: " +
+                                         module.message() + ").");
     } else {
-        message = std::string("Loaded the capture device \"") + platform::kCaptureSinkDescription + "\".";
+        loaded = std::string("Loaded the capture device \"") + platform::kCaptureSinkDescription + "\".";
     }
-    if (!persist) return kInstalled;
+    if (!persist) return loaded;
     auto name = (*server)->serverName();
-    bool pipewire = name && name->find("PipeWire") != std::string::npos;
-    std::string persisted;
-    int32_t status = writePersistentConfig(pipewire, persisted);
-    message += " " + persisted;
-    return status;
+    const bool pipewire = name && name->find("PipeWire") != std::string::npos;
+    auto persisted = writePersistentConfig(pipewire);
+    if (!persisted) return platform::Status::failure(loaded + " " + persisted.message());
+    return loaded + " " + *persisted;
 }

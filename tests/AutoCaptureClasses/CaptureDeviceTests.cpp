@@ -82,7 +82,7 @@ TEST(AudioDevice, WithoutASoundServerEveryCallFailsAtOnce) {
     ScratchHome home;
     ScopedEnvironment noServer("PULSE_SERVER", "unix:/nonexistent/trovario/native");
     auto start = Clock::now();
-    std::string whyNot, message;
+    std::string whyNot;
     EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME, &whyNot));
     EXPECT_FALSE(ZORAudioDevice::defaultOutputDevice());
     EXPECT_EQ(ZORAudioDevice::setDefaultOutputDevice(
@@ -90,8 +90,9 @@ TEST(AudioDevice, WithoutASoundServerEveryCallFailsAtOnce) {
               ZORAudioDevice::kNoSoundServer);
     EXPECT_LT(Clock::now() - start, 500ms);
     EXPECT_NE(whyNot.find("no sound server"), std::string::npos) << whyNot;
-    EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(true, message), CaptureDeviceInstaller::kNoSoundServer);
-    EXPECT_NE(message.find("Start PulseAudio or PipeWire"), std::string::npos) << message;
+    auto installed = CaptureDeviceInstaller::installCaptureDevice(true);
+    ASSERT_FALSE(installed);
+    EXPECT_NE(installed.message().find("Start PulseAudio or PipeWire"), std::string::npos) << installed.message();
     ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
     EXPECT_NE(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
     EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
@@ -118,15 +119,16 @@ TEST(CaptureDeviceInstall, LoadsTheSinkOnceAndAvailabilityFollowsIt) {
     EXPECT_FALSE(MySystemCaptureRecorder::isAvailable());
     EXPECT_FALSE(MySystemCaptureRecorder::isAvailable());
     EXPECT_EQ(log.count("is not available"), 1u);
-    std::string message;
-    EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(false, message), CaptureDeviceInstaller::kInstalled);
-    EXPECT_NE(message.find("Loaded"), std::string::npos) << message;
+    auto message = CaptureDeviceInstaller::installCaptureDevice(false);
+    ASSERT_TRUE(message) << message.message();
+    EXPECT_NE(message->find("Loaded"), std::string::npos) << *message;
     EXPECT_TRUE(ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME));
     EXPECT_TRUE(MySystemCaptureRecorder::isAvailable());
     EXPECT_TRUE(MySystemCaptureRecorder::isAvailable());
     EXPECT_EQ(log.count(std::string("is available (sink ") + platform::kCaptureSinkName + ")"), 1u);
-    EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(false, message), CaptureDeviceInstaller::kInstalled);
-    EXPECT_NE(message.find("already loaded"), std::string::npos) << message;
+    message = CaptureDeviceInstaller::installCaptureDevice(false);
+    ASSERT_TRUE(message) << message.message();
+    EXPECT_NE(message->find("already loaded"), std::string::npos) << *message;
     EXPECT_EQ(countSinksNamed(server, platform::kCaptureSinkName), 1u);
     server.kill();
     EXPECT_FALSE(MySystemCaptureRecorder::isAvailable());
@@ -139,10 +141,10 @@ TEST(CaptureDeviceInstall, PersistentScriptLoadsTheSinkAtTheNextServerStart) {
     // The user's own script, as the server would run it at its start.
     TemporaryDirectory::write(script, "load-module module-native-protocol-unix\n"
                                       "load-module module-null-sink sink_name=speakers");
-    std::string message;
-    ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
-    ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
-    EXPECT_NE(message.find("already loads"), std::string::npos) << message;
+    ASSERT_TRUE(CaptureDeviceInstaller::writePersistentConfig(false));
+    auto message = CaptureDeviceInstaller::writePersistentConfig(false);
+    ASSERT_TRUE(message);
+    EXPECT_NE(message->find("already loads"), std::string::npos) << *message;
     std::string text = TemporaryDirectory::read(script);
     const std::string load = std::string("load-module module-null-sink sink_name=") + platform::kCaptureSinkName;
     EXPECT_EQ(text.find(load), text.rfind(load));
@@ -158,13 +160,12 @@ TEST(CaptureDeviceInstall, PersistentScriptLoadsTheSinkAtTheNextServerStart) {
 
 TEST(CaptureDeviceInstall, NewScriptKeepsTheSystemDefaults) {
     ScratchHome home;
-    std::string message;
-    ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
+    ASSERT_TRUE(CaptureDeviceInstaller::writePersistentConfig(false));
     std::string text = TemporaryDirectory::read(CaptureDeviceInstaller::persistentConfigPath(false));
     EXPECT_EQ(text.rfind(".include /etc/pulse/default.pa\n", 0), 0u) << text;
     EXPECT_NE(text.find("device.description='Trovario Capture Support'"), std::string::npos);
 
-    ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(true, message), CaptureDeviceInstaller::kInstalled);
+    ASSERT_TRUE(CaptureDeviceInstaller::writePersistentConfig(true));
     std::string fragment = TemporaryDirectory::read(CaptureDeviceInstaller::persistentConfigPath(true));
     EXPECT_NE(fragment.find("pulse.cmd"), std::string::npos);
     EXPECT_NE(fragment.find("sink_properties=\\\"device.description='Trovario Capture Support'\\\""),

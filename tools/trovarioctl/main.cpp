@@ -181,10 +181,13 @@ int send(const Arguments& args) {
 int installCaptureDevice(const Arguments& args) {
     if (args.size() > 1 || (args.size() == 1 && args[0] != "--persist"))
         return usageError("install-capture-device", "unexpected argument " + args.back());
-    std::string message;
-    const int32_t status = CaptureDeviceInstaller::installCaptureDevice(!args.empty(), message);
-    fprintf(status == CaptureDeviceInstaller::kInstalled ? stdout : stderr, "%s\n", message.c_str());
-    return status == CaptureDeviceInstaller::kInstalled ? kExitSuccess : kExitAgentFailed;
+    const platform::Result<std::string> installed = CaptureDeviceInstaller::installCaptureDevice(!args.empty());
+    if (!installed) {
+        fprintf(stderr, "%s\n", installed.message().c_str());
+        return kExitAgentFailed;
+    }
+    printf("%s\n", installed->c_str());
+    return kExitSuccess;
 }
 
 const std::map<std::string, Command>& commands() {
