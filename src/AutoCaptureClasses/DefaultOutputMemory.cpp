@@ -66,26 +66,26 @@ int32_t DefaultOutputMemory::restoreAfterInterruptedCapture() {
     std::string error;
     auto server = platform::SoundServer::connect("Trovario", platform::SoundServer::kDefaultTimeoutMs, &error);
     if (!server) {
-        platform::Log::line("cannot restore the default output \"%s\" yet: no sound server (%s)\n",
-                            wanted->c_str(), error.c_str());
+        platform::Log::warning("cannot restore the default output \"%s\" yet: no sound server (%s)\n",
+                               wanted->c_str(), error.c_str());
         return 1;
     }
     auto current = server->defaultSinkName();
     auto sinks = server->sinks();
     if (!current || !sinks) {
-        platform::Log::line("cannot restore the default output \"%s\" yet: %s\n", wanted->c_str(),
-                            server->lastError().c_str());
+        platform::Log::warning("cannot restore the default output \"%s\" yet: %s\n", wanted->c_str(),
+                               server->lastError().c_str());
         return 1;
     }
     bool captureIsDefault = *current == platform::kCaptureSinkName;
     auto target = captureIsDefault ? replacementSink(*sinks, *wanted) : std::nullopt;
     if (target && !server->setDefaultSink(*target)) {
-        platform::Log::line("cannot restore the default output \"%s\": %s\n", target->c_str(),
-                            server->lastError().c_str());
+        platform::Log::error("cannot restore the default output \"%s\": %s\n", target->c_str(),
+                             server->lastError().c_str());
         return 1;
     }
     if (target)
-        platform::Log::line("restored the default output \"%s\" after an interrupted capture\n", target->c_str());
+        platform::Log::info("restored the default output \"%s\" after an interrupted capture\n", target->c_str());
     forget();
     return 0;
 }
