@@ -15,9 +15,9 @@ struct Registry {
     std::mutex mLock;
     std::map<int, Log::Sink> mSinks;
     int mNextToken = 1;
-    bool mOpen = false;
     std::string mIdent;
-    Log::Options mOptions;
+    // Until the process says otherwise, no failure goes unseen.
+    Log::Options mOptions{.mSystemLog = false, .mForeground = true, .mVerbose = false};
     Log::SystemLogWriter mSystemLogWriter = nullptr;
 };
 
@@ -50,17 +50,18 @@ int priority(Log::Level level) {
 void writeSyslog(int priority, const std::string& text) { syslog(priority, "%s", text.c_str()); }
 
 bool toStandardError(const Registry& r, Log::Level level) {
-    return r.mOpen && r.mOptions.mForeground && (r.mOptions.mVerbose || level >= Log::Level::Warning);
+    return r.mOptions.mForeground && (r.mOptions.mVerbose || level >= Log::Level::Warning);
 }
 
 void emit(Log::Level level, const char* fmt, va_list args) {
     const std::string text = format(fmt, args);
     Registry& r = registry();
     std::lock_guard guard(r.mLock);
-    if (r.mOpen && r.mOptions.mSystemLog)
+    if (r.mOptions.mSystemLog)
         (r.mSystemLogWriter ? r.mSystemLogWriter : writeSyslog)(priority(level), text);
     if (toStandardError(r, level))
-        fprintf(stderr, "%s: %s%s", r.mIdent.c_str(), text.c_str(), text.ends_with('\n') ? "" : "\n");
+        fprintf(stderr, "%s%s%s%s", r.mIdent.c_str(), r.mIdent.empty() ? "" : ": ", text.c_str(),
+                text.ends_with('\n') ? "" : "\n");
     for (auto& [token, sink] : r.mSinks) sink(level, text);
 }
 
@@ -99,7 +100,6 @@ void Log::open(const char* ident, const Options& options) {
     std::lock_guard guard(r.mLock);
     r.mIdent = ident;
     r.mOptions = options;
-    r.mOpen = true;
     // openlog keeps the pointer: the ident must outlive the process's logging.
     if (options.mSystemLog)
         openlog(r.mIdent.c_str(), LOG_PID, LOG_USER);

@@ -9,7 +9,8 @@ namespace platform {
 // One line per event, at a level. Every line goes to the system log (when
 // open) and to every installed sink, which is how tests read them. Standard
 // error, for a process in the foreground, gets warnings and errors, and the
-// diagnostics (debug, info) only when verbose.
+// diagnostics (debug, info) only when verbose. Until `open`, warnings and
+// errors go to standard error only.
 class Log {
 public:
     enum class Level { Debug, Info, Warning, Error };
