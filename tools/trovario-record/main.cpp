@@ -145,6 +145,7 @@ int main(int argc, char** argv) {
     recorder.reset();
     for (int i = 0; i < 300 && !alive.expired(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (!ok)
-        fprintf(stderr, "trovario-record: the recording in %s is incomplete (the reason is above)\n", args->out.c_str());
+        fprintf(stderr, "trovario-record: the recording in %s is incomplete (the reason is above)\n",
+                args->out.c_str());
     return ok ? 0 : 1;
 }
