@@ -50,14 +50,14 @@ int32_t DefaultOutputMemory::restoreAfterInterruptedCapture() {
     if (!wanted) return 0;
     auto server = platform::SoundServer::connect("Trovario", platform::SoundServer::kDefaultTimeoutMs);
     if (!server) {
-        platform::Log::line("cannot restore the default output \"%s\" yet: no sound server (%s)\n",
+        platform::Log::warning("cannot restore the default output \"%s\" yet: no sound server (%s)\n",
                             wanted->c_str(), server.message().c_str());
         return 1;
     }
     auto current = (*server)->defaultSinkName();
     auto sinks = current ? (*server)->sinks() : current.status();
     if (!sinks) {
-        platform::Log::line("cannot restore the default output \"%s\" yet: %s\n", wanted->c_str(),
+        platform::Log::warning("cannot restore the default output \"%s\" yet: %s\n", wanted->c_str(),
                             sinks.message().c_str());
         return 1;
     }
@@ -65,11 +65,11 @@ int32_t DefaultOutputMemory::restoreAfterInterruptedCapture() {
     auto target = captureIsDefault ? replacementSink(*sinks, *wanted) : std::nullopt;
     if (target) {
         if (platform::Status switched = (*server)->setDefaultSink(*target); !switched) {
-            platform::Log::line("cannot restore the default output \"%s\": %s\n", target->c_str(),
+            platform::Log::error("cannot restore the default output \"%s\": %s\n", target->c_str(),
                                 switched.message().c_str());
             return 1;
         }
-        platform::Log::line("restored the default output \"%s\" after an interrupted capture\n", target->c_str());
+        platform::Log::info("restored the default output \"%s\" after an interrupted capture\n", target->c_str());
     }
     forget();
     return 0;

@@ -39,7 +39,7 @@ bool MySystemCaptureRecorder::isAvailable() {
                                 : std::string("capture device \"") + CAPTURE_DEVICE_NAME +
                                       "\" is not available: " + whyNot + "\n";
     std::lock_guard guard(lock);
-    if (report != lastReport) Log::line("%s", report.c_str());
+    if (report != lastReport) (device ? Log::info : Log::warning)("%s", report.c_str());
     lastReport = report;
     return device != nullptr;
 }
@@ -50,7 +50,7 @@ std::shared_ptr<MySystemCaptureRecorder> MySystemCaptureRecorder::init(const Opt
     auto recorder = std::make_shared<MySystemCaptureRecorder>(Token{}, options);
     int32_t status = recorder->prepareIOA();
     if (status != 0) {
-        Log::line("prepareIOA returned %d\n", status);
+        Log::info("prepareIOA returned %d\n", status);
         return nullptr;
     }
     recorder->findOutputDevice();
@@ -78,19 +78,21 @@ MySystemCaptureRecorder::~MySystemCaptureRecorder() {
 int32_t MySystemCaptureRecorder::prepareIOA() {
     auto server = platform::SoundServer::connect("Trovario capture", kSoundServerTimeoutMs);
     if (!server) {
-        Log::line("Sound server connection failed: %s\n", server.message().c_str());
+        Log::error("Sound server connection failed: %s\n", server.message().c_str());
         return kCaptureErrorNoSoundServer;
     }
     mServer = std::move(*server);
     auto sinks = mServer->sinks();
     if (!sinks) {
-        Log::line("Sound server did not list its sinks: %s\n", sinks.message().c_str());
+        Log::error("Sound server did not list its sinks: %s\n", sinks.message().c_str());
         return kCaptureErrorNoSoundServer;
     }
     auto byDescription = std::find_if(sinks->begin(), sinks->end(),
                                       [](const auto& sink) { return sink.description == CAPTURE_DEVICE_NAME; });
     if (byDescription == sinks->end()) {
-        Log::line("Couldn't find any matches.\n");
+        Log::info("Couldn't find any matches.\n");
+        Log::error("the capture device \"%s\" is not loaded in the sound server; load it with: "
+                   "trovarioctl install-capture-device\n", CAPTURE_DEVICE_NAME);
         return kCaptureErrorNoDevice;
     }
     mCaptureDevice = deviceFrom(*byDescription);
@@ -99,11 +101,11 @@ int32_t MySystemCaptureRecorder::prepareIOA() {
     auto stream = platform::SoundRecordStream::open(mServer, mCaptureDevice->monitorSourceName(),
                                                     kBlocksPerFragment * mCaptureBlockBytes);
     if (!stream) {
-        Log::line("Capture stream failed: %s\n", stream.message().c_str());
+        Log::error("Capture stream failed: %s\n", stream.message().c_str());
         return kCaptureErrorStreamFailed;
     }
     mRecordStream = std::move(*stream);
-    Log::line("Driver connection opened\n");
+    Log::info("Driver connection opened\n");
     return 0;
 }
 
@@ -118,7 +120,7 @@ void MySystemCaptureRecorder::findOutputDevice() {
         device = nullptr;
         whyNot = "the capture device is the default output";
     }
-    if (!device) Log::line("No output device to play through to: %s\n", whyNot.c_str());
+    if (!device) Log::warning("No output device to play through to: %s\n", whyNot.c_str());
     mOutputDevice = device;
 }
 
@@ -197,7 +199,7 @@ void MySystemCaptureRecorder::captureRunLoop() {
     platform::SoundRecordStream* stream = mRecordStream.get();
     stream->setConsumer([this, stream] { drainCaptureStream(*stream); });
     if (stream->waitForEnd() == platform::SoundRecordStream::kFailed)
-        Log::line("Capture stream ended: the sound server stopped delivering\n");
+        Log::error("Capture stream ended: the sound server stopped delivering\n");
     disablePlayThru();
     restoreOutputDevice();
     closeRecordStream();
@@ -206,8 +208,8 @@ void MySystemCaptureRecorder::captureRunLoop() {
 void MySystemCaptureRecorder::reportLostCapture(const platform::SoundRecordStream& stream) {
     uint64_t lost = stream.droppedBytes();
     if (lost == mReportedLoss) return;
-    Log::line("Capture thread fell behind: %llu bytes of audio lost\n",
-              static_cast<unsigned long long>(lost - mReportedLoss));
+    Log::warning("Capture thread fell behind: %llu bytes of audio lost\n",
+                 static_cast<unsigned long long>(lost - mReportedLoss));
     mReportedLoss = lost;
 }
 
@@ -253,7 +255,7 @@ void MySystemCaptureRecorder::switchToCaptureDevice() {
     std::lock_guard guard(mDeviceLock);
     if (mRecorderState == kRecorderStateStopped || mOutputSwitched) return;
     if (mOutputDevice && !DefaultOutputMemory::remember(mOutputDevice->sinkName()))
-        Log::line("Cannot note the default output in %s\n", DefaultOutputMemory::path().c_str());
+        Log::warning("Cannot note the default output in %s\n", DefaultOutputMemory::path().c_str());
     if (switchSystemOutputDeviceTo(mCaptureDevice) == 0)
         mOutputSwitched = true;
     else
@@ -276,6 +278,6 @@ void MySystemCaptureRecorder::restoreOutputDevice() {
 int32_t MySystemCaptureRecorder::switchSystemOutputDeviceTo(const std::shared_ptr<ZORAudioDevice>& device) {
     platform::Status switched = mServer->setDefaultSink(device->sinkName());
     if (switched) return 0;
-    Log::line("Cannot make \"%s\" the default output: %s\n", device->sinkName().c_str(), switched.message().c_str());
+    Log::error("Cannot make \"%s\" the default output: %s\n", device->sinkName().c_str(), switched.message().c_str());
     return ZORAudioDevice::kRefused;
 }

@@ -76,7 +76,7 @@ void MySystemCaptureRecorder::fileWriteLoop() {
         int32_t state = mRecorderState.load();
         if (state == kRecorderStateReady || state == kRecorderStatePaused) {
             // Once per pause rather than a hundred times a second.
-            if (!idleLogged) Log::line("slept2");
+            if (!idleLogged) Log::debug("slept2");
             idleLogged = true;
             sleepWhileRunning(kIdleSleep);
             continue;
@@ -115,7 +115,8 @@ bool MySystemCaptureRecorder::createScratchFile(const AudioStreamBasicDescriptio
     if (path == scratch) {
         platform::Status folder = platform::createDirectories(path.substr(0, path.find_last_of('/')));
         if (!folder) {
-            Log::errorLine("failed to create capture scratch file: %s", folder.message().c_str());
+            Log::error("cannot create the folder of the recording file %s: %s; nothing is recorded", path.c_str(),
+                       folder.message().c_str());
             return false;
         }
     }
@@ -124,12 +125,16 @@ bool MySystemCaptureRecorder::createScratchFile(const AudioStreamBasicDescriptio
     auto file = ZORExtAudioFile::initForWriting(path, kAudioFileCAFType, clientFormat, mStreamFormat);
     int32_t status = file ? file->open() : kAudioFileUnspecifiedError;
     if (status != 0) {
-        Log::errorLine("failed to create capture scratch file: %d", status);
+        Log::info("failed to create capture scratch file: %d", status);
+        Log::error("cannot create the recording file %s: %s; nothing is recorded (check that its folder exists "
+                   "and can be written)",
+                   path.c_str(), file ? file->lastErrorMessage().c_str() : "the file could not be made");
         return false;
     }
     status = file->setClientStreamFormat(clientFormat);
     if (status != 0) {
-        Log::errorLine("failed to set format on capture scratch file: %d", status);
+        Log::info("failed to set format on capture scratch file: %d", status);
+        Log::error("cannot record into %s: %s; nothing is recorded", path.c_str(), file->lastErrorMessage().c_str());
         file->close();
         return false;
     }
@@ -143,7 +148,8 @@ bool MySystemCaptureRecorder::writeBlock(AudioBufferList* list, int64_t& readFra
     if (!mAudioFile) return true;  // closed by stop; the loop ends at its next check
     int32_t status = mAudioFile->write(list, kFileBlockFrames);
     if (status != 0) {
-        Log::line("ExtAudioFileWrite write error %d\n", status);
+        Log::info("ExtAudioFileWrite write error %d\n", status);
+        Log::warning("%s; trying again (is the disk full?)", mAudioFile->lastErrorMessage().c_str());
         return false;
     }
     readFrame += kFileBlockFrames;
@@ -160,8 +166,8 @@ void MySystemCaptureRecorder::skipLostFrames(int64_t& readFrame) {
     int64_t end = 0;
     if (mFileOutputRingBuffer.GetTimeBounds(start, end) != kRingBufferOK) return;
     int64_t resume = start + (end - start) / 2;
-    Log::line("Capture file writer fell behind: frames %lld to %lld are lost\n", static_cast<long long>(readFrame),
-              static_cast<long long>(resume));
+    Log::warning("Capture file writer fell behind: frames %lld to %lld are lost\n", static_cast<long long>(readFrame),
+                 static_cast<long long>(resume));
     readFrame = resume;
 }
 

@@ -10,15 +10,16 @@ using platform::Log;
 
 namespace {
 
-// Check numbers of the error lines, one per sound-server call.
+// Check numbers of the error lines, one per sound-server call. The lines are
+// diagnostics; what the user hears (or not) is said in words beside them.
 constexpr int kCheckOutputDevice = 329;
 constexpr int kCheckOpenStream = 342;
 constexpr int kCheckStart = 287;
 constexpr int kCheckStop = 298;
 
 void reportError(int32_t status, int check) {
-    Log::errorLine("zorcoreaudio error: %ld ->  %s:  %d\n", static_cast<long>(status),
-                   "src/AutoCaptureClasses/MySystemCaptureRecorder", check);
+    Log::info("zorcoreaudio error: %ld ->  %s:  %d\n", static_cast<long>(status),
+              "src/AutoCaptureClasses/MySystemCaptureRecorder", check);
 }
 
 }  // namespace
@@ -49,7 +50,7 @@ int32_t MySystemCaptureRecorder::setupPlayThru() {
         [this](float* data, uint32_t frames) { return renderPlayThru(data, frames); });
     if (!stream) {
         reportError(kCaptureErrorStreamFailed, kCheckOpenStream);
-        Log::line("Play-through unavailable: %s\n", stream.message().c_str());
+        Log::warning("Play-through unavailable: %s\n", stream.message().c_str());
         return kCaptureErrorStreamFailed;
     }
     mPlayThruStream = std::move(*stream);
@@ -58,7 +59,10 @@ int32_t MySystemCaptureRecorder::setupPlayThru() {
 
 int32_t MySystemCaptureRecorder::enablePlayThru() {
     int32_t status = mPlayThruStream && mPlayThruStream->setRunning(true) ? 0 : kCaptureErrorStreamFailed;
-    if (status != 0) reportError(status, kCheckStart);
+    if (status != 0) {
+        reportError(status, kCheckStart);
+        Log::warning("Play-through did not start: the sound server refused; the capture is not heard\n");
+    }
     mPlayThruEnabled = true;
     return status;
 }
@@ -68,7 +72,10 @@ int32_t MySystemCaptureRecorder::enablePlayThru() {
 int32_t MySystemCaptureRecorder::disablePlayThru() {
     if (!mPlayThruEnabled.exchange(false)) return 0;
     int32_t status = mPlayThruStream && mPlayThruStream->setRunning(false) ? 0 : kCaptureErrorStreamFailed;
-    if (status != 0) reportError(status, kCheckStop);
+    if (status != 0) {
+        reportError(status, kCheckStop);
+        Log::warning("Play-through did not stop: the sound server refused\n");
+    }
     return status;
 }
 

@@ -21,7 +21,7 @@ std::shared_ptr<platform::Bundle> editorBundle() {
     std::optional<std::string> path = platform::Workspace::absolutePathForAppBundleWithIdentifier(identifier);
     std::shared_ptr<platform::Bundle> bundle = path ? platform::Bundle::bundleWithPath(*path) : nullptr;
     if (!bundle)
-        Log::line("editor application %s not found; the status menu shows its default texts", identifier.c_str());
+        Log::warning("editor application %s not found; the status menu shows its default texts", identifier.c_str());
     return bundle;
 }
 
@@ -76,7 +76,7 @@ std::optional<std::string> AppController::HandleMachMessage(const TROVMessage& m
         case kTROVDMessage_SetRecordingTimeLimit: setRecordingTimeLimit(message); break;
         case kTROVDMessage_StopSystemCapture: stopSystemCapture(); break;
         case kTROVDMessage_StartSystemCapture: startSystemCapture(); break;
-        default: Log::line("unknown message received"); break;
+        default: Log::info("unknown message received"); break;
     }
     return reply->flatten();
 }
@@ -96,12 +96,12 @@ void AppController::fillTelemetry(TROVMessage& reply) const {
 void AppController::setSilenceParameters(const TROVMessage& message) {
     message.getValueFloat32(kTROVDSilenceThresholdKey, silenceThreshold);
     message.getValueFloat32(kTROVDLengthOfSilenceKey, lengthOfSilence);
-    Log::line("kTROVDMessage_SetSilenceParameters %f %f", silenceThreshold, lengthOfSilence);
+    Log::info("kTROVDMessage_SetSilenceParameters %f %f", silenceThreshold, lengthOfSilence);
 }
 
 void AppController::setRecordingTimeLimit(const TROVMessage& message) {
     message.getValueSInt32(kTROVDTimeoutKey, maxRecordingMins);
-    Log::line("kTROVDMessage_SetRecordingTimeLimit %d", maxRecordingMins);
+    Log::info("kTROVDMessage_SetRecordingTimeLimit %d", maxRecordingMins);
 }
 
 void AppController::setMenuVisible(const TROVMessage& message) {
@@ -120,21 +120,21 @@ void AppController::setProcessingTracks(uint32_t current, uint32_t total) {
 // Capture, file processing and the status menu come with their own modules;
 // until then each operation says so in the log and changes nothing.
 void AppController::startSystemCapture() {
-    Log::line("startSystemCapture: system capture is not part of this build yet; nothing recorded");
+    Log::warning("startSystemCapture: system capture is not part of this build yet; nothing recorded");
 }
 
-void AppController::stopSystemCapture() { Log::line("stopSystemCapture"); }
+void AppController::stopSystemCapture() { Log::info("stopSystemCapture"); }
 
 void AppController::processFileWithPath(const std::string& path) {
-    Log::line("processFileWithPath: file processing is not part of this build yet; %s not processed", path.c_str());
+    Log::warning("processFileWithPath: file processing is not part of this build yet; %s not processed", path.c_str());
 }
 
 void AppController::activateStatusMenu() {
-    Log::line("activateStatusMenu: the status menu is not part of this build yet; nothing shown");
+    Log::info("activateStatusMenu: the status menu is not part of this build yet; nothing shown");
 }
 
 void AppController::removeStatusItem() {
-    Log::line("removeStatusItem: the status menu is not part of this build yet; nothing to hide");
+    Log::info("removeStatusItem: the status menu is not part of this build yet; nothing to hide");
 }
 
 // The entries exist only once the status menu has been built; before that
@@ -144,6 +144,6 @@ void AppController::updateMenuStatus() {}
 void AppController::showCaptureDeviceMissing() {}
 
 void AppController::quitTROVD() {
-    Log::line("quitTROVD: ending on the editor's request");
+    Log::info("quitTROVD: ending on the editor's request");
     MainLoop::shared().quit();
 }

@@ -46,8 +46,8 @@ LoadResult loadFirstFound() {
         result.whyNot = std::string("the audio backend ") + TROV_AUDIO_BACKEND_FILE_NAME + " is in none of " +
                         joined(candidates);
     if (!result.backend)
-        platform::Log::line("audio toolkit: %s; audio files cannot be read or written (set %s to the library's path)",
-                            result.whyNot.c_str(), AudioFileBackendLoader::kPathVariable);
+        platform::Log::error("audio toolkit: %s; audio files cannot be read or written (set %s to the library's path)",
+                             result.whyNot.c_str(), AudioFileBackendLoader::kPathVariable);
     return result;
 }
 

@@ -5,6 +5,7 @@
 
 #include "frameworks/AudioFileBackend.h"
 #include "frameworks/AudioFileBackendLoader.h"
+#include "frameworks/AudioStatusText.h"
 #include "frameworks/CAFLinearPCMEncoder.h"
 #include "platform/Log.h"
 
@@ -162,7 +163,7 @@ std::string ZORExtAudioFile::lastErrorMessage() const {
 
 int32_t ZORExtAudioFile::report(int32_t status, const std::string& message) {
     if (status == 0) return 0;
-    mLastError = message.empty() ? "audio file " + mPath + ": failure " + std::to_string(status) : message;
-    platform::Log::line("ZORExtAudioFile: %s (%d)", mLastError.c_str(), status);
+    mLastError = message.empty() ? "audio file " + mPath + ": " + audioStatusText(status) : message;
+    platform::Log::debug("ZORExtAudioFile: %s (%d)", mLastError.c_str(), status);
     return status;
 }

@@ -10,7 +10,7 @@ std::shared_ptr<TROVLocalMessagePort> TROVLocalMessagePort::initWithName(const s
         name, [self](const std::string& data) { return self->HandleMessageCallback(data); }, &port->mNameTaken);
     if (!created) {
         port->mFailureReason = created.message();
-        platform::Log::line("message port %s not created: %s", name.c_str(), port->mFailureReason.c_str());
+        platform::Log::error("message port %s not created: %s", name.c_str(), port->mFailureReason.c_str());
         return port;
     }
     port->mMessagePort = std::move(*created);

@@ -42,7 +42,7 @@ bool isPropertyListValue(const platform::PropertyList& value) {
 }
 
 void logUnreadable(const std::string& key, const char* found, const char* wanted) {
-    platform::Log::line("TROVMessage: value of \"%s\" is %s, not %s; ignored", key.c_str(), found, wanted);
+    platform::Log::warning("TROVMessage: value of \"%s\" is %s, not %s; ignored", key.c_str(), found, wanted);
 }
 
 }  // namespace
@@ -70,7 +70,7 @@ std::optional<platform::PropertyList> TROVMessage::unflatten(const std::optional
 
 std::shared_ptr<TROVMessage> TROVMessage::sendWithReply(bool wantsReply) const {
     if (!mMessagePort) {
-        platform::Log::line("mMessagePort is nil");
+        platform::Log::info("mMessagePort is nil");
         return nullptr;
     }
     const std::optional<std::string> data = flatten();
@@ -79,7 +79,7 @@ std::shared_ptr<TROVMessage> TROVMessage::sendWithReply(bool wantsReply) const {
         ? mMessagePort->sendRequestWithReply(data, kSendTimeout, kReceiveTimeout, &reply)
         : mMessagePort->sendRequest(data, kSendTimeout, kReceiveTimeout);
     if (status != 0) {
-        platform::Log::line("sendRequest(reply:%d) error:%d", wantsReply ? 1 : 0, status);
+        platform::Log::info("sendRequest(reply:%d) error:%d", wantsReply ? 1 : 0, status);
         return nullptr;
     }
     return wantsReply ? initWithData(reply) : nullptr;

@@ -37,12 +37,24 @@ int toMilliseconds(double seconds) { return static_cast<int>(std::ceil(seconds *
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINPROGRESS; }
 
 int32_t refuseOversize(size_t size, const char* direction) {
-    Log::line("message port: %s message of %zu bytes refused (the limit is %zu bytes)", direction, size,
-              kLocalSocketMaxMessage);
+    Log::warning("message port: %s message of %zu bytes refused (the limit is %zu bytes)", direction, size,
+                 kLocalSocketMaxMessage);
     return kLocalSocketTransportError;
 }
 
 }  // namespace
+
+const char* localSocketStatusText(int32_t status) {
+    switch (status) {
+        case kLocalSocketSuccess: return "success";
+        case kLocalSocketSendTimeout: return "the other side did not take the message in time";
+        case kLocalSocketReceiveTimeout: return "no answer came in time";
+        case kLocalSocketInvalid: return "the connection is closed";
+        case kLocalSocketTransportError: return "the connection failed";
+        case kLocalSocketBecameInvalid: return "the other side has gone";
+        default: return "unknown failure";
+    }
+}
 
 Result<std::string> LocalSocket::pathForName(const std::string& name) {
     if (name.empty() || name.find('/') != std::string::npos || name[0] == '.')
@@ -69,7 +81,7 @@ int32_t LocalSocket::connect(const std::string& path, double sendTimeout, std::u
         return wouldBlock(errno) || errno == ETIMEDOUT ? kLocalSocketSendTimeout : kLocalSocketTransportError;
     }
     if (connection->peerUid() != geteuid()) {
-        Log::line("message port: %s belongs to another user; not connecting", path.c_str());
+        Log::warning("message port: %s belongs to another user; not connecting", path.c_str());
         return kLocalSocketBecameInvalid;
     }
     *socket = std::move(connection);
@@ -203,7 +215,7 @@ std::unique_ptr<LocalSocket> LocalSocketListener::accept() {
         auto connection = std::make_unique<LocalSocket>(fd);
         std::optional<uid_t> uid = connection->peerUid();
         if (uid == geteuid()) return connection;
-        Log::line("message port: refused a connection from uid %ld", uid ? static_cast<long>(*uid) : -1L);
+        Log::warning("message port: refused a connection from uid %ld", uid ? static_cast<long>(*uid) : -1L);
     }
 }
 

@@ -23,6 +23,9 @@ enum : int32_t {
     kLocalSocketBecameInvalid = -5,
 };
 
+// The status in words, for messages a user reads.
+const char* localSocketStatusText(int32_t status);
+
 // Commands and replies are a few hundred bytes; nothing near this is one.
 inline constexpr size_t kLocalSocketMaxMessage = 64 * 1024;
 

@@ -12,11 +12,13 @@ namespace platform {
 namespace {
 
 struct Registry {
-    std::mutex lock;
-    std::map<int, Log::Sink> sinks;
-    int nextToken = 1;
-    bool syslogOpen = false;
-    bool mirror = false;
+    std::mutex mLock;
+    std::map<int, Log::Sink> mSinks;
+    int mNextToken = 1;
+    std::string mIdent;
+    // Until the process says otherwise, no failure goes unseen.
+    Log::Options mOptions{.mSystemLog = false, .mForeground = true, .mVerbose = false};
+    Log::SystemLogWriter mSystemLogWriter = nullptr;
 };
 
 Registry& registry() {
@@ -35,68 +37,106 @@ std::string format(const char* fmt, va_list args) {
     return text;
 }
 
-void emit(Log::Channel channel, const std::string& text) {
-    Registry& r = registry();
-    std::lock_guard guard(r.lock);
-    if (channel == Log::Channel::System) {
-        if (r.syslogOpen) syslog(LOG_NOTICE, "%s", text.c_str());
-        if (r.mirror) fprintf(stderr, "%s%s", text.c_str(), text.ends_with('\n') ? "" : "\n");
-    } else {
-        fputs(text.c_str(), stderr);
+int priority(Log::Level level) {
+    switch (level) {
+        case Log::Level::Debug: return LOG_DEBUG;
+        case Log::Level::Info: return LOG_INFO;
+        case Log::Level::Warning: return LOG_WARNING;
+        case Log::Level::Error: return LOG_ERR;
     }
-    for (auto& [token, sink] : r.sinks) sink(channel, text);
+    return LOG_NOTICE;
+}
+
+void writeSyslog(int priority, const std::string& text) { syslog(priority, "%s", text.c_str()); }
+
+bool toStandardError(const Registry& r, Log::Level level) {
+    return r.mOptions.mForeground && (r.mOptions.mVerbose || level >= Log::Level::Warning);
+}
+
+void emit(Log::Level level, const char* fmt, va_list args) {
+    const std::string text = format(fmt, args);
+    Registry& r = registry();
+    std::lock_guard guard(r.mLock);
+    if (r.mOptions.mSystemLog)
+        (r.mSystemLogWriter ? r.mSystemLogWriter : writeSyslog)(priority(level), text);
+    if (toStandardError(r, level))
+        fprintf(stderr, "%s%s%s%s", r.mIdent.c_str(), r.mIdent.empty() ? "" : ": ", text.c_str(),
+                text.ends_with('\n') ? "" : "\n");
+    for (auto& [token, sink] : r.mSinks) sink(level, text);
 }
 
 }  // namespace
 
-void Log::line(const char* fmt, ...) {
+void Log::debug(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    std::string text = format(fmt, args);
+    emit(Level::Debug, fmt, args);
     va_end(args);
-    emit(Channel::System, text);
 }
 
-void Log::errorLine(const char* fmt, ...) {
+void Log::info(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    std::string text = format(fmt, args);
+    emit(Level::Info, fmt, args);
     va_end(args);
-    emit(Channel::StandardError, text);
 }
 
-void Log::open(const char* ident, bool mirrorToStderr) {
+void Log::warning(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    emit(Level::Warning, fmt, args);
+    va_end(args);
+}
+
+void Log::error(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    emit(Level::Error, fmt, args);
+    va_end(args);
+}
+
+void Log::open(const char* ident, const Options& options) {
     Registry& r = registry();
-    std::lock_guard guard(r.lock);
-    openlog(ident, LOG_PID, LOG_USER);
-    r.syslogOpen = true;
-    r.mirror = mirrorToStderr;
+    std::lock_guard guard(r.mLock);
+    r.mIdent = ident;
+    r.mOptions = options;
+    // openlog keeps the pointer: the ident must outlive the process's logging.
+    if (options.mSystemLog)
+        openlog(r.mIdent.c_str(), LOG_PID, LOG_USER);
+    else
+        closelog();
 }
 
 int Log::addSink(Sink sink) {
     Registry& r = registry();
-    std::lock_guard guard(r.lock);
-    int token = r.nextToken++;
-    r.sinks.emplace(token, std::move(sink));
+    std::lock_guard guard(r.mLock);
+    int token = r.mNextToken++;
+    r.mSinks.emplace(token, std::move(sink));
     return token;
 }
 
 void Log::removeSink(int token) {
     Registry& r = registry();
-    std::lock_guard guard(r.lock);
-    r.sinks.erase(token);
+    std::lock_guard guard(r.mLock);
+    r.mSinks.erase(token);
+}
+
+void Log::replaceSystemLogForTesting(SystemLogWriter writer) {
+    Registry& r = registry();
+    std::lock_guard guard(r.mLock);
+    r.mSystemLogWriter = writer;
 }
 
 struct LogCapture::State {
-    mutable std::mutex lock;
-    std::vector<std::string> lines;
+    mutable std::mutex mLock;
+    std::vector<std::string> mLines;
 };
 
 LogCapture::LogCapture() : mState(new State) {
     State* state = mState;
-    mToken = Log::addSink([state](Log::Channel, const std::string& text) {
-        std::lock_guard guard(state->lock);
-        state->lines.push_back(text);
+    mToken = Log::addSink([state](Log::Level, const std::string& text) {
+        std::lock_guard guard(state->mLock);
+        state->mLines.push_back(text);
     });
 }
 
@@ -106,21 +146,21 @@ LogCapture::~LogCapture() {
 }
 
 std::vector<std::string> LogCapture::lines() const {
-    std::lock_guard guard(mState->lock);
-    return mState->lines;
+    std::lock_guard guard(mState->mLock);
+    return mState->mLines;
 }
 
 bool LogCapture::contains(const std::string& text) const { return count(text) > 0; }
 
 size_t LogCapture::count(const std::string& text) const {
-    std::lock_guard guard(mState->lock);
-    return static_cast<size_t>(std::count_if(mState->lines.begin(), mState->lines.end(),
+    std::lock_guard guard(mState->mLock);
+    return static_cast<size_t>(std::count_if(mState->mLines.begin(), mState->mLines.end(),
         [&](const std::string& l) { return l.find(text) != std::string::npos; }));
 }
 
 void LogCapture::clear() {
-    std::lock_guard guard(mState->lock);
-    mState->lines.clear();
+    std::lock_guard guard(mState->mLock);
+    mState->mLines.clear();
 }
 
 }  // namespace platform

@@ -6,22 +6,37 @@
 
 namespace platform {
 
-// One line per event. `line` goes to the system log (mirrored to stderr when
-// the process runs in the foreground); `errorLine` goes to stderr only. Both
-// reach every installed sink, which is how tests read them.
+// One line per event, at a level. Every line goes to the system log (when
+// open) and to every installed sink, which is how tests read them. Standard
+// error, for a process in the foreground, gets warnings and errors, and the
+// diagnostics (debug, info) only when verbose. Until `open`, warnings and
+// errors go to standard error only.
 class Log {
 public:
-    enum class Channel { System, StandardError };
-    using Sink = std::function<void(Channel, const std::string&)>;
+    enum class Level { Debug, Info, Warning, Error };
+    using Sink = std::function<void(Level, const std::string&)>;
 
-    static void line(const char* format, ...) __attribute__((format(printf, 1, 2)));
-    static void errorLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    struct Options {
+        bool mSystemLog = true;    // syslog(3) under the ident
+        bool mForeground = false;  // started from a terminal: standard error is read
+        bool mVerbose = false;     // diagnostics to standard error as well
+    };
 
-    // Opens syslog under `ident`; `mirrorToStderr` for a foreground process.
-    static void open(const char* ident, bool mirrorToStderr);
+    static void debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    static void info(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    static void warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    static void error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+    // Standard-error lines begin with "`ident`: ".
+    static void open(const char* ident, const Options& options);
 
     static int addSink(Sink sink);
     static void removeSink(int token);
+
+    // Where system-log lines go instead of syslog(3): a test double for the
+    // system log, which tests cannot read back. nullptr gives syslog back.
+    using SystemLogWriter = void (*)(int priority, const std::string& text);
+    static void replaceSystemLogForTesting(SystemLogWriter writer);
 };
 
 // Collects every line logged while it lives; for tests.

@@ -57,7 +57,7 @@ void LocalMessagePort::serve(std::unique_ptr<LocalSocket> client) {
             if (request) {
                 answer(*client, *request);
             } else {
-                Log::line("message port: a client closed its connection without sending a request");
+                Log::debug("message port: a client closed its connection without sending a request");
             }
             break;
         case kLocalSocketReceiveTimeout: wait(std::move(client)); break;
@@ -67,7 +67,7 @@ void LocalMessagePort::serve(std::unique_ptr<LocalSocket> client) {
 
 void LocalMessagePort::wait(std::unique_ptr<LocalSocket> client) {
     if (mWaiting.size() >= kMaxWaitingClients) {
-        Log::line("message port: too many clients waiting to send; connection refused");
+        Log::warning("message port: too many clients waiting to send; connection refused");
         return;
     }
     const int fd = client->fd();
@@ -99,7 +99,7 @@ void LocalMessagePort::clientReadable(int fd) {
 }
 
 void LocalMessagePort::clientTimedOut(int fd) {
-    if (stopWaiting(fd)) Log::line("message port: no request within %.1f s; connection closed", kClientTimeout);
+    if (stopWaiting(fd)) Log::info("message port: no request within %.1f s; connection closed", kClientTimeout);
 }
 
 void LocalMessagePort::answer(LocalSocket& client, const std::string& request) {
@@ -107,7 +107,7 @@ void LocalMessagePort::answer(LocalSocket& client, const std::string& request) {
     if (!reply) return;
     const int32_t status = client.send(*reply, kClientTimeout);
     if (status != kLocalSocketSuccess && reply->size() <= kLocalSocketMaxMessage)
-        Log::line("message port: reply not delivered (status %d)", status);
+        Log::warning("message port: reply not delivered: %s", localSocketStatusText(status));
 }
 
 void MessagePortSource::addToMainLoop() {
@@ -162,8 +162,8 @@ int32_t RemoteMessagePort::sendRequest(const std::optional<std::string>& request
     if (!mValid) return kLocalSocketInvalid;
     const std::string_view data = request ? std::string_view(*request) : std::string_view();
     if (data.size() > kLocalSocketMaxMessage) {
-        Log::line("message port: outgoing message of %zu bytes refused (the limit is %zu bytes)", data.size(),
-                  kLocalSocketMaxMessage);
+        Log::warning("message port: outgoing message of %zu bytes refused (the limit is %zu bytes)", data.size(),
+                     kLocalSocketMaxMessage);
         return kLocalSocketTransportError;
     }
     std::unique_ptr<LocalSocket> socket;

@@ -89,7 +89,7 @@ private:
     void fail(const std::string& what) {
         int line = 1;
         for (size_t i = 0; i < mPos && i < mText.size(); ++i) line += mText[i] == '\n';
-        Log::line("strings file %s:%d: %s; the rest of the file is ignored", mOrigin.c_str(), line, what.c_str());
+        Log::warning("strings file %s:%d: %s; the rest of the file is ignored", mOrigin.c_str(), line, what.c_str());
     }
 
     bool skipSpaceAndComments() {

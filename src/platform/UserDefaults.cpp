@@ -65,7 +65,7 @@ std::string UserDefaults::pathForDomain(const std::string& domain) const {
 
 void UserDefaults::addSuiteNamed(const std::string& domain) {
     if (!isValidDomain(domain)) {
-        Log::line("ignored preference domain \"%s\": not a valid domain name", domain.c_str());
+        Log::warning("ignored preference domain \"%s\": not a valid domain name", domain.c_str());
         return;
     }
     std::lock_guard<std::mutex> guard(mLock);
@@ -101,7 +101,7 @@ void UserDefaults::refresh(Domain& domain, bool force) const {
         return;
     }
     domain.unreadable = true;
-    Log::line("preferences file %s is not a property-list dictionary; its values are ignored", path.c_str());
+    Log::warning("preferences file %s is not a property-list dictionary; its values are ignored", path.c_str());
 }
 
 std::optional<PropertyList> UserDefaults::lookup(const std::string& key) const {
@@ -172,15 +172,15 @@ bool UserDefaults::removeObjectForKey(const std::string& key) {
 bool UserDefaults::writeOwnDomain(const PropertyList& values) {
     const std::string path = pathForDomain(mOwn.name);
     if (!isValidDomain(mOwn.name) || !createDirectories(mDirectory)) {
-        Log::line("could not write preferences file %s: cannot create folder %s", path.c_str(), mDirectory.c_str());
+        Log::error("could not write preferences file %s: cannot create folder %s", path.c_str(), mDirectory.c_str());
         return false;
     }
     // A file we could not read may be a hand edit with a typo: keep it aside
     // rather than overwrite the user's text.
     if (mOwn.unreadable && rename(path.c_str(), (path + ".unreadable").c_str()) == 0)
-        Log::line("preferences file %s could not be read; kept it as %s.unreadable", path.c_str(), path.c_str());
+        Log::warning("preferences file %s could not be read; kept it as %s.unreadable", path.c_str(), path.c_str());
     if (Status written = writeFileAtomically(path, values.toXml(), 0600); !written) {
-        Log::line("could not write preferences file %s: %s", path.c_str(), written.message().c_str());
+        Log::error("could not write preferences file %s: %s", path.c_str(), written.message().c_str());
         return false;
     }
     refresh(mOwn, true);

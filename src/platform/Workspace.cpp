@@ -75,13 +75,13 @@ std::string resolveBundle(const std::string& entryPath, const std::string& bundl
 AppInfo launchableEntry(const std::string& identifier) {
     const std::string path = Workspace::desktopEntryPath(identifier);
     if (path.empty()) {
-        Log::line("cannot launch %s: no desktop entry %s.desktop found", identifier.c_str(), identifier.c_str());
+        Log::warning("cannot launch %s: no desktop entry %s.desktop found", identifier.c_str(), identifier.c_str());
         return nullptr;
     }
     AppInfo info(g_desktop_app_info_new_from_filename(path.c_str()));
     if (!info)
-        Log::line("cannot launch %s: desktop entry %s has no usable Exec line (is its program installed?)",
-                  identifier.c_str(), path.c_str());
+        Log::warning("cannot launch %s: desktop entry %s has no usable Exec line (is its program installed?)",
+                     identifier.c_str(), path.c_str());
     return info;
 }
 
@@ -89,7 +89,7 @@ bool launch(GDesktopAppInfo* info, GList* uris, const std::string& identifier) {
     GError* raw = nullptr;
     const bool launched = g_app_info_launch_uris(G_APP_INFO(info), uris, nullptr, &raw);
     std::unique_ptr<GError, ErrorDeleter> error(raw);
-    if (!launched) Log::line("cannot launch %s: %s", identifier.c_str(), error ? error->message : "unknown error");
+    if (!launched) Log::warning("cannot launch %s: %s", identifier.c_str(), error ? error->message : "unknown error");
     return launched;
 }
 
@@ -117,7 +117,7 @@ std::optional<std::string> Workspace::absolutePathForAppBundleWithIdentifier(con
     std::unique_ptr<GKeyFile, KeyFileDeleter> file(g_key_file_new());
     if (!g_key_file_load_from_file(file.get(), entry.c_str(), G_KEY_FILE_NONE, nullptr) ||
         !g_key_file_has_group(file.get(), kEntryGroup)) {
-        Log::line("desktop entry %s is not a readable desktop entry", entry.c_str());
+        Log::warning("desktop entry %s is not a readable desktop entry", entry.c_str());
         return std::nullopt;
     }
     // Hidden means the user deleted the entry.
@@ -135,7 +135,7 @@ bool Workspace::launchApplication(const std::string& identifier) {
 
 bool Workspace::openFile(const std::string& path, const std::string& identifier) {
     if (path.empty() || access(path.c_str(), R_OK) != 0) {
-        Log::line("cannot open %s with %s: the file does not exist or cannot be read", path.c_str(), identifier.c_str());
+        Log::warning("cannot open %s with %s: the file does not exist or cannot be read", path.c_str(), identifier.c_str());
         return false;
     }
     AppInfo info = launchableEntry(identifier);
@@ -150,8 +150,8 @@ std::string Workspace::editorIdentifier() {
     const std::string chosen = UserDefaults::standard().stringForKey(kEditorIdentifierKey);
     if (isValidIdentifier(chosen)) return chosen;
     if (!chosen.empty())
-        Log::line("preference %s holds \"%s\", which is not an application identifier; using %s", kEditorIdentifierKey,
-                  chosen.c_str(), kEditorIdentifier);
+        Log::warning("preference %s holds \"%s\", which is not an application identifier; using %s", kEditorIdentifierKey,
+                     chosen.c_str(), kEditorIdentifier);
     return kEditorIdentifier;
 }
 

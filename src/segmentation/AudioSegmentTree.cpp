@@ -228,7 +228,7 @@ void AudioSegmentTree::performAutoDefine() {
     rootNode_->startEnumeration();
     while (NodePtr node = rootNode_->nextObject()) {
         if (node->nodeType() == AudioSegmentNode::Audio && node->duration() < threshold && !node->doesSplit()) {
-            platform::Log::errorLine("merge!!!\n");
+            platform::Log::debug("merge!!!\n");
             rootNode_->mergeChildWithNeighbours(node);
             merged = true;
         }
@@ -301,10 +301,10 @@ std::string AudioSegmentTree::description() const {
     });
     int total = 0;
     for (int i = 0; i < HistogramCounters; ++i) {
-        platform::Log::line("silences %.1f s - %.1f s: %d", i / 10.0, (i + 1) / 10.0, counters[i]);
+        platform::Log::debug("silences %.1f s - %.1f s: %d", i / 10.0, (i + 1) / 10.0, counters[i]);
         total += counters[i];
     }
-    platform::Log::line("total silences: %d", total);
+    platform::Log::debug("total silences: %d", total);
     return text;
 }
 
@@ -355,6 +355,6 @@ std::shared_ptr<AudioSegmentTree> AudioSegmentTree::unarchive(const platform::Pr
     registerArchiveClasses(unarchiver);
     auto tree = std::dynamic_pointer_cast<AudioSegmentTree>(unarchiver.decodeRootObject());
     if (!tree && !unarchiver.error().empty())
-        platform::Log::line("cannot restore a segment tree: %s", unarchiver.error().c_str());
+        platform::Log::warning("cannot restore a segment tree: %s", unarchiver.error().c_str());
     return tree;
 }

@@ -24,7 +24,7 @@ void* DCDynamicBuffer::Resize(uint32_t size) {
     void* storage = realloc(mData, size);
     if (!storage) {
         // The old storage is still valid and still mSize bytes long.
-        platform::Log::errorLine("realloc failed\n");
+        platform::Log::error("realloc failed\n");
         return mData;
     }
     mData = static_cast<uint8_t*>(storage);

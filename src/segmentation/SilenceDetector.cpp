@@ -187,7 +187,7 @@ void SilenceDetector::emitSilence(int64_t start, int64_t end) {
         tracks_.pop_back();
     }
     tracks_.push_back(silence);
-    platform::Log::line("silenceFound: start: %lld end: %lld", static_cast<long long>(start), static_cast<long long>(end));
+    platform::Log::debug("silenceFound: start: %lld end: %lld", static_cast<long long>(start), static_cast<long long>(end));
 }
 
 void SilenceDetector::mergeSilentTracks() {
@@ -197,7 +197,7 @@ void SilenceDetector::mergeSilentTracks() {
             audioSegmentTree_->addSilenceSegmentFrom(static_cast<double>(silence.startTime()),
                                                      static_cast<double>(silence.endTime()));
         else
-            platform::Log::line("********** Ignoring short silence (%f:%f)", static_cast<double>(silence.duration()),
-                                static_cast<double>(minSilence_));
+            platform::Log::debug("********** Ignoring short silence (%f:%f)", static_cast<double>(silence.duration()),
+                                 static_cast<double>(minSilence_));
     }
 }

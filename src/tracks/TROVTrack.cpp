@@ -243,7 +243,7 @@ std::string TROVTrack::description() const {
 }
 
 void TROVTrack::unableToSetNilForKey(const std::string& key) {
-    platform::Log::line("unableToSetNilForKey: %s", key.c_str());
+    platform::Log::info("unableToSetNilForKey: %s", key.c_str());
 }
 
 std::string TROVTrack::describeTracks(const std::vector<std::shared_ptr<TROVTrack>>& tracks) {

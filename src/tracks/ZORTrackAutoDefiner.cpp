@@ -54,7 +54,7 @@ void ZORTrackAutoDefiner::allocateOutputBufferIfNeededWithSize(uint32_t bytes) {
     mOutputBuffer = static_cast<float*>(calloc(1, size_t(bytes) + 1));
     mCurrentOutputBufferSize = mOutputBuffer ? bytes : 0;
     // Without a buffer the reads fail and are logged; the tracks are cut from what was found.
-    if (!mOutputBuffer) platform::Log::line("autoDefineTracksInFile: cannot allocate %u bytes", bytes);
+    if (!mOutputBuffer) platform::Log::error("autoDefineTracksInFile: cannot allocate %u bytes", bytes);
 }
 
 void ZORTrackAutoDefiner::freeBuffersIfNeeded() {
@@ -94,7 +94,9 @@ std::optional<ZORTrackAutoDefiner::Tracks> ZORTrackAutoDefiner::autoDefineTracks
     for (uint32_t block = 0; block < kBlocks; ++block) {
         uint32_t frames = blockFrames;
         if (int32_t status = reader->read(&list, frames)) {
-            platform::Log::line("autoDefineTracksInFile::inputFile read error: %d", status);
+            platform::Log::info("autoDefineTracksInFile::inputFile read error: %d", status);
+            platform::Log::warning("%s; the tracks are cut from the audio read before it",
+                                   reader->lastErrorMessage().c_str());
             break;
         }
         // A block is examined in microseconds, so the flag read after it stops the scan at once.
@@ -106,9 +108,9 @@ std::optional<ZORTrackAutoDefiner::Tracks> ZORTrackAutoDefiner::autoDefineTracks
 
     Tracks tracks = cut(scan.silences, lengthInFrames, silenceFrames);
     reader->close();
-    platform::Log::line("silentTracks count: %d", int(scan.silences.size()));
-    platform::Log::line("theTracks count: %d", int(tracks.size()));
-    platform::Log::line("theTracks: %s", TROVTrack::describeTracks(tracks).c_str());
+    platform::Log::debug("silentTracks count: %d", int(scan.silences.size()));
+    platform::Log::debug("theTracks count: %d", int(tracks.size()));
+    platform::Log::debug("theTracks: %s", TROVTrack::describeTracks(tracks).c_str());
     freeBuffersIfNeeded();
     return tracks;
 }

@@ -77,7 +77,7 @@ protected:
     // Starts an agent in the foreground and waits until it takes commands.
     pid_t startAgent() {
         const std::string log = runtime / ("agent" + std::to_string(agents.size()) + ".err");
-        pid_t pid = spawn({TROV_AGENT_PATH, "--foreground"}, "/dev/null", log);
+        pid_t pid = spawn({TROV_AGENT_PATH, "--foreground", "--verbose"}, "/dev/null", log);
         agents.push_back(pid);
         agentLog = log;
         waitForLog("ready for commands");

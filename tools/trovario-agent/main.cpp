@@ -17,36 +17,42 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: trovario-agent [--foreground]\n"
+    "usage: trovario-agent [--foreground] [--verbose]\n"
     "\n"
     "The Trovario capture agent. It runs in the background and takes its\n"
     "commands from trovarioctl (or the editor) on its message port\n"
     "$XDG_RUNTIME_DIR/org.trovario.TrovarioAgent.\n"
     "\n"
-    "  --foreground  also write the agent's log to standard error\n"
+    "  --foreground  also write the agent's warnings and errors to standard error\n"
+    "  --verbose     with --foreground, also its diagnostic lines\n"
     "  --help        show this text\n"
+    "\n"
+    "Whatever the options, every line goes to the system log, and a failure\n"
+    "to start is written to standard error.\n"
     "\n"
     "It ends on SIGTERM, SIGINT or `trovarioctl quit` (when idle).\n";
 
 void reportPortFailure(const TROVLocalMessagePort& port) {
     if (port.nameTaken()) {
-        platform::Log::errorLine(
-            "trovario-agent: another trovario-agent is already running (%s).\n"
+        platform::Log::error(
+            "another trovario-agent is already running (%s).\n"
             "Use `trovarioctl status` to talk to it, or `trovarioctl quit` to end it first.\n",
             port.failureReason().c_str());
     } else {
-        platform::Log::errorLine("trovario-agent: cannot open the message port %s: %s\n",
-                                 platform::kAgentServiceName, port.failureReason().c_str());
+        platform::Log::error("cannot open the message port %s: %s\n", platform::kAgentServiceName,
+                             port.failureReason().c_str());
     }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool foreground = false;
+    platform::Log::Options options;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--foreground") || !strcmp(argv[i], "-f")) {
-            foreground = true;
+            options.mForeground = true;
+        } else if (!strcmp(argv[i], "--verbose") || !strcmp(argv[i], "-v")) {
+            options.mVerbose = true;
         } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
             fputs(kUsage, stdout);
             return 0;
@@ -55,10 +61,12 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    platform::Log::open(platform::kLogIdent, foreground);
+    // Until it takes commands, whoever started the agent also sees why it could not.
+    platform::Log::open(platform::kLogIdent,
+                        {.mForeground = true, .mVerbose = options.mForeground && options.mVerbose});
     // Before anything else, so that a signal during start-up also ends cleanly.
     platform::handleTerminationSignals([](int signal) {
-        platform::Log::line("trovario-agent: %s received; ending", strsignal(signal));
+        platform::Log::info("%s received; ending", strsignal(signal));
         platform::MainLoop::shared().quit();
     });
     platform::UserDefaults::standard().addSuiteNamed(platform::Workspace::editorIdentifier());
@@ -71,7 +79,8 @@ int main(int argc, char** argv) {
     // Only the agent that owns the name may give back an output that an
     // earlier agent left switched to the capture device.
     DefaultOutputMemory::restoreAfterInterruptedCapture();
-    platform::Log::line("trovario-agent: ready for commands");
+    platform::Log::open(platform::kLogIdent, options);
+    platform::Log::info("ready for commands");
     platform::MainLoop::shared().run();
     controller.reset();  // gives the port's name up
     return 0;

@@ -7,7 +7,8 @@
 const char kDefineUsage[] =
     "usage: trovario-define [--sensitivity AMPLITUDE] [--silence-ms MILLISECONDS] [--json] [--verbose] FILE\n"
     "Cuts an audio file into tracks in the middle of its silences and prints one line per track:\n"
-    "number, start, stop and duration. The defaults of both options come from the preferences.\n";
+    "number, start, stop and duration. The defaults of both options come from the preferences.\n"
+    "--verbose also writes the definer's diagnostic lines to standard error.\n";
 
 namespace {
 

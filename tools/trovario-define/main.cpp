@@ -61,10 +61,7 @@ int main(int argc, char** argv) {
         fputs(kDefineUsage, stdout);
         return 0;
     }
-    if (arguments->verbose)
-        platform::Log::addSink([](platform::Log::Channel, const std::string& line) {
-            fprintf(stderr, "%s%s", line.c_str(), line.ends_with('\n') ? "" : "\n");
-        });
+    platform::Log::open("trovario-define", {.mSystemLog = false, .mForeground = true, .mVerbose = arguments->verbose});
     fillDefaults(*arguments);
 
     const double rate = ZORAudioStreamBasicDescription::standardFormat(0)->audioStreamBasicDescription()->mSampleRate;

@@ -26,17 +26,21 @@ struct Arguments {
     std::optional<double> pauseAt;
     std::optional<double> resumeAt;
     std::string out = platform::scratchRecordingPath();
+    bool verbose = false;
 };
 
+// Help on standard output; after a usage error, the problem and the usage on standard error.
 int usage(const char* problem) {
+    FILE* out = problem ? stderr : stdout;
     if (problem) fprintf(stderr, "trovario-record: %s\n", problem);
-    fprintf(stderr,
-            "usage: trovario-record SECONDS [--pause-at S --resume-at S] [--out PATH]\n"
+    fprintf(out,
+            "usage: trovario-record SECONDS [--pause-at S --resume-at S] [--out PATH] [--verbose]\n"
             "Records what the system plays for SECONDS into PATH (default %s).\n"
             "With --pause-at and --resume-at, the audio between those two times\n"
-            "(seconds from the start) is left out of the file.\n",
+            "(seconds from the start) is left out of the file. --verbose also writes\n"
+            "the recorder's diagnostic lines to standard error.\n",
             platform::scratchRecordingPath().c_str());
-    return 2;
+    return problem ? 2 : 0;
 }
 
 std::optional<double> seconds(const char* text) {
@@ -50,17 +54,22 @@ std::optional<Arguments> parse(int argc, char** argv, const char*& problem) {
     Arguments args;
     if (argc < 2 || !seconds(argv[1])) return problem = "SECONDS must be a number of seconds", std::nullopt;
     args.seconds = *seconds(argv[1]);
-    for (int i = 2; i < argc; i += 2) {
+    for (int i = 2; i < argc; ++i) {
         std::string option = argv[i];
+        if (option == "--verbose" || option == "-v") {
+            args.verbose = true;
+            continue;
+        }
         if (i + 1 >= argc) return problem = "an option lacks its value", std::nullopt;
+        const char* value = argv[++i];
         if (option == "--out") {
-            args.out = argv[i + 1];
+            args.out = value;
         } else if (option == "--pause-at" || option == "--resume-at") {
-            auto value = seconds(argv[i + 1]);
-            if (!value) return problem = "--pause-at and --resume-at take seconds", std::nullopt;
-            (option == "--pause-at" ? args.pauseAt : args.resumeAt) = value;
+            auto time = seconds(value);
+            if (!time) return problem = "--pause-at and --resume-at take seconds", std::nullopt;
+            (option == "--pause-at" ? args.pauseAt : args.resumeAt) = time;
         } else {
-            return problem = "unknown option", std::nullopt;
+            return problem = "unknown option (see --help)", std::nullopt;
         }
     }
     if (args.pauseAt.has_value() != args.resumeAt.has_value() || (args.pauseAt && *args.pauseAt > *args.resumeAt))
@@ -109,21 +118,19 @@ void runSchedule(MySystemCaptureRecorder& recorder, const Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) return usage(nullptr), 0;
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) return usage(nullptr);
     const char* problem = nullptr;
     auto args = parse(argc, argv, problem);
     if (!args) return usage(problem);
-    platform::Log::open("trovario-record", true);
+    platform::Log::open("trovario-record", {.mSystemLog = false, .mForeground = true, .mVerbose = args->verbose});
     // Before the recorder starts its threads, so that they inherit the mask.
     const sigset_t signals = stopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     auto recorder = MySystemCaptureRecorder::init();
     if (!recorder) {
-        fprintf(stderr,
-                "trovario-record: cannot record: the capture device \"%s\" is not available (see above).\n"
-                "Load it with: trovarioctl install-capture-device\n",
-                CAPTURE_DEVICE_NAME);
+        fprintf(stderr, "trovario-record: nothing recorded into %s: the capture could not start (the reason is "
+                        "above).\n", args->out.c_str());
         return 1;
     }
     recorder->setAudioFilePath(args->out);
@@ -137,6 +144,8 @@ int main(int argc, char** argv) {
     std::weak_ptr<MySystemCaptureRecorder> alive = recorder;
     recorder.reset();
     for (int i = 0; i < 300 && !alive.expired(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!ok) fprintf(stderr, "trovario-record: the recording in %s is incomplete (see above)\n", args->out.c_str());
+    if (!ok)
+        fprintf(stderr, "trovario-record: the recording in %s is incomplete (the reason is above)\n",
+                args->out.c_str());
     return ok ? 0 : 1;
 }

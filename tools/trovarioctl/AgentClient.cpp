@@ -31,12 +31,12 @@ std::string AgentClient::socketPath() {
     return path ? *path : path.message();
 }
 
-std::optional<AgentClient> AgentClient::connect() {
-    if (auto port = TROVRemoteMessagePort::initWithName(platform::kAgentServiceName)) return AgentClient(port);
+std::optional<AgentClient> AgentClient::connect(const std::string& command) {
+    if (auto port = TROVRemoteMessagePort::initWithName(platform::kAgentServiceName)) return AgentClient(port, command);
     fprintf(stderr,
-            "trovarioctl: the Trovario agent is not running (nothing answers at %s).\n"
+            "trovarioctl %s: the Trovario agent is not running (nothing answers at %s).\n"
             "Start it with `trovario-agent &`, or `trovario-agent --foreground` to watch its log.\n",
-            socketPath().c_str());
+            command.c_str(), socketPath().c_str());
     return std::nullopt;
 }
 
@@ -53,12 +53,16 @@ int AgentClient::send(const TROVMessage& request, std::shared_ptr<TROVMessage>* 
 
 int AgentClient::explainFailure() const {
     if (!mPort->isValid()) {
-        fprintf(stderr, "trovarioctl: the Trovario agent has gone (nothing answers at %s any more).\n",
-                socketPath().c_str());
+        fprintf(stderr,
+                "trovarioctl %s: the Trovario agent has gone (nothing answers at %s any more).\n"
+                "Start it again with `trovario-agent &`.\n",
+                mCommand.c_str(), socketPath().c_str());
         return kExitNotRunning;
     }
-    fprintf(stderr, "trovarioctl: the agent did not answer within %.1f s; it may be busy or stuck.\n",
-            2 * kTimeout);
+    fprintf(stderr,
+            "trovarioctl %s: the agent did not answer within %.1f s; it may be busy or stuck.\n"
+            "Try again; if it stays silent, end the trovario-agent process and start it again.\n",
+            mCommand.c_str(), 2 * kTimeout);
     return kExitAgentFailed;
 }
 
@@ -68,14 +72,15 @@ int AgentClient::quit() const {
     if (status != 0) return explainFailure();
     if (!reply) {  // an agent that quits ends without answering
         if (waitUntilGone(2.0)) return kExitSuccess;
-        fprintf(stderr, "trovarioctl: the agent accepted 'Quit' but is still there after 2 s.\n");
+        fprintf(stderr, "trovarioctl quit: the agent accepted 'Quit' but is still there after 2 s; "
+                        "end the trovario-agent process if it stays.\n");
         return kExitAgentFailed;
     }
     std::shared_ptr<TROVMessage> telemetry;
     int32_t state = 0;
     if (send(*request(kTROVDMessage_RequestTelemetry), &telemetry) == kExitSuccess)
         telemetry->getValueSInt32(kTROVDStateKey, state);
-    fprintf(stderr, "trovarioctl: the agent is %s and quits only when idle; stop the capture or wait for the "
+    fprintf(stderr, "trovarioctl quit: the agent is %s and quits only when idle; stop the capture or wait for the "
                     "processing to end, then try again.\n", agentStateName(state).c_str());
     return kExitAgentFailed;
 }

@@ -16,8 +16,9 @@ inline constexpr int kExitNotRunning = 3;
 // trovarioctl's side of the agent's message port.
 class AgentClient {
 public:
-    // nullopt, after telling the user how to start the agent, when it does not run.
-    static std::optional<AgentClient> connect();
+    // nullopt, after telling the user how to start the agent, when it does not
+    // run. `command` names the command in the failures reported.
+    static std::optional<AgentClient> connect(const std::string& command);
 
     // A request carrying `code` under "msgID".
     std::shared_ptr<TROVMessage> request(int32_t code) const;
@@ -31,11 +32,13 @@ public:
     static std::string socketPath();
 
 private:
-    explicit AgentClient(std::shared_ptr<TROVRemoteMessagePort> port) : mPort(std::move(port)) {}
+    AgentClient(std::shared_ptr<TROVRemoteMessagePort> port, std::string command)
+        : mPort(std::move(port)), mCommand(std::move(command)) {}
     int explainFailure() const;
     bool waitUntilGone(double seconds) const;
 
     std::shared_ptr<TROVRemoteMessagePort> mPort;
+    std::string mCommand;
 };
 
 // "idle", "capturing", "processing" or "unknown (N)".

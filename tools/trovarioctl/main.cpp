@@ -37,9 +37,9 @@ int usageError(const std::string& command, const std::string& problem) {
 }
 
 // Sends a request built by `fill` and hands the reply to `show`.
-int sendCommand(int32_t code, const std::function<void(TROVMessage&)>& fill = {},
+int sendCommand(const std::string& command, int32_t code, const std::function<void(TROVMessage&)>& fill = {},
                 const std::function<void(const TROVMessage&)>& show = {}) {
-    std::optional<AgentClient> agent = AgentClient::connect();
+    std::optional<AgentClient> agent = AgentClient::connect(command);
     if (!agent) return kExitNotRunning;
     auto request = agent->request(code);
     if (fill) fill(*request);
@@ -89,12 +89,13 @@ int status(const Arguments& args) {
     if (args.size() > 1 || (args.size() == 1 && args[0] != "--json"))
         return usageError("status", "unexpected argument " + args.back());
     const bool json = args.size() == 1;
-    return sendCommand(kTROVDMessage_RequestTelemetry, {}, [json](const TROVMessage& reply) { showStatus(reply, json); });
+    return sendCommand("status", kTROVDMessage_RequestTelemetry, {},
+                       [json](const TROVMessage& reply) { showStatus(reply, json); });
 }
 
 int noArguments(const char* name, const Arguments& args, int32_t code) {
     if (!args.empty()) return usageError(name, "unexpected argument " + args[0]);
-    return sendCommand(code);
+    return sendCommand(name, code);
 }
 
 platform::Result<std::string> readableFile(const std::string& given) {
@@ -113,7 +114,7 @@ int process(const Arguments& args) {
     if (args.size() != 1) return usageError("process", "expected one FILE");
     platform::Result<std::string> path = readableFile(args[0]);
     if (!path) return usageError("process", path.message());
-    return sendCommand(kTROVDMessage_ProcessFile,
+    return sendCommand("process", kTROVDMessage_ProcessFile,
                        [&](TROVMessage& request) { request.setValueWithNSString(kTROVDPathKey, *path); });
 }
 
@@ -129,7 +130,7 @@ int silence(const Arguments& args) {
         (option == "--threshold" ? threshold : length) = value;
     }
     if (!threshold && !length) return usageError("silence", "give --threshold, --length or both");
-    return sendCommand(kTROVDMessage_SetSilenceParameters, [&](TROVMessage& request) {
+    return sendCommand("silence", kTROVDMessage_SetSilenceParameters, [&](TROVMessage& request) {
         if (threshold) request.setValueWithFloat32(kTROVDSilenceThresholdKey, *threshold);
         if (length) request.setValueWithFloat32(kTROVDLengthOfSilenceKey, *length);
     });
@@ -139,20 +140,20 @@ int timeLimit(const Arguments& args) {
     if (args.size() != 1) return usageError("time-limit", "expected one MINUTES");
     std::optional<int32_t> minutes = parseInt32(args[0]);
     if (!minutes) return usageError("time-limit", "MINUTES must be a whole number, not " + args[0]);
-    return sendCommand(kTROVDMessage_SetRecordingTimeLimit,
+    return sendCommand("time-limit", kTROVDMessage_SetRecordingTimeLimit,
                        [&](TROVMessage& request) { request.setValueWithSInt32(kTROVDTimeoutKey, *minutes); });
 }
 
 int menu(const Arguments& args) {
     if (args.size() != 1 || (args[0] != "show" && args[0] != "hide")) return usageError("menu", "expected show or hide");
     const bool visible = args[0] == "show";
-    return sendCommand(kTROVDMessage_SetMenuVisible,
+    return sendCommand("menu", kTROVDMessage_SetMenuVisible,
                        [&](TROVMessage& request) { request.setValueWithBoolean(kTROVDVisibleKey, visible); });
 }
 
 int quit(const Arguments& args) {
     if (!args.empty()) return usageError("quit", "unexpected argument " + args[0]);
-    std::optional<AgentClient> agent = AgentClient::connect();
+    std::optional<AgentClient> agent = AgentClient::connect("quit");
     return agent ? agent->quit() : kExitNotRunning;
 }
 
@@ -175,7 +176,7 @@ int send(const Arguments& args) {
     auto fill = [&](TROVMessage& request) {
         for (const TypedValue& value : values) request.setValueWithCFType(value.key, value.value);
     };
-    return sendCommand(*code, fill, showReply);
+    return sendCommand("send", *code, fill, showReply);
 }
 
 int installCaptureDevice(const Arguments& args) {
@@ -224,7 +225,8 @@ const std::map<std::string, Command>& commands() {
 }
 
 void printOverview(FILE* out) {
-    fprintf(out, "usage: trovarioctl COMMAND [ARGUMENTS]\n\nTalks to the Trovario agent (trovario-agent).\n\n");
+    fprintf(out, "usage: trovarioctl [--verbose] COMMAND [ARGUMENTS]\n\nTalks to the Trovario agent (trovario-agent).\n"
+                 "--verbose also writes the diagnostic lines of the message exchange to standard error.\n\n");
     for (const auto& [name, command] : commands()) fprintf(out, "  %s\n", command.synopsis);
     fprintf(out, "\n`trovarioctl COMMAND --help` explains a command.\n"
                  "Exit codes: 0 success, 1 the agent answered with a failure or did not answer,\n"
@@ -240,10 +242,9 @@ bool asksForHelp(const Arguments& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    platform::Log::addSink([](platform::Log::Channel channel, const std::string& text) {
-        if (channel == platform::Log::Channel::System)
-            fprintf(stderr, "trovarioctl: %s%s", text.c_str(), text.ends_with('\n') ? "" : "\n");
-    });
+    const bool verbose = argc > 1 && (std::string(argv[1]) == "--verbose" || std::string(argv[1]) == "-v");
+    platform::Log::open("trovarioctl", {.mSystemLog = false, .mForeground = true, .mVerbose = verbose});
+    if (verbose) --argc, ++argv;  // argv[0] is not used
     if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h" || std::string(argv[1]) == "help") {
         printOverview(argc < 2 ? stderr : stdout);
         return argc < 2 ? kExitUsage : kExitSuccess;

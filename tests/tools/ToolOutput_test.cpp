@@ -1,0 +1,88 @@
+// The tools as users run them: help on standard output, failures that name
+// what failed, and the library's diagnostic lines only with --verbose.
+#include "CommandOutput.h"
+#include "TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+class ToolOutput : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(chmod(dir.path().c_str(), 0700), 0); }
+
+    // A shell command with private runtime and configuration folders and no sound server.
+    Outcome run(const std::string& command) {
+        const std::string environment = "export XDG_RUNTIME_DIR='" + dir.path() + "' XDG_CONFIG_HOME='" + dir.path() +
+                                        "' PULSE_SERVER=unix:/nonexistent; ";
+        Outcome outcome;
+        outcome.out = commandOutput(environment + "{ " + command + "; } 2>'" + dir / "err" + "'", &outcome.exitCode);
+        outcome.err = TemporaryDirectory::read(dir / "err");
+        return outcome;
+    }
+
+    TemporaryDirectory dir;
+};
+
+TEST_F(ToolOutput, HelpGoesToStandardOutput) {
+    for (const char* tool : {TROV_AGENT, TROV_CTL, TROV_DEFINE, TROV_RECORD}) {
+        Outcome help = run(std::string(tool) + " --help");
+        EXPECT_EQ(help.exitCode, 0) << tool;
+        EXPECT_EQ(help.out.rfind("usage: ", 0), 0u) << tool;
+        EXPECT_EQ(help.err, "") << tool;
+    }
+}
+
+TEST_F(ToolOutput, FailuresNameWhatFailedAndDiagnosticsNeedVerbose) {
+    // Stands in for a stuck agent: its port takes connections and never answers.
+    const int stuck = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    (dir / "org.trovario.TrovarioAgent").copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(stuck, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(stuck, 4), 0);
+    const std::string missing = dir / "missing.caf", take = dir / "take.caf";
+    struct Case {
+        std::string command, verboseCommand, named, diagnostic;
+    };
+    const std::vector<Case> cases = {
+        {TROV_DEFINE " " + missing, TROV_DEFINE " --verbose " + missing, missing, "ZORExtAudioFile:"},
+        {TROV_RECORD " 1 --out " + take, TROV_RECORD " 1 --verbose --out " + take, take, "prepareIOA returned"},
+        {TROV_CTL " status", TROV_CTL " --verbose status", "trovarioctl status: ", "sendRequest(reply:1)"},
+    };
+    for (const Case& c : cases) {
+        Outcome quiet = run(c.command), verbose = run(c.verboseCommand);
+        EXPECT_EQ(quiet.exitCode, 1) << c.command;
+        EXPECT_NE(quiet.err.find(c.named), std::string::npos) << quiet.err;
+        EXPECT_EQ(quiet.err.find(c.diagnostic), std::string::npos) << quiet.err;
+        EXPECT_NE(verbose.err.find(c.diagnostic), std::string::npos) << verbose.err;
+    }
+    close(stuck);
+}
+
+TEST_F(ToolOutput, TheForegroundAgentShowsDiagnosticsOnlyWhenVerbose) {
+    for (std::string options : {"", " --verbose"}) {
+        Outcome agent = run(TROV_AGENT " --foreground" + options + " & for i in $(seq 500); do "
+                            "[ -S \"$XDG_RUNTIME_DIR/org.trovario.TrovarioAgent\" ] && break; sleep 0.01; done; "
+                            "kill $!; wait $!");
+        EXPECT_EQ(agent.exitCode, 0);
+        EXPECT_EQ(agent.err.find("ready for commands") != std::string::npos, !options.empty()) << agent.err;
+    }
+    Outcome wrong = run(TROV_AGENT " --bogus");
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_NE(wrong.err.find("unknown option --bogus"), std::string::npos) << wrong.err;
+}
+
+}  // namespace
