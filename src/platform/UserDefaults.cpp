@@ -11,8 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,13 +21,9 @@ bool isValidDomain(const std::string& domain) {
     return !domain.empty() && domain[0] != '.' && domain.find('/') == std::string::npos;
 }
 
-std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+// A few dozen keys fill some kilobytes. libplist parses a dictionary in
+// quadratic time, so the cap also bounds the start-up delay (0.1 s at worst).
+constexpr PropertyList::Limits kPreferencesLimits{1024 * 1024, 32, true};
 
 bool writeAll(int fd, const std::string& text) {
     size_t done = 0;
@@ -108,14 +102,14 @@ void UserDefaults::refresh(Domain& domain, bool force) const {
     domain.values = PropertyList::dictionary();
     domain.unreadable = false;
     if (stamp.size < 0) return;
-    auto text = readFile(path);
-    auto values = text ? PropertyList::fromXml(*text) : std::nullopt;
-    if (values && values->type() == PropertyList::Type::Dictionary) {
+    Result<PropertyList> values = PropertyList::fromFile(path, kPreferencesLimits);
+    if (values) {
         domain.values = std::move(*values);
         return;
     }
     domain.unreadable = true;
-    Log::line("preferences file %s is not a property-list dictionary; its values are ignored", path.c_str());
+    Log::line("preferences file %s is not a property-list dictionary that can be read: %s; its values are ignored",
+              path.c_str(), values.message().c_str());
 }
 
 std::optional<PropertyList> UserDefaults::lookup(const std::string& key) const {
