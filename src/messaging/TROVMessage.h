@@ -22,7 +22,8 @@ public:
     // that is not a property-list value.
     std::optional<std::string> flatten() const;
     // The dictionary in `data`; nullopt, with one log line saying why, when
-    // it is not within the limits of a message (size, nesting, NUL bytes).
+    // it is not a property-list dictionary within the limits of a message
+    // (its size, nesting and no NUL bytes).
     static std::optional<platform::PropertyList> unflatten(const std::optional<std::string>& data);
 
     const std::shared_ptr<TROVRemoteMessagePort>& messagePort() const { return mMessagePort; }
