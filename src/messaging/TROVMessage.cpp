@@ -1,5 +1,6 @@
 #include "messaging/TROVMessage.h"
 
+#include "platform/LocalSocket.h"
 #include "platform/Log.h"
 
 #include <cfloat>
@@ -9,6 +10,8 @@ namespace {
 
 constexpr double kSendTimeout = 0.5;
 constexpr double kReceiveTimeout = 0.5;
+// Commands and replies are flat dictionaries of a few values.
+constexpr platform::PropertyList::Limits kMessageLimits{platform::kLocalSocketMaxMessage, 16, true};
 
 const char* kindName(platform::PropertyList::Type type) {
     switch (type) {
@@ -65,7 +68,12 @@ std::optional<std::string> TROVMessage::flatten() const {
 
 std::optional<platform::PropertyList> TROVMessage::unflatten(const std::optional<std::string>& data) {
     if (!data) return std::nullopt;
-    return platform::PropertyList::fromXml(*data);
+    platform::Result<platform::PropertyList> root = platform::PropertyList::fromXml(*data, kMessageLimits);
+    if (!root) {
+        platform::Log::warning("TROVMessage: message refused: %s", root.message().c_str());
+        return std::nullopt;
+    }
+    return std::move(*root);
 }
 
 std::shared_ptr<TROVMessage> TROVMessage::sendWithReply(bool wantsReply) const {

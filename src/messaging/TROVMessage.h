@@ -21,6 +21,9 @@ public:
     // The message as an XML property list; nullopt when it holds a value
     // that is not a property-list value.
     std::optional<std::string> flatten() const;
+    // The dictionary in `data`; nullopt, with one log line saying why, when
+    // it is not a property-list dictionary within the limits of a message
+    // (its size, nesting and no NUL bytes).
     static std::optional<platform::PropertyList> unflatten(const std::optional<std::string>& data);
 
     const std::shared_ptr<TROVRemoteMessagePort>& messagePort() const { return mMessagePort; }

@@ -38,6 +38,10 @@ class KeyedUnarchiver;
 KeyedArchiver& requireKeyedArchiver(Coder& coder);
 KeyedUnarchiver& requireKeyedUnarchiver(Coder& coder);
 
+// What an archive read from outside may be: the archive of a long recording
+// is large, but archives nest shallowly (objects refer to each other by uid).
+inline constexpr PropertyList::Limits kKeyedArchiveLimits{256 * 1024 * 1024, 16, true};
+
 // Writes an object graph as a property-list dictionary in the manner of a
 // keyed archive: every object once in "$objects", referred to elsewhere by a
 // {"CF$UID": n} dictionary, so shared references stay shared after decoding.

@@ -24,14 +24,6 @@ PropertyList PropertyList::data(const std::vector<uint8_t>& bytes) {
     return PropertyList(plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-std::optional<PropertyList> PropertyList::fromXml(std::string_view xml) {
-    if (xml.empty() || xml.size() > UINT32_MAX) return std::nullopt;
-    plist_t root = nullptr;
-    plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &root);
-    if (!root) return std::nullopt;
-    return PropertyList(root);
-}
-
 std::string PropertyList::toXml() const {
     char* text = nullptr;
     uint32_t length = 0;
@@ -67,13 +59,13 @@ PropertyList::Type PropertyList::type() const {
     }
 }
 
+// By length, not through plist_get_string_val, which asserts when a string
+// holds a NUL; fromXml refuses such strings and our own are built from C strings.
 std::string PropertyList::asString() const {
     if (type() != Type::String) return {};
-    char* text = nullptr;
-    plist_get_string_val(pl(mNode), &text);
-    std::string value = text ? text : "";
-    free(text);
-    return value;
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(pl(mNode), &length);
+    return text ? std::string(text, length) : std::string();
 }
 
 bool PropertyList::asBool() const {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/Result.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,8 +25,22 @@ public:
     static PropertyList real(double value);
     static PropertyList data(const std::vector<uint8_t>& bytes);
 
-    // Parses an XML property list; nullopt when the text is not one.
-    static std::optional<PropertyList> fromXml(std::string_view xml);
+    // What a property list from outside this process may be. libplist's copy,
+    // free and writer recurse without bound and its string reader asserts on an
+    // embedded NUL, so text beyond these is refused before a tree is built.
+    struct Limits {
+        size_t maxBytes;
+        size_t maxDepth;  // nested arrays and dictionaries, the root counting one
+        bool dictionaryRoot;
+    };
+
+    // Parses an XML property list within `limits`; a failure says what was
+    // refused and why. No value it returns holds a string with a NUL in it.
+    static Result<PropertyList> fromXml(std::string_view xml, const Limits& limits);
+    // The same for the file at `path`, which must be (or link to) a regular
+    // file: a FIFO or device is refused without waiting on it, and no more
+    // than `maxBytes` + 1 bytes are read.
+    static Result<PropertyList> fromFile(const std::string& path, const Limits& limits);
     // Serialises as an XML property list (version 1.0, UTF-8).
     std::string toXml() const;
 

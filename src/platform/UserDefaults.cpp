@@ -9,8 +9,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace platform {
@@ -20,13 +18,9 @@ bool isValidDomain(const std::string& domain) {
     return !domain.empty() && domain[0] != '.' && domain.find('/') == std::string::npos;
 }
 
-std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+// A few dozen keys fill some kilobytes. libplist parses a dictionary in
+// quadratic time, so the cap also bounds the start-up delay (0.1 s at worst).
+constexpr PropertyList::Limits kPreferencesLimits{1024 * 1024, 32, true};
 
 // NSString-style: white space skipped, then Y, y, T, t or a digit 1-9 (after
 // an optional sign and leading zeros) means true.
@@ -94,14 +88,14 @@ void UserDefaults::refresh(Domain& domain, bool force) const {
     domain.values = PropertyList::dictionary();
     domain.unreadable = false;
     if (stamp.size < 0) return;
-    auto text = readFile(path);
-    auto values = text ? PropertyList::fromXml(*text) : std::nullopt;
-    if (values && values->type() == PropertyList::Type::Dictionary) {
+    Result<PropertyList> values = PropertyList::fromFile(path, kPreferencesLimits);
+    if (values) {
         domain.values = std::move(*values);
         return;
     }
     domain.unreadable = true;
-    Log::warning("preferences file %s is not a property-list dictionary; its values are ignored", path.c_str());
+    Log::warning("preferences file %s is not a property-list dictionary that can be read: %s; its values are ignored",
+                 path.c_str(), values.message().c_str());
 }
 
 std::optional<PropertyList> UserDefaults::lookup(const std::string& key) const {

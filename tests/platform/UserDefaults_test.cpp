@@ -54,7 +54,7 @@ TEST_F(UserDefaultsTest, OwnDomainThenSuitesThenRegistered) {
     EXPECT_FALSE(defaults.objectForKey("d").has_value());
     // Registered defaults are never stored; suite names that are not plain names are refused.
     ASSERT_TRUE(defaults.setObject("y", PropertyList::integer(1)));
-    auto stored = PropertyList::fromXml(TemporaryDirectory::read(path(kOwn)));
+    auto stored = PropertyList::fromFile(path(kOwn), {1 << 20, 8, true});
     ASSERT_TRUE(stored);
     auto keys = stored->keys();
     std::sort(keys.begin(), keys.end());

@@ -16,7 +16,7 @@ public:
 
 std::shared_ptr<AudioSegmentTree> viaXml(const AudioSegmentTree& tree) {
     std::string xml = AudioSegmentTree::archive(tree).toXml();
-    std::optional<PropertyList> parsed = PropertyList::fromXml(xml);
+    auto parsed = PropertyList::fromXml(xml, platform::kKeyedArchiveLimits);
     if (!parsed) return nullptr;
     return AudioSegmentTree::unarchive(*parsed);
 }

@@ -84,7 +84,7 @@ TEST_F(PreferenceDefaultsTest, WindowColourIsAnArchivedCalibratedRGBColour) {
     const PropertyList data = *PreferenceUtilities::defaultPreferences().get(ZORWindowColorKey);
     ASSERT_EQ(data.type(), PropertyList::Type::Data);
     const auto bytes = data.asData();
-    const auto colour = PropertyList::fromXml(std::string(bytes.begin(), bytes.end()));
+    const auto colour = PropertyList::fromXml(std::string(bytes.begin(), bytes.end()), {1 << 20, 8, true});
     ASSERT_TRUE(colour);
     EXPECT_EQ(colour->get("class")->asString(), "NSColor");
     EXPECT_EQ(colour->get("colorSpace")->asString(), "calibratedRGB");
