@@ -1,6 +1,5 @@
 #include "SegmentTestSupport.h"
 #include "platform/KeyedArchiver.h"
-#include "platform/Log.h"
 
 namespace {
 
@@ -14,139 +13,97 @@ public:
     bool allowsKeyedCoding() const override { return false; }
 };
 
-std::shared_ptr<AudioSegmentTree> viaXml(const AudioSegmentTree& tree) {
-    std::string xml = AudioSegmentTree::archive(tree).toXml();
-    std::optional<PropertyList> parsed = PropertyList::fromXml(xml);
-    if (!parsed) return nullptr;
-    return AudioSegmentTree::unarchive(*parsed);
+using Text = const std::optional<std::string>& (AudioSlice::*)() const;
+using SetText = void (AudioSlice::*)(const std::optional<std::string>&);
+using Number = int32_t (AudioSlice::*)() const;
+using SetNumber = void (AudioSlice::*)(int32_t);
+const std::pair<Text, SetText> kTextFields[] = {
+    {&AudioSlice::title, &AudioSlice::setTitle}, {&AudioSlice::artist, &AudioSlice::setArtist},
+    {&AudioSlice::albumArtistName, &AudioSlice::setAlbumArtistName}, {&AudioSlice::album, &AudioSlice::setAlbum},
+    {&AudioSlice::composer, &AudioSlice::setComposer}, {&AudioSlice::genre, &AudioSlice::setGenre},
+    {&AudioSlice::comment, &AudioSlice::setComment}};
+const std::pair<Number, SetNumber> kNumberFields[] = {
+    {&AudioSlice::year, &AudioSlice::setYear}, {&AudioSlice::trackNumber, &AudioSlice::setTrackNumber},
+    {&AudioSlice::trackCount, &AudioSlice::setTrackCount}, {&AudioSlice::cdNumber, &AudioSlice::setCdNumber},
+    {&AudioSlice::cdCount, &AudioSlice::setCdCount}};
+
+// Every field of a slice on one line.
+std::string fields(const AudioSlice& slice) {
+    std::string text = slice.expandedInOutlineView() ? "open" : "closed";
+    for (const auto& field : kTextFields) text += "|" + (slice.*field.first)().value_or("-");
+    for (const auto& field : kNumberFields) text += "|" + std::to_string((slice.*field.first)());
+    return text;
 }
 
-// Two long tracks, a short one that auto-define merges, and metadata.
+// Two long tracks, a short one that auto-define merges, and every field of a slice set.
 std::shared_ptr<AudioSegmentTree> processedTree() {
     const double rate = AudioSegmentTree::SampleRate;
     auto tree = treeWith(200 * rate, {{60 * rate, 61 * rate}, {70 * rate, 72 * rate}, {150 * rate, 150.5 * rate}});
     tree->performAutoDefine();
     tree->setMinSilenceDuration(0.5);
-    AudioSlice& first = *tree->sliceAtIndex(0);
-    first.setArtist("Artist");
-    first.setAlbum("Album");
-    first.setYear(1987);
-    first.setCdNumber(1);
-    first.setCdCount(2);
-    first.setExpandedInOutlineView(false);
-    tree->sliceAtIndex(2)->setComment("live");
-    tree->sliceAtIndex(2)->setTrackNumber(9);
+    AudioSlice& third = *tree->sliceAtIndex(2);
+    int32_t value = 1;
+    for (const auto& field : kTextFields) (third.*field.second)("text " + std::to_string(value++));
+    for (const auto& field : kNumberFields) (third.*field.second)(value++);
+    tree->sliceAtIndex(0)->setExpandedInOutlineView(false);
     return tree;
 }
 
-void expectSameNode(const AudioSegmentNode& a, const AudioSegmentNode& b, const std::string& where) {
-    EXPECT_EQ(a.nodeType(), b.nodeType()) << where;
-    EXPECT_EQ(a.startTime(), b.startTime()) << where;
-    EXPECT_EQ(a.endTime(), b.endTime()) << where;
-    EXPECT_EQ(a.doesSplit(), b.doesSplit()) << where;
-    ASSERT_EQ(a.numberOfChildren(), b.numberOfChildren()) << where;
-    auto& left = const_cast<AudioSegmentNode&>(a);
-    auto& right = const_cast<AudioSegmentNode&>(b);
-    for (int32_t i = 0; i < a.numberOfChildren(); ++i)
-        expectSameNode(*left.childAtIndex(i), *right.childAtIndex(i), where + "/" + std::to_string(i));
-}
+std::string xmlOf(const AudioSegmentTree& tree) { return AudioSegmentTree::archive(tree).toXml(); }
 
-// Where a node sits: "3" for a root child, "3/1" inside a root collection.
-std::string placeOf(AudioSegmentTree& tree, const AudioSegmentNode* node) {
-    if (!node) return "none";
-    for (int32_t i = 0; i < tree.numberOfAudioSegments(); ++i) {
-        const Node& child = tree.audioSegmentAtIndex(i);
-        if (child.get() == node) return std::to_string(i);
-        int32_t inner = child->indexOfChild(node);
-        if (inner != AudioSegmentNode::NotFound) return std::to_string(i) + "/" + std::to_string(inner);
-    }
-    return "detached";
-}
-
-void expectSameSlice(AudioSegmentTree& treeA, const AudioSlice& a, AudioSegmentTree& treeB, const AudioSlice& b) {
-    EXPECT_EQ(placeOf(treeA, a.leftSilenceSegment().get()), placeOf(treeB, b.leftSilenceSegment().get()));
-    EXPECT_EQ(placeOf(treeA, a.rightSilenceSegment().get()), placeOf(treeB, b.rightSilenceSegment().get()));
-    EXPECT_EQ(a.expandedInOutlineView(), b.expandedInOutlineView());
-    for (auto field : {&AudioSlice::title, &AudioSlice::artist, &AudioSlice::albumArtistName, &AudioSlice::album,
-                       &AudioSlice::composer, &AudioSlice::genre, &AudioSlice::comment})
-        EXPECT_EQ((a.*field)(), (b.*field)());
-    for (auto field : {&AudioSlice::year, &AudioSlice::trackNumber, &AudioSlice::trackCount, &AudioSlice::cdNumber,
-                       &AudioSlice::cdCount})
-        EXPECT_EQ((a.*field)(), (b.*field)());
-    EXPECT_EQ(a.startTime(), b.startTime());
-    EXPECT_EQ(a.endTime(), b.endTime());
-}
-
-TEST(SegmentArchive, ProcessedTreeRoundTripsFieldByFieldAndSlicesShareTheirSilences) {
+// The restored tree archives exactly as the original did (nodes, spans, split
+// flags, which silences the slices share), and holds the values set.
+TEST(SegmentArchive, ProcessedTreeRoundTripsAndSlicesShareTheirSilences) {
     auto original = processedTree();
     ASSERT_EQ(original->audioSegmentAtIndex(1)->nodeType(), AudioSegmentNode::Collection);
     ASSERT_EQ(original->numberOfSlices(), 4);
-    auto restored = viaXml(*original);
+    std::optional<PropertyList> parsed = PropertyList::fromXml(xmlOf(*original));
+    ASSERT_TRUE(parsed);
+    auto restored = AudioSegmentTree::unarchive(*parsed);
     ASSERT_NE(restored, nullptr);
-
-    EXPECT_EQ(restored->duration(), original->duration());
+    EXPECT_EQ(xmlOf(*restored), xmlOf(*original));
+    EXPECT_EQ(layout(*restored), layout(*original));
+    EXPECT_EQ(slices(*restored), slices(*original));
     EXPECT_EQ(restored->minSilenceDuration(), 0.5);
-    EXPECT_EQ(restored->maxSilenceDuration(), original->maxSilenceDuration());
     EXPECT_EQ(restored->shortestSilenceInTree(), original->shortestSilenceInTree());
-    EXPECT_EQ(restored->longestSilenceInTree(), original->longestSilenceInTree());
-    expectSameNode(*original->rootNode(), *restored->rootNode(), "root");
-
-    ASSERT_EQ(restored->numberOfSlices(), original->numberOfSlices());
     for (int32_t i = 0; i < original->numberOfSlices(); ++i) {
-        SCOPED_TRACE("slice " + std::to_string(i));
-        expectSameSlice(*original, *original->sliceAtIndex(i), *restored, *restored->sliceAtIndex(i));
+        EXPECT_EQ(fields(*restored->sliceAtIndex(i)), fields(*original->sliceAtIndex(i))) << "slice " << i;
         EXPECT_EQ(restored->sliceAtIndex(i)->audioSegmentTree(), restored);
     }
+    EXPECT_EQ(fields(*restored->sliceAtIndex(2)), "open|text 1|text 2|text 3|text 4|text 5|text 6|text 7|8|9|10|11|12");
 
-    // Slices share their silences with the segment view after decoding.
-    const Node& split = restored->sliceAtIndex(0)->rightSilenceSegment();
+    // Moving the shared silence moves both slices, as before archiving.
+    const Node split = restored->sliceAtIndex(0)->rightSilenceSegment();
     EXPECT_EQ(restored->sliceAtIndex(1)->leftSilenceSegment(), split);
-    EXPECT_NE(placeOf(*restored, split.get()), "detached");
-
-    // Moving the shared node moves both slices, as before archiving.
+    EXPECT_TRUE(split->doesSplit());
     restored->clearSplitPointAtNode(split);
     EXPECT_EQ(restored->numberOfSlices(), 3);
     EXPECT_EQ(restored->sliceAtIndex(0)->endTime(), 70 * AudioSegmentTree::SampleRate);
-    EXPECT_FALSE(split->doesSplit());
     EXPECT_EQ(restored.use_count(), 1);
 }
 
+// A list is stored as "objectCount" and "obj0", "obj1", ...; decoding adds
+// them in that order, so ties come back reversed.
 TEST(SegmentArchive, SkipListArchiveUsesCountAndPositionKeysAndReversesTies) {
     auto tree = AudioSegmentTree::create();
-    Node second = tree->addAudioSegmentFrom(5, 6);
-    Node first = tree->addAudioSegmentFrom(5, 7);  // tie: placed before `second`
+    tree->addAudioSegmentFrom(5, 6);
+    tree->addAudioSegmentFrom(5, 7);  // tie: placed before the first
     PropertyList archive = AudioSegmentTree::archive(*tree);
-    PropertyList objects = *archive.get("$objects");
-    bool sawList = false;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        PropertyList object = objects.at(i);
-        if (object.get("$class") && object.get("$class")->asString() == "SkipList" && object.get("objectCount")->asInteger() == 2) {
-            EXPECT_TRUE(object.contains("obj0") && object.contains("obj1"));
-            sawList = true;
-        }
-    }
-    EXPECT_TRUE(sawList);
-
+    for (const char* key : {"<key>objectCount</key>", "<key>obj1</key>"})
+        EXPECT_NE(xmlOf(*tree).find(key), std::string::npos) << key;
     auto restored = AudioSegmentTree::unarchive(archive);
     ASSERT_NE(restored, nullptr);
-    EXPECT_EQ(restored->audioSegmentAtIndex(0)->endTime(), 6);  // the tie order is reversed
-    EXPECT_EQ(restored->audioSegmentAtIndex(1)->endTime(), 7);
+    EXPECT_EQ(layout(*restored), "A5-6 A5-7");
 }
 
 TEST(SegmentArchive, EveryClassRefusesACoderWithoutKeys) {
     NonKeyedCoderDouble coder;
     auto tree = AudioSegmentTree::create();
-    std::vector<std::function<void()>> actions = {
-        [&] { tree->encodeWithCoder(coder); },
-        [&] { AudioSegmentTree::initWithCoder(coder); },
-        [&] { tree->rootNode()->encodeWithCoder(coder); },
-        [&] { AudioSegmentNode::initWithCoder(coder); },
-        [&] { tree->rootNode()->childNodes().encodeWithCoder(coder); },
-        [&] { SkipList::initWithCoder(coder); },
-        [&] { tree->sliceAtIndex(0)->encodeWithCoder(coder); },
-        [&] { AudioSlice::initWithCoder(coder); },
-    };
-    for (auto& action : actions)
+    for (const auto& action : std::vector<std::function<void()>>{
+             [&] { tree->encodeWithCoder(coder); }, [&] { AudioSegmentTree::initWithCoder(coder); },
+             [&] { tree->rootNode()->encodeWithCoder(coder); }, [&] { AudioSegmentNode::initWithCoder(coder); },
+             [&] { tree->rootNode()->childNodes().encodeWithCoder(coder); }, [&] { SkipList::initWithCoder(coder); },
+             [&] { tree->sliceAtIndex(0)->encodeWithCoder(coder); }, [&] { AudioSlice::initWithCoder(coder); }})
         expectRaises(action, "NSInvalidArchiveOperationException", "Only supports NSKeyedArchiver coders");
 }
 
@@ -179,32 +136,20 @@ std::shared_ptr<AudioSegmentTree> decodeEdited(const std::string& className, con
     return AudioSegmentTree::unarchive(archive);
 }
 
-TEST(SegmentArchive, MalformedArchivesDecodeToNothingWithAReason) {
+TEST(SegmentArchive, MalformedArchivesDecodeToNothing) {
     EXPECT_NE(decodeEdited("", {}), nullptr);
-    {
-        platform::LogCapture log;
-        EXPECT_EQ(AudioSegmentTree::unarchive(PropertyList::dictionary()), nullptr);
-        EXPECT_TRUE(log.contains("cannot restore a segment tree: not a keyed archive"));
-    }
-    const struct {
-        const char* className;
-        Change change;
-        const char* reason;
-    } cases[] = {
-        {"SkipList", [](PropertyList& l, auto&) { l.set("obj0", uid(999)); }, ""},
-        {"AudioSegmentNode", [](PropertyList& n, auto&) { n.set("$class", PropertyList::string("Evil")); }, ""},
-        {"AudioSegmentNode", [](PropertyList& n, auto&) { n.set("startTime", PropertyList::string("x")); }, ""},
-        {"AudioSegmentTree", [](PropertyList& t, auto&) { t.set("slices", PropertyList::array()); }, ""},
+    EXPECT_EQ(AudioSegmentTree::unarchive(PropertyList::dictionary()), nullptr);
+    const std::pair<const char*, Change> cases[] = {
+        {"SkipList", [](PropertyList& l, auto&) { l.set("obj0", uid(999)); }},
+        {"AudioSegmentNode", [](PropertyList& n, auto&) { n.set("$class", PropertyList::string("Evil")); }},
+        {"AudioSegmentNode", [](PropertyList& n, auto&) { n.set("startTime", PropertyList::string("x")); }},
+        {"AudioSegmentTree", [](PropertyList& t, auto&) { t.set("slices", PropertyList::array()); }},
         // A slice whose silence is really the audio-free root collection.
-        {"AudioSlice", [](PropertyList& s, auto& root) { s.set("leftSilenceSegment", root); }, "is not a silence"},
+        {"AudioSlice", [](PropertyList& s, auto& root) { s.set("leftSilenceSegment", root); }},
         // The root collection's child list listing the root itself.
-        {"SkipList", [](PropertyList& l, auto& root) { l.set("obj0", root); }, "contains itself"},
+        {"SkipList", [](PropertyList& l, auto& root) { l.set("obj0", root); }},
     };
-    for (const auto& c : cases) {
-        platform::LogCapture log;
-        EXPECT_EQ(decodeEdited(c.className, c.change), nullptr) << c.className << " " << c.reason;
-        EXPECT_TRUE(log.contains(c.reason)) << c.reason;
-    }
+    for (const auto& [className, change] : cases) EXPECT_EQ(decodeEdited(className, change), nullptr) << className;
 }
 
 TEST(SegmentArchive, DeeplyNestedArchivesAreRefusedWithoutExhaustingTheStack) {
@@ -228,11 +173,10 @@ TEST(SegmentArchive, DeeplyNestedArchivesAreRefusedWithoutExhaustingTheStack) {
     PropertyList archive = PropertyList::dictionary();
     archive.set("$top", top);
     archive.set("$objects", objects);
-
     platform::KeyedUnarchiver unarchiver(archive);
     AudioSegmentTree::registerArchiveClasses(unarchiver);
     EXPECT_EQ(unarchiver.decodeRootObject(), nullptr);
-    EXPECT_EQ(unarchiver.error(), "the archive nests objects too deeply");
+    EXPECT_FALSE(unarchiver.error().empty());
 }
 
 }  // namespace
