@@ -400,3 +400,30 @@ std::shared_ptr<SkipList> SkipList::initWithCoder(platform::Coder& coder) {
         list->addObject(unarchiver.decodeObjectOfClass<AudioSegmentNode>("obj" + std::to_string(i)));
     return list;
 }
+
+bool SkipList::isWellFormed() const {
+    placeAdditions();
+    for (int i = level + 1; i <= TopLevel; ++i)
+        if (header->forward()[i]) return false;
+    if (level > 0 && !header->forward()[level]) return false;
+
+    uint32_t counted = 0;
+    SkipListNode* last = nullptr;
+    for (SkipListNode* node = header->forward()[0]; node; node = node->forward()[0]) {
+        if (std::bit_cast<uint64_t>(node->key) != std::bit_cast<uint64_t>(node->object->startTime())) return false;
+        if (last && node->object->compare(*last->object) == -1) return false;
+        last = node;
+        ++counted;
+    }
+    if (counted != numElements || lastNode != last) return false;
+
+    // Each higher chain must visit a subsequence of the chain below it.
+    for (int i = 1; i <= level; ++i) {
+        SkipListNode* below = header->forward()[i - 1];
+        for (SkipListNode* node = header->forward()[i]; node; node = node->forward()[i]) {
+            while (below && below != node) below = below->forward()[i - 1];
+            if (!below) return false;
+        }
+    }
+    return true;
+}

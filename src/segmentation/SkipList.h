@@ -116,6 +116,11 @@ public:
     void encodeWithCoder(platform::Coder& coder) const override;
     static std::shared_ptr<SkipList> initWithCoder(platform::Coder& coder);
 
+    // Every level chain ordered and contained in the one below, header slots
+    // above the top level empty, lastNode and count matching level 0, every
+    // node's key equal to its object's.
+    bool isWellFormed() const;
+
 private:
     friend class SkipListKey;
 

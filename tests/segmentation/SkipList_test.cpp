@@ -206,6 +206,7 @@ public:
         std::vector<Node> tailItems(items.begin() + place, items.end());
         items.resize(place);
         ASSERT_EQ(tail->count(), tailItems.size());
+        ASSERT_TRUE(tail->isWellFormed());
         for (size_t i = 0; i < tailItems.size(); ++i) expectAt(*tail, tailItems, i);
         check();
         switch (pick(0, 7)) {
@@ -240,6 +241,7 @@ public:
 
     void check() {
         ASSERT_EQ(list->count(), items.size());
+        ASSERT_TRUE(list->isWellFormed());
         if (items.empty()) {
             ASSERT_THROW(list->lastObject(), platform::NamedException);
             return;
