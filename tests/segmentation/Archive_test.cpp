@@ -6,79 +6,50 @@ namespace {
 using namespace segtest;
 using platform::PropertyList;
 
-// Test double: the system has no coder without keys, but every archivable
-// class must refuse one.
-class NonKeyedCoderDouble : public platform::Coder {
-public:
-    bool allowsKeyedCoding() const override { return false; }
-};
-
-using Text = const std::optional<std::string>& (AudioSlice::*)() const;
-using SetText = void (AudioSlice::*)(const std::optional<std::string>&);
-using Number = int32_t (AudioSlice::*)() const;
-using SetNumber = void (AudioSlice::*)(int32_t);
-const std::pair<Text, SetText> kTextFields[] = {
-    {&AudioSlice::title, &AudioSlice::setTitle}, {&AudioSlice::artist, &AudioSlice::setArtist},
-    {&AudioSlice::albumArtistName, &AudioSlice::setAlbumArtistName}, {&AudioSlice::album, &AudioSlice::setAlbum},
-    {&AudioSlice::composer, &AudioSlice::setComposer}, {&AudioSlice::genre, &AudioSlice::setGenre},
-    {&AudioSlice::comment, &AudioSlice::setComment}};
-const std::pair<Number, SetNumber> kNumberFields[] = {
-    {&AudioSlice::year, &AudioSlice::setYear}, {&AudioSlice::trackNumber, &AudioSlice::setTrackNumber},
-    {&AudioSlice::trackCount, &AudioSlice::setTrackCount}, {&AudioSlice::cdNumber, &AudioSlice::setCdNumber},
-    {&AudioSlice::cdCount, &AudioSlice::setCdCount}};
-
-// Every field of a slice on one line.
-std::string fields(const AudioSlice& slice) {
-    std::string text = slice.expandedInOutlineView() ? "open" : "closed";
-    for (const auto& field : kTextFields) text += "|" + (slice.*field.first)().value_or("-");
-    for (const auto& field : kNumberFields) text += "|" + std::to_string((slice.*field.first)());
-    return text;
-}
-
 // Two long tracks, a short one that auto-define merges, and every field of a slice set.
 std::shared_ptr<AudioSegmentTree> processedTree() {
     const double rate = AudioSegmentTree::SampleRate;
     auto tree = treeWith(200 * rate, {{60 * rate, 61 * rate}, {70 * rate, 72 * rate}, {150 * rate, 150.5 * rate}});
     tree->performAutoDefine();
     tree->setMinSilenceDuration(0.5);
-    AudioSlice& third = *tree->sliceAtIndex(2);
-    int32_t value = 1;
-    for (const auto& field : kTextFields) (third.*field.second)("text " + std::to_string(value++));
-    for (const auto& field : kNumberFields) (third.*field.second)(value++);
+    AudioSlice& slice = *tree->sliceAtIndex(2);
+    int32_t n = 0, number = 1000;
+    for (auto set : {&AudioSlice::setTitle, &AudioSlice::setArtist, &AudioSlice::setAlbumArtistName, &AudioSlice::setAlbum,
+                     &AudioSlice::setComposer, &AudioSlice::setGenre, &AudioSlice::setComment})
+        (slice.*set)("text " + std::to_string(++n));
+    for (auto set : {&AudioSlice::setYear, &AudioSlice::setTrackNumber, &AudioSlice::setTrackCount,
+                     &AudioSlice::setCdNumber, &AudioSlice::setCdCount})
+        (slice.*set)(++number);
     tree->sliceAtIndex(0)->setExpandedInOutlineView(false);
     return tree;
 }
 
 std::string xmlOf(const AudioSegmentTree& tree) { return AudioSegmentTree::archive(tree).toXml(); }
 
-// The restored tree archives exactly as the original did (nodes, spans, split
-// flags, which silences the slices share), and holds the values set.
+// Every value set is archived, and the restored tree archives exactly as the
+// original did: nodes, spans, split flags, slice fields and which silences
+// the slices share.
 TEST(SegmentArchive, ProcessedTreeRoundTripsAndSlicesShareTheirSilences) {
     auto original = processedTree();
     ASSERT_EQ(original->audioSegmentAtIndex(1)->nodeType(), AudioSegmentNode::Collection);
     ASSERT_EQ(original->numberOfSlices(), 4);
-    std::optional<PropertyList> parsed = PropertyList::fromXml(xmlOf(*original));
+    const std::string xml = xmlOf(*original);
+    for (int i = 1; i <= 7; ++i) EXPECT_NE(xml.find("text " + std::to_string(i)), std::string::npos) << i;
+    for (int i = 1001; i <= 1005; ++i) EXPECT_NE(xml.find(">" + std::to_string(i) + "<"), std::string::npos) << i;
+    std::optional<PropertyList> parsed = PropertyList::fromXml(xml);
     ASSERT_TRUE(parsed);
     auto restored = AudioSegmentTree::unarchive(*parsed);
     ASSERT_NE(restored, nullptr);
-    EXPECT_EQ(xmlOf(*restored), xmlOf(*original));
-    EXPECT_EQ(layout(*restored), layout(*original));
-    EXPECT_EQ(slices(*restored), slices(*original));
-    EXPECT_EQ(restored->minSilenceDuration(), 0.5);
+    EXPECT_EQ(xmlOf(*restored), xml);
     EXPECT_EQ(restored->shortestSilenceInTree(), original->shortestSilenceInTree());
-    for (int32_t i = 0; i < original->numberOfSlices(); ++i) {
-        EXPECT_EQ(fields(*restored->sliceAtIndex(i)), fields(*original->sliceAtIndex(i))) << "slice " << i;
-        EXPECT_EQ(restored->sliceAtIndex(i)->audioSegmentTree(), restored);
-    }
-    EXPECT_EQ(fields(*restored->sliceAtIndex(2)), "open|text 1|text 2|text 3|text 4|text 5|text 6|text 7|8|9|10|11|12");
+    EXPECT_FALSE(restored->sliceAtIndex(0)->expandedInOutlineView());
+    for (int32_t i = 0; i < 4; ++i) EXPECT_EQ(restored->sliceAtIndex(i)->audioSegmentTree(), restored);
 
     // Moving the shared silence moves both slices, as before archiving.
     const Node split = restored->sliceAtIndex(0)->rightSilenceSegment();
     EXPECT_EQ(restored->sliceAtIndex(1)->leftSilenceSegment(), split);
-    EXPECT_TRUE(split->doesSplit());
     restored->clearSplitPointAtNode(split);
-    EXPECT_EQ(restored->numberOfSlices(), 3);
-    EXPECT_EQ(restored->sliceAtIndex(0)->endTime(), 70 * AudioSegmentTree::SampleRate);
+    EXPECT_EQ(slices(*restored), "0..3087000 3175200..6615000 6637050..8820000");
     EXPECT_EQ(restored.use_count(), 1);
 }
 
@@ -88,23 +59,11 @@ TEST(SegmentArchive, SkipListArchiveUsesCountAndPositionKeysAndReversesTies) {
     auto tree = AudioSegmentTree::create();
     tree->addAudioSegmentFrom(5, 6);
     tree->addAudioSegmentFrom(5, 7);  // tie: placed before the first
-    PropertyList archive = AudioSegmentTree::archive(*tree);
     for (const char* key : {"<key>objectCount</key>", "<key>obj1</key>"})
         EXPECT_NE(xmlOf(*tree).find(key), std::string::npos) << key;
-    auto restored = AudioSegmentTree::unarchive(archive);
+    auto restored = AudioSegmentTree::unarchive(AudioSegmentTree::archive(*tree));
     ASSERT_NE(restored, nullptr);
     EXPECT_EQ(layout(*restored), "A5-6 A5-7");
-}
-
-TEST(SegmentArchive, EveryClassRefusesACoderWithoutKeys) {
-    NonKeyedCoderDouble coder;
-    auto tree = AudioSegmentTree::create();
-    for (const auto& action : std::vector<std::function<void()>>{
-             [&] { tree->encodeWithCoder(coder); }, [&] { AudioSegmentTree::initWithCoder(coder); },
-             [&] { tree->rootNode()->encodeWithCoder(coder); }, [&] { AudioSegmentNode::initWithCoder(coder); },
-             [&] { tree->rootNode()->childNodes().encodeWithCoder(coder); }, [&] { SkipList::initWithCoder(coder); },
-             [&] { tree->sliceAtIndex(0)->encodeWithCoder(coder); }, [&] { AudioSlice::initWithCoder(coder); }})
-        expectRaises(action, "NSInvalidArchiveOperationException", "Only supports NSKeyedArchiver coders");
 }
 
 PropertyList uid(int64_t n) {
@@ -152,31 +111,14 @@ TEST(SegmentArchive, MalformedArchivesDecodeToNothing) {
     for (const auto& [className, change] : cases) EXPECT_EQ(decodeEdited(className, change), nullptr) << className;
 }
 
+// Collections nested far deeper than any real tree: refused, without
+// exhausting the stack.
 TEST(SegmentArchive, DeeplyNestedArchivesAreRefusedWithoutExhaustingTheStack) {
-    // node -> list -> node -> list ... far deeper than any real tree.
-    PropertyList objects = PropertyList::array();
-    objects.append(PropertyList::string("$null"));
-    const int depth = 2000;
-    for (int i = 0; i < depth; ++i) {
-        PropertyList node = PropertyList::dictionary();
-        node.set("$class", PropertyList::string("AudioSegmentNode"));
-        node.set("childNodes", uid(2 * i + 2));
-        objects.append(node);
-        PropertyList list = PropertyList::dictionary();
-        list.set("$class", PropertyList::string("SkipList"));
-        list.set("objectCount", PropertyList::integer(i + 1 < depth ? 1 : 0));
-        list.set("obj0", uid(2 * i + 3));
-        objects.append(list);
-    }
-    PropertyList top = PropertyList::dictionary();
-    top.set("root", uid(1));
-    PropertyList archive = PropertyList::dictionary();
-    archive.set("$top", top);
-    archive.set("$objects", objects);
-    platform::KeyedUnarchiver unarchiver(archive);
-    AudioSegmentTree::registerArchiveClasses(unarchiver);
-    EXPECT_EQ(unarchiver.decodeRootObject(), nullptr);
-    EXPECT_FALSE(unarchiver.error().empty());
+    Node deep = audio(0, 1);
+    for (int i = 0; i < 2000; ++i) deep = collectionOf({deep});
+    auto tree = AudioSegmentTree::create();
+    tree->rootNode()->addNodeToChildren(deep);
+    EXPECT_EQ(AudioSegmentTree::unarchive(AudioSegmentTree::archive(*tree)), nullptr);
 }
 
 }  // namespace
