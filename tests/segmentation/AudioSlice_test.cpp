@@ -44,23 +44,6 @@ TEST(AudioSlice, SpansAndNumbersFollowTheTreeWhileItLives) {
     EXPECT_EQ(copy->trackCount(), 0);
 }
 
-// The text setters notify on change, and always while the stored value is
-// absent; title, disc number, track number and count always notify.
-TEST(AudioSlice, SettersNotifyOnlyOnChangeExceptTheAlwaysNotifyingOnes) {
-    auto tree = AudioSegmentTree::create();
-    AudioSlice& slice = *tree->sliceAtIndex(0);
-    NotificationCounter changes(AudioSliceDidChangeNotification, &slice);
-    const std::pair<std::function<void()>, int> steps[] = {
-        {[&] { slice.setArtist("Band"); }, 1}, {[&] { slice.setArtist("Band"); }, 1},
-        {[&] { slice.setTitle("My Track"); }, 2}, {[&] { slice.setGenre(std::nullopt); }, 3},
-        {[&] { slice.setYear(0); }, 3}, {[&] { slice.setCdCount(0); }, 3}, {[&] { slice.setYear(1999); }, 4},
-        {[&] { slice.setCdNumber(0); }, 5}, {[&] { slice.setTrackCount(0); }, 6}};
-    for (const auto& [step, count] : steps) {
-        step();
-        EXPECT_EQ(changes.count, count);
-    }
-}
-
 TEST(AudioSlice, NonSilenceNodesAreRefusedAndThePreviousSilenceKept) {
     auto tree = AudioSegmentTree::create();
     AudioSlice& slice = *tree->sliceAtIndex(0);

@@ -176,19 +176,8 @@ public:
         list->removeObject(node);
     }
 
-    // Adds objects until the list holds `count`; ordering the model once keeps
-    // this fast for large lists. An object goes before its ties, so the model
-    // takes the new objects newest first, ahead of the older ones.
     void fill(size_t count) {
-        std::vector<Node> added;
-        while (items.size() + added.size() < count) {
-            added.push_back(fresh());
-            list->addObject(added.back());
-        }
-        std::reverse(added.begin(), added.end());
-        added.insert(added.end(), items.begin(), items.end());
-        std::stable_sort(added.begin(), added.end(), [](const Node& a, const Node& b) { return a->startTime() < b->startTime(); });
-        items = std::move(added);
+        while (items.size() < count) add();
     }
 
     // A rising or falling run of positions from a random one.
