@@ -52,23 +52,20 @@ TEST_F(PreferenceDefaultsTest, FreshSystemReadsTheRegisteredValues) {
     EXPECT_FALSE(std::filesystem::exists(scratch));
 }
 
-TEST_F(PreferenceDefaultsTest, ShowPlayModeIsStoredTrueWhateverWasThere) {
+// The play mode button is stored shown whatever was there; a scratch folder
+// is kept if it exists, else replaced by the default.
+TEST_F(PreferenceDefaultsTest, ShowPlayModeIsStoredTrueAndAMissingScratchDirectoryReplaced) {
     store(kOwn, ZORShowPlayModePUBKey, PropertyList::boolean(false));
     store(kEditor, ZORShowPlayModePUBKey, PropertyList::boolean(false));
-    PreferenceUtilities::registerDefaultPreferences(defaults);
-    EXPECT_TRUE(defaults.boolForKey(ZORShowPlayModePUBKey));
-    ASSERT_TRUE(stored(ZORShowPlayModePUBKey));
-    EXPECT_EQ(stored(ZORShowPlayModePUBKey)->type(), PropertyList::Type::Boolean);
-    EXPECT_TRUE(stored(ZORShowPlayModePUBKey)->asBool());
-}
-
-TEST_F(PreferenceDefaultsTest, ScratchDirectoryIsKeptIfItExistsElseReplacedByTheDefault) {
     const std::string fallback = PreferenceUtilities::defaultScratchDirectory();
     for (const PropertyList& missing : {PropertyList::string(dir / "gone"), PropertyList::array()}) {
         store(kOwn, ZORDefaultScratchDirectoryKey, missing);
         PreferenceUtilities::registerDefaultPreferences(defaults);
         EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), fallback);
     }
+    ASSERT_TRUE(stored(ZORShowPlayModePUBKey));
+    EXPECT_EQ(stored(ZORShowPlayModePUBKey)->type(), PropertyList::Type::Boolean);
+    EXPECT_TRUE(stored(ZORShowPlayModePUBKey)->asBool());
 
     // An existing folder is kept, in either domain.
     defaults.removeObjectForKey(ZORDefaultScratchDirectoryKey);

@@ -30,14 +30,10 @@ TEST(ZORTimeFormatter, ClockTexts) {
     EXPECT_EQ(ZORTimeFormatter::numericStringForUInt32ValueInSeconds(7322, 0, false), "2:02:02");
 }
 
-TEST(ZORTimeFormatter, WordedFormFromTheAgentBundle) {
+TEST(ZORTimeFormatter, WordedFormFollowsTheBundleOrATranslationAndSurvivesABrokenOne) {
     EXPECT_EQ(ZORTimeFormatter::humanizedStringForUInt32ValueInSeconds(3725, 0), "1 hours, 2 minutes, 5 seconds");
     EXPECT_EQ(ZORTimeFormatter::humanizedStringForUInt32ValueInSeconds(3725, -1), "1 hours, 2 minutes");
     EXPECT_EQ(ZORTimeFormatter::humanizedStringForUInt32ValueInSeconds(5, -1), "0 minutes, 5 seconds");
-    EXPECT_EQ(ZORTimeFormatter::humanizedStringForUInt32ValueInSeconds(0, 0), "0 minutes, 0 seconds");
-}
-
-TEST(ZORTimeFormatter, WordedFormFollowsATranslationAndSurvivesABrokenOne) {
     TemporaryDirectory root;
     TemporaryDirectory::write(root / "TrovarioAgent.bundle/de.lproj/Localizable.strings",
                               "\"HOURS_STR_WITH_FORMAT_FOR_INT\" = \"%d Std.\";\n"
