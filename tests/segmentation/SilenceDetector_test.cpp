@@ -40,6 +40,7 @@ TEST(SilenceDetector, FindsTheSilencesOfTheConfiguredLength) {
     } cases[] = {
         {"a run must pass the limit of 2756 frames", 0.25f, Frames().quiet(2758).loud(1), {{0, 2758}}},
         {"a run of 2757 frames is too short", 0.25f, Frames().quiet(2757).loud(1), {}},
+        {"also when its last frame is half quiet", 0.25f, Frames().quiet(2756).repeat(1, 0.0f, 0.5f), {}},
         {"long lengths are capped at 13230 frames", 2.0f, Frames().quiet(13231).loud(1).quiet(13232).loud(1),
          {{13232, 26464}}},
         {"a negative length finds every quiet frame", -1.0f, Frames().loud(1).quiet(2).loud(1), {{1, 3}}},
