@@ -155,8 +155,13 @@ public:
         list->removeObject(node);
     }
 
+    // Adds objects until the list holds `count`, ordering the model once. An
+    // object goes before its ties, so the new ones go newest first.
     void fill(size_t count) {
-        while (items.size() < count) add();
+        std::vector<Node> added;
+        while (items.size() + added.size() < count) list->addObject(added.emplace_back(fresh()));
+        items.insert(items.begin(), added.rbegin(), added.rend());
+        std::stable_sort(items.begin(), items.end(), [](const Node& a, const Node& b) { return a->startTime() < b->startTime(); });
     }
 
     // A rising or falling run of positions from a random one.
