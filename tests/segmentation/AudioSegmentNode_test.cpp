@@ -6,17 +6,8 @@ namespace {
 
 using namespace segtest;
 
-TEST(AudioSegmentNode, CompareNeverAnswersZeroAndTouchingSpansOverlap) {
-    EXPECT_EQ(audio(1, 2)->compare(*audio(1, 5)), 1);
-    EXPECT_EQ(audio(1, 2)->compare(*audio(3, 4)), -1);
-    EXPECT_TRUE(silence(10, 20)->overlapsWith(*silence(20, 30)));
-    EXPECT_TRUE(silence(20, 30)->overlapsWith(*silence(10, 20)));
-    EXPECT_FALSE(silence(10, 19)->overlapsWith(*silence(20, 30)));
-    EXPECT_TRUE(silence(5, 5)->overlapsWith(*silence(5, 9)));  // equal starts: the receiver is the first
-}
-
 // A leaf that receives a child becomes a collection headed by a copy of itself;
-// a silence fuses into the first overlapping silence only.
+// a silence fuses into the first overlapping (or touching) silence only.
 TEST(AudioSegmentNode, ChildrenTurnALeafIntoACollectionAndSilencesFuse) {
     Node leaf = audio(0, 100);
     leaf->setDoesSplit(true);
