@@ -401,10 +401,6 @@ std::shared_ptr<SkipList> SkipList::initWithCoder(platform::Coder& coder) {
     return list;
 }
 
-const AudioSegmentNode* SkipList::fingeredObject() const {
-    return lastFingeredObject ? lastFingeredObject->object.get() : nullptr;
-}
-
 bool SkipList::isWellFormed() const {
     placeAdditions();
     for (int i = level + 1; i <= TopLevel; ++i)

@@ -116,10 +116,6 @@ public:
     void encodeWithCoder(platform::Coder& coder) const override;
     static std::shared_ptr<SkipList> initWithCoder(platform::Coder& coder);
 
-    // Inspection of the internal state, for the checks of the test suite.
-    int32_t topLevel() const { return level; }
-    const AudioSegmentNode* fingeredObject() const;
-    uint32_t fingeredIndex() const { return lastFingeredIndex; }
     // Every level chain ordered and contained in the one below, header slots
     // above the top level empty, lastNode and count matching level 0, every
     // node's key equal to its object's.

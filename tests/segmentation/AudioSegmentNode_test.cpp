@@ -6,64 +6,39 @@ namespace {
 
 using namespace segtest;
 
-TEST(AudioSegmentNode, CompareNeverAnswersZeroAndTouchingSpansOverlap) {
-    EXPECT_EQ(audio(1, 2)->compare(*audio(1, 5)), 1);
-    EXPECT_EQ(audio(1, 5)->compare(*audio(1, 2)), 1);
-    EXPECT_EQ(audio(1, 2)->compare(*audio(3, 4)), -1);
-    EXPECT_EQ(audio(3, 4)->compare(*audio(1, 2)), 1);
-
-    EXPECT_TRUE(silence(10, 20)->overlapsWith(*silence(20, 30)));
-    EXPECT_TRUE(silence(20, 30)->overlapsWith(*silence(10, 20)));
-    EXPECT_FALSE(silence(10, 19)->overlapsWith(*silence(20, 30)));
-    // Equal starts: the receiver is taken as the first.
-    EXPECT_TRUE(silence(5, 5)->overlapsWith(*silence(5, 9)));
-}
-
-TEST(AudioSegmentNode, SilencesFuseIntoTheFirstOverlappingSilenceOnly) {
-    Node group = collectionOf({silence(15, 30)});
-    Node kept = group->childAtIndex(0);
-    group->addNodeToChildren(silence(10, 20));
-    EXPECT_EQ(layout(*group), "S10-30");
-    EXPECT_EQ(group->childAtIndex(0), kept);
-    group->addNodeToChildren(silence(30, 40));
-    EXPECT_EQ(layout(*group), "S10-40");
-    group->addNodeToChildren(audio(12, 18));
-    EXPECT_EQ(layout(*group), "S10-40 A12-18");
-    EXPECT_EQ(span(*group), "C10-18");  // the last child's end, not the latest end
-}
-
-TEST(AudioSegmentNode, ALeafReceivingAChildBecomesACollectionHeadedByItsCopy) {
+// A leaf that receives a child becomes a collection headed by a copy of itself;
+// a silence fuses into the first overlapping (or touching) silence only.
+TEST(AudioSegmentNode, ChildrenTurnALeafIntoACollectionAndSilencesFuse) {
     Node leaf = audio(0, 100);
     leaf->setDoesSplit(true);
     leaf->addNodeToChildren(silence(100, 120));
-    EXPECT_EQ(span(*leaf), "C0-120");
-    EXPECT_EQ(layout(*leaf), "A0-100 S100-120");
+    EXPECT_EQ(span(*leaf) + " " + layout(*leaf), "C0-120 A0-100 S100-120");
     EXPECT_TRUE(leaf->childAtIndex(0)->doesSplit());
+    EXPECT_EQ(leaf->childAtIndex(0)->copy()->numberOfChildren(), 0);
 
-    Node quiet = silence(10, 20);
-    quiet->addNodeToChildren(silence(15, 25));
-    EXPECT_EQ(layout(*quiet), "S10-25");
-    EXPECT_EQ(span(*quiet), "C10-25");
+    Node group = collectionOf({silence(15, 30)});
+    Node kept = group->childAtIndex(0);
+    group->addNodeToChildren(silence(10, 20));
+    group->addNodeToChildren(silence(30, 40));
+    EXPECT_EQ(layout(*group), "S10-40");
+    EXPECT_EQ(group->childAtIndex(0), kept);
+    group->addNodeToChildren(audio(12, 18));
+    EXPECT_EQ(span(*group) + " " + layout(*group), "C10-18 S10-40 A12-18");  // the last child's end
 }
 
 TEST(AudioSegmentNode, MergingKeepsTheMergedNodesIdentityAndTakesOnlyExistingNeighbours) {
     Node s1 = silence(10, 20), a = audio(20, 30), s2 = silence(30, 40);
     Node root = collectionOf({s1, a, s2});
     root->mergeChildWithNeighbours(a);
-    EXPECT_EQ(layout(*root), "C10-40");
+    EXPECT_EQ(layout(*root) + " " + layout(*a), "C10-40 S10-20 A20-30 S30-40");
     EXPECT_EQ(root->childAtIndex(0), a);
-    EXPECT_EQ(layout(*a), "S10-20 A20-30 S30-40");
-    EXPECT_EQ(a->childAtIndex(0), s1);
     EXPECT_EQ(a->childAtIndex(2), s2);
 
     // A neighbouring collection is dissolved into the merged node.
     Node left = collectionOf({audio(0, 10), silence(10, 20), audio(20, 30)});
     Node x = audio(30, 35), withGroup = collectionOf({left, x, silence(36, 50)});
     withGroup->mergeChildWithNeighbours(x);
-    EXPECT_EQ(layout(*withGroup), "C0-50");
-    EXPECT_EQ(withGroup->childAtIndex(0), x);
-    EXPECT_EQ(layout(*x), "A0-10 S10-20 A20-30 A30-35 S36-50");
-    EXPECT_EQ(withGroup->indexOfChild(left.get()), AudioSegmentNode::NotFound);
+    EXPECT_EQ(layout(*withGroup) + " " + layout(*x), "C0-50 A0-10 S10-20 A20-30 A30-35 S36-50");
     EXPECT_EQ(left->numberOfChildren(), 0);
 
     // At the edges only the neighbours that exist are taken.
@@ -71,8 +46,7 @@ TEST(AudioSegmentNode, MergingKeepsTheMergedNodesIdentityAndTakesOnlyExistingNei
     edges->mergeChildWithNeighbours(first);
     EXPECT_EQ(layout(*edges), "C0-20 A20-30");
     edges->mergeChildWithNeighbours(last);
-    EXPECT_EQ(layout(*edges), "C0-30");
-    EXPECT_EQ(layout(*last), "A0-10 S10-20 A20-30");
+    EXPECT_EQ(layout(*edges) + " " + layout(*last), "C0-30 A0-10 S10-20 A20-30");
     Node only = audio(5, 6), lone = collectionOf({only});
     lone->mergeChildWithNeighbours(only);
     EXPECT_EQ(layout(*only), "A5-6");
@@ -97,15 +71,6 @@ TEST(AudioSegmentNode, UnmergingASilenceSplitsTheCollectionAroundIt) {
     // A node beyond the collection raises and changes nothing.
     expectRaises([&] { root->unmergeNode(silence(90, 95), rest); }, "NSRangeException");
     EXPECT_EQ(layout(*rest), "A20-30 S30-40 A40-50");
-}
-
-TEST(AudioSegmentNode, CopyIsAFreshLeafAndDescriptionNamesTheType) {
-    Node group = collectionOf({audio(1, 2), audio(3, 4)});
-    Node copy = group->copy();
-    EXPECT_EQ(copy->numberOfChildren(), 0);
-    EXPECT_EQ(group->numberOfChildren(), 2);
-    EXPECT_EQ(group->description(), "nodeType = Collection, numChildren = 2, startTime = 1.00, endTime = 4.00");
-    EXPECT_EQ(AudioSegmentNode(0, 1, 7).description(), "nodeType = , numChildren = 0, startTime = 0.00, endTime = 1.00");
 }
 
 }  // namespace

@@ -16,7 +16,6 @@
 namespace segtest {
 
 using Node = std::shared_ptr<AudioSegmentNode>;
-using Spans = std::vector<std::pair<double, double>>;
 
 inline Node silence(double start, double end) { return AudioSegmentNode::silenceSegmentNodeFrom(start, end); }
 inline Node audio(double start, double end) { return AudioSegmentNode::audioSegmentNodeFrom(start, end); }
@@ -33,33 +32,27 @@ inline std::string span(const AudioSegmentNode& node) {
            std::to_string(int64_t(node.endTime()));
 }
 
-template <typename Container, typename Describe>
-std::string joined(int32_t count, Container&& at, Describe&& describe) {
+// A node's children (a tree's segments), spans separated by spaces.
+inline std::string layout(AudioSegmentNode& node) {
     std::string text;
-    for (int32_t i = 0; i < count; ++i) text += (i ? " " : "") + describe(*at(i));
+    for (int32_t i = 0; i < node.numberOfChildren(); ++i) text += (i ? " " : "") + span(*node.childAtIndex(i));
     return text;
 }
-
-// A node's children, spans separated by spaces.
-inline std::string layout(AudioSegmentNode& node) {
-    return joined(node.numberOfChildren(), [&](int32_t i) { return node.childAtIndex(i); }, span);
-}
-
-// The root's segments of a tree.
-inline std::string layout(const AudioSegmentTree& tree) {
-    return joined(tree.numberOfAudioSegments(), [&](int32_t i) { return tree.audioSegmentAtIndex(i); }, span);
-}
+inline std::string layout(const AudioSegmentTree& tree) { return layout(*tree.rootNode()); }
 
 // The slices of a tree as "0..100".
 inline std::string slices(const AudioSegmentTree& tree) {
-    return joined(tree.numberOfSlices(), [&](int32_t i) { return tree.sliceAtIndex(i); }, [](const AudioSlice& s) {
-        return std::to_string(int64_t(s.startTime())) + ".." + std::to_string(int64_t(s.endTime()));
-    });
+    std::string text;
+    for (int32_t i = 0; i < tree.numberOfSlices(); ++i)
+        text += (i ? " " : "") + std::to_string(int64_t(tree.sliceAtIndex(i)->startTime())) + ".." +
+                std::to_string(int64_t(tree.sliceAtIndex(i)->endTime()));
+    return text;
 }
 
 // A tree of `duration` with the given silences, the gaps filled with audio
 // and, with `split`, a slice between every two silences.
-inline std::shared_ptr<AudioSegmentTree> treeWith(double duration, const Spans& silences, bool split = true) {
+inline std::shared_ptr<AudioSegmentTree> treeWith(double duration, const std::vector<std::pair<double, double>>& silences,
+                                                  bool split = true) {
     auto tree = AudioSegmentTree::create();
     tree->setDuration(duration);
     for (const auto& [start, end] : silences) tree->addSilenceSegmentFrom(start, end);
@@ -69,15 +62,12 @@ inline std::shared_ptr<AudioSegmentTree> treeWith(double duration, const Spans& 
 }
 
 // Counts the notifications `name` that `sender` posts while the counter lives.
-class NotificationCounter {
-public:
+struct NotificationCounter {
     NotificationCounter(const char* name, const void* sender)
         : mToken(platform::NotificationCenter::defaultCenter().addObserver(
               name, sender, [this](const std::string&, const void*) { ++count; })) {}
     ~NotificationCounter() { platform::NotificationCenter::defaultCenter().removeObserver(mToken); }
     int count = 0;
-
-private:
     int mToken;
 };
 

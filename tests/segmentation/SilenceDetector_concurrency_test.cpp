@@ -9,33 +9,21 @@
 
 namespace {
 
-// A tone interrupted by half a second of digital silence after every second.
-std::vector<float> toneWithGaps(uint32_t frames) {
-    std::vector<float> samples(2 * static_cast<size_t>(frames));
-    for (uint32_t i = 0; i < frames; ++i) {
-        bool quiet = (i / 22050) % 3 == 2;
-        float value = quiet ? 0.0f : 0.5f * std::sin(static_cast<float>(i) * 0.0627f) + (i % 2 ? 0.1f : -0.1f);
-        samples[2 * static_cast<size_t>(i)] = value;
-        samples[2 * static_cast<size_t>(i) + 1] = value;
-    }
-    return samples;
-}
-
+// A tone interrupted by half a second of digital silence after every second,
+// fed in blocks while another thread reads the progress.
 TEST(SilenceDetectorThreads, WriterFeedsWhileAnotherThreadReadsProgress) {
-    const uint32_t frames = 441000;
-    const uint32_t block = 2048;
-    std::vector<float> samples = toneWithGaps(frames);
+    const uint32_t frames = 441000, block = 2048;
+    std::vector<float> samples(2 * size_t(frames));
+    for (uint32_t i = 0; i < frames; ++i)
+        samples[2 * size_t(i)] = samples[2 * size_t(i) + 1] = (i / 22050) % 3 == 2 ? 0.0f : 0.5f * std::sin(i * 0.0627f) + 0.1f;
 
     SilenceDetector detector(0.001f, 0.25f);
     std::atomic<bool> done{false};
     std::thread writer([&] {
-        for (uint32_t first = 0; first < frames; first += block) {
-            uint32_t count = std::min(block, frames - first);
-            detector.detectSilence(samples.data() + 2 * static_cast<size_t>(first), count, first);
-        }
+        for (uint32_t first = 0; first < frames; first += block)
+            detector.detectSilence(samples.data() + 2 * size_t(first), std::min(block, frames - first), first);
         done = true;
     });
-
     int64_t lastSeen = 0;
     size_t lastSilences = 0;
     while (!done) {

