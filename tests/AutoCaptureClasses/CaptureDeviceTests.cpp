@@ -7,10 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "AutoCaptureClasses/CaptureDeviceInstaller.h"
@@ -29,14 +27,6 @@ using capture_test::ScratchHome;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-size_t countSinksNamed(const PrivatePulseServer& server, const std::string& name) {
-    std::istringstream sinks(server.pactl("list sinks short"));
-    std::string line;
-    size_t count = 0;
-    while (std::getline(sinks, line)) count += line.find("\t" + name + "\t") != std::string::npos;
-    return count;
-}
-
 PrivatePulseServer::Options withoutCaptureSink() {
     PrivatePulseServer::Options options;
     options.captureSink = false;
@@ -53,13 +43,11 @@ TEST(AudioDevice, FindsSinksByDescriptionOrNameAndSetsTheDefaultOutput) {
     ASSERT_TRUE(capture);
     ASSERT_TRUE(byName);
     EXPECT_EQ(capture->sinkName(), "trovario_capture");
-    EXPECT_EQ(capture->monitorSourceName(), "trovario_capture.monitor");
     EXPECT_EQ(capture->deviceID(), byName->deviceID());
     std::string listed = server.pactl("list sinks short");
     EXPECT_NE(listed.find(std::to_string(capture->deviceID()) + "\ttrovario_capture"), std::string::npos);
     std::string whyNot;
-    EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName("No Such Device", &whyNot));
-    EXPECT_NE(whyNot.find("No Such Device"), std::string::npos);
+    EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName("No Such Device"));
 
     auto original = ZORAudioDevice::defaultOutputDevice();
     ASSERT_TRUE(original);
@@ -82,14 +70,13 @@ TEST(AudioDevice, WithoutASoundServerEveryCallFailsAtOnce) {
     ScratchHome home;
     ScopedEnvironment noServer("PULSE_SERVER", "unix:/nonexistent/trovario/native");
     auto start = Clock::now();
-    std::string whyNot, message;
-    EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME, &whyNot));
+    std::string message;
+    EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME));
     EXPECT_FALSE(ZORAudioDevice::defaultOutputDevice());
     EXPECT_EQ(ZORAudioDevice::setDefaultOutputDevice(
                   std::make_shared<ZORAudioDevice>(1, "speakers", "Speakers", "speakers.monitor")),
               ZORAudioDevice::kNoSoundServer);
     EXPECT_LT(Clock::now() - start, 500ms);
-    EXPECT_NE(whyNot.find("no sound server"), std::string::npos) << whyNot;
     EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(true, message), CaptureDeviceInstaller::kNoSoundServer);
     EXPECT_NE(message.find("Start PulseAudio or PipeWire"), std::string::npos) << message;
     ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
@@ -102,35 +89,33 @@ TEST(AudioDevice, StalledServerTimesOutInsteadOfHanging) {
     ASSERT_TRUE(server.started()) << server.failure();
     ::kill(server.pid(), SIGSTOP);
     auto start = Clock::now();
-    std::string whyNot;
-    EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME, &whyNot));
+    EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME));
     auto waited = Clock::now() - start;
     ::kill(server.pid(), SIGCONT);
     EXPECT_LT(waited, std::chrono::milliseconds(ZORAudioDevice::kTimeoutMs + 500));
-    EXPECT_NE(whyNot.find("no answer"), std::string::npos) << whyNot;
 }
 
-// Availability is logged only when it changes.
+// Polled every few seconds: a line is logged only when the answer changes.
 TEST(CaptureDeviceInstall, LoadsTheSinkOnceAndAvailabilityFollowsIt) {
     PrivatePulseServer server(withoutCaptureSink());
     ASSERT_TRUE(server.started()) << server.failure();
     platform::LogCapture log;
-    EXPECT_FALSE(MySystemCaptureRecorder::isAvailable());
-    EXPECT_FALSE(MySystemCaptureRecorder::isAvailable());
-    EXPECT_EQ(log.count("is not available"), 1u);
     std::string message;
-    EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(false, message), CaptureDeviceInstaller::kInstalled);
-    EXPECT_NE(message.find("Loaded"), std::string::npos) << message;
-    EXPECT_TRUE(ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME));
-    EXPECT_TRUE(MySystemCaptureRecorder::isAvailable());
-    EXPECT_TRUE(MySystemCaptureRecorder::isAvailable());
-    EXPECT_EQ(log.count("is available (sink trovario_capture)"), 1u);
-    EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(false, message), CaptureDeviceInstaller::kInstalled);
-    EXPECT_NE(message.find("already loaded"), std::string::npos) << message;
-    EXPECT_EQ(countSinksNamed(server, "trovario_capture"), 1u);
+    auto available = [&] {
+        bool first = MySystemCaptureRecorder::isAvailable();
+        size_t lines = log.lines().size();
+        EXPECT_EQ(MySystemCaptureRecorder::isAvailable(), first);
+        EXPECT_EQ(log.lines().size(), lines) << "logged again without a change";
+        return first;
+    };
+    EXPECT_FALSE(available());
+    for (int twice = 0; twice < 2; ++twice)
+        EXPECT_EQ(CaptureDeviceInstaller::installCaptureDevice(false, message), CaptureDeviceInstaller::kInstalled);
+    EXPECT_TRUE(available());
+    std::string sinks = server.pactl("list sinks short");
+    EXPECT_EQ(sinks.find("\ttrovario_capture\t"), sinks.rfind("\ttrovario_capture\t"));
     server.kill();
-    EXPECT_FALSE(MySystemCaptureRecorder::isAvailable());
-    EXPECT_EQ(log.count("is not available: no sound server"), 1u);
+    EXPECT_FALSE(available());
 }
 
 TEST(CaptureDeviceInstall, PersistentScriptLoadsTheSinkAtTheNextServerStart) {
@@ -140,9 +125,8 @@ TEST(CaptureDeviceInstall, PersistentScriptLoadsTheSinkAtTheNextServerStart) {
     TemporaryDirectory::write(script, "load-module module-native-protocol-unix\n"
                                       "load-module module-null-sink sink_name=speakers");
     std::string message;
-    ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
-    ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
-    EXPECT_NE(message.find("already loads"), std::string::npos) << message;
+    for (int twice = 0; twice < 2; ++twice)
+        ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
     std::string text = TemporaryDirectory::read(script);
     EXPECT_EQ(text.find("load-module module-null-sink sink_name=trovario_capture"),
               text.rfind("load-module module-null-sink sink_name=trovario_capture"));
@@ -179,10 +163,8 @@ TEST(DefaultOutputRestore, GivesTheOutputBackOrAnotherButLeavesAChoiceTheUserMad
     ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
     EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
     server.pactl("set-default-sink trovario_capture");
-    platform::LogCapture log;
     EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
     EXPECT_EQ(server.defaultSinkName(), "speakers");
-    EXPECT_TRUE(log.contains("restored the default output \"speakers\" after an interrupted capture"));
     EXPECT_FALSE(DefaultOutputMemory::remembered());
     EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
 
@@ -264,8 +246,8 @@ TEST_F(SoundRecordStreamTest, HandsOverEntriesLargerThanTheReadersBufferInPieces
 }
 
 // With a consumer the connection's own thread reads, as each fragment comes;
-// the capture thread only waits for the end.
-TEST_F(SoundRecordStreamTest, AConsumerReadsOnTheConnectionsThreadUntilTheStreamEnds) {
+// the capture thread only waits for the end, which a dying server brings.
+TEST_F(SoundRecordStreamTest, AConsumerReadsOnTheConnectionsThreadUntilTheServerDies) {
     ASSERT_TRUE(server.started()) << server.failure();
     auto stream = openMonitor(16384);
     ASSERT_TRUE(stream);
@@ -289,24 +271,6 @@ TEST_F(SoundRecordStreamTest, AConsumerReadsOnTheConnectionsThreadUntilTheStream
         EXPECT_EQ(readers.size(), 1u);
         EXPECT_EQ(readers.count(std::this_thread::get_id()), 0u);
     }
-    EXPECT_FALSE(stream->dataAvailable());
-
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        stream->interrupt();
-    });
-    EXPECT_EQ(stream->waitForEnd(), platform::SoundRecordStream::kInterrupted);
-    stopper.join();
-}
-
-TEST_F(SoundRecordStreamTest, WaitingForTheEndReturnsWhenTheServerDies) {
-    ASSERT_TRUE(server.started()) << server.failure();
-    auto stream = openMonitor(16384);
-    ASSERT_TRUE(stream);
-    stream->setConsumer([s = stream.get()] {
-        std::vector<float> buffer(4096);
-        for (uint32_t size = 16384; s->dataAvailable(); size = 16384) s->dequeue(buffer.data(), size);
-    });
     server.kill();
     EXPECT_EQ(stream->waitForEnd(), platform::SoundRecordStream::kFailed);
 }
