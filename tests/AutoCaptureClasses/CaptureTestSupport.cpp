@@ -1,7 +1,5 @@
 #include "CaptureTestSupport.h"
 
-#include "CommandOutput.h"
-
 #include <cmath>
 #include <cstdio>
 #include <thread>
@@ -74,30 +72,24 @@ int32_t CountingSubscriber::audioIOHandler(void*, const void*, const AudioBuffer
     return 0;
 }
 
-double toneShare(const std::vector<float>& stereo, size_t firstFrame, size_t frameCount, double frequency) {
-    // Goertzel filter at the frequency against the block's total power.
-    double coefficient = 2 * std::cos(2 * M_PI * frequency / 44100.0);
-    double s1 = 0, s2 = 0, total = 0;
-    for (size_t i = firstFrame; i < firstFrame + frameCount && 2 * i < stereo.size(); ++i) {
-        double x = stereo[2 * i];
-        double s0 = x + coefficient * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-        total += x * x;
-    }
-    if (total <= 1e-9) return 0;
-    double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
-    return power / (total * static_cast<double>(frameCount) / 2);
-}
-
+// Goertzel filter at each frequency against the block's total power.
 std::vector<double> dominantTones(const std::vector<float>& stereo, size_t blockFrames,
                                   const std::vector<double>& frequencies) {
     std::vector<double> tones;
     for (size_t first = 0; 2 * (first + blockFrames) <= stereo.size(); first += blockFrames) {
-        double found = 0;
-        for (double frequency : frequencies)
-            if (toneShare(stereo, first, blockFrames, frequency) > 0.8) found = frequency;
-        tones.push_back(found);
+        tones.push_back(0);
+        for (double frequency : frequencies) {
+            double coefficient = 2 * std::cos(2 * M_PI * frequency / 44100.0);
+            double s1 = 0, s2 = 0, total = 0;
+            for (size_t i = first; i < first + blockFrames; ++i) {
+                double s0 = stereo[2 * i] + coefficient * s1 - s2;
+                s2 = s1;
+                s1 = s0;
+                total += stereo[2 * i] * stereo[2 * i];
+            }
+            double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+            if (total > 1e-9 && power / (total * static_cast<double>(blockFrames) / 2) > 0.8) tones.back() = frequency;
+        }
     }
     return tones;
 }
@@ -109,13 +101,6 @@ size_t longestSilentRun(const std::vector<float>& stereo, size_t firstFrame, siz
         longest = std::max(longest, run);
     }
     return longest;
-}
-
-std::string probe(const std::string& path) {
-    std::string command = "ffprobe -v error -show_entries "
-                          "stream=codec_name,sample_rate,channels,duration_ts:format=format_name -of default=nw=1 '" +
-                          path + "' 2>&1";
-    return commandOutput(command);
 }
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {

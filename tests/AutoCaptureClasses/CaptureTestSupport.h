@@ -17,7 +17,6 @@
 #include "AutoCaptureClasses/AudioIOSubscriber.h"
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 #include "PrivatePulseServer.h"
-#include "platform/Log.h"
 
 namespace platform {
 class SoundServer;
@@ -77,16 +76,12 @@ public:
     std::function<void()> onCall;
 };
 
-// Share of channel 0's power at `frequency` in [first, first + count) frames.
-double toneShare(const std::vector<float>& stereo, size_t firstFrame, size_t frameCount, double frequency);
-// For each block of `blockFrames`: the first of `frequencies` whose share is
-// above 0.8, or 0 (silence or a mixture).
+// For each block of `blockFrames`: the last of `frequencies` that has more
+// than 0.8 of channel 0's power, or 0 (silence or a mixture).
 std::vector<double> dominantTones(const std::vector<float>& stereo, size_t blockFrames,
                                   const std::vector<double>& frequencies);
 // The longest run of frames whose two samples are both exactly 0.
 size_t longestSilentRun(const std::vector<float>& stereo, size_t firstFrame, size_t frameCount);
-// ffprobe's key=value lines for the file's first stream and format.
-std::string probe(const std::string& path);
 // Waits up to `limit` for `done`.
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
@@ -123,7 +118,6 @@ protected:
     PrivatePulseServer server;
     std::string path = home.path() + "/scratch.caf";
     std::shared_ptr<CountingSubscriber> counter = std::make_shared<CountingSubscriber>();
-    platform::LogCapture log;
 };
 
 }  // namespace capture_test

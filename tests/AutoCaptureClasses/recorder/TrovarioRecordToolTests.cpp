@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "AudioTestSupport.h"
 #include "CaptureTestSupport.h"
-#include "CommandOutput.h"
 #include "PrivatePulseServer.h"
 
 extern char** environ;
@@ -68,8 +68,7 @@ TEST_F(TrovarioRecordTool, AnInterruptEndsTheRecordingAtOnceAndKeepsTheFile) {
     EXPECT_EQ(waitForExit(pid, 5s), 0) << TemporaryDirectory::read(log);
     EXPECT_NE(TemporaryDirectory::read(log).find("file: " + out), std::string::npos) << TemporaryDirectory::read(log);
     EXPECT_EQ(server.defaultSinkName(), "speakers");
-    std::string probe = capture_test::probe(out);
-    EXPECT_NE(probe.find("codec_name=pcm_s16be"), std::string::npos) << probe;
+    EXPECT_EQ(audiotest::probe(out, "codec_name"), "pcm_s16be");
 }
 
 TEST_F(TrovarioRecordTool, SaysHowToLoadAMissingCaptureDevice) {
