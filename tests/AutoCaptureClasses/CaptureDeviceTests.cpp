@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <stdlib.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -19,23 +18,12 @@
 #include "frameworks/ZORAudioDevice.h"
 #include "platform/Log.h"
 #include "platform/SoundRecordStream.h"
-#include "platform/SoundServer.h"
-
-namespace {
 
 using capture_test::ScratchHome;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-PrivatePulseServer::Options withoutCaptureSink() {
-    PrivatePulseServer::Options options;
-    options.captureSink = false;
-    return options;
-}
-
-}  // namespace
-
-TEST(AudioDevice, FindsSinksByDescriptionOrNameAndSetsTheDefaultOutput) {
+TEST(AudioDevice, FindsSinksSetsTheDefaultOutputAndTimesOutOnAStalledServer) {
     PrivatePulseServer server;
     ASSERT_TRUE(server.started()) << server.failure();
     auto capture = ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME);
@@ -63,6 +51,13 @@ TEST(AudioDevice, FindsSinksByDescriptionOrNameAndSetsTheDefaultOutput) {
     EXPECT_EQ(ZORAudioDevice::setDefaultOutputDevice(capture, &whyNot), ZORAudioDevice::kRefused);
     EXPECT_FALSE(whyNot.empty());
     EXPECT_EQ(server.defaultSinkName(), "speakers");
+
+    ::kill(server.pid(), SIGSTOP);
+    auto start = Clock::now();
+    EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName("speakers"));
+    auto waited = Clock::now() - start;
+    ::kill(server.pid(), SIGCONT);
+    EXPECT_LT(waited, std::chrono::milliseconds(ZORAudioDevice::kTimeoutMs + 500));
 }
 
 // Every call fails at once and says why; the remembered output is kept for later.
@@ -84,20 +79,9 @@ TEST(AudioDevice, WithoutASoundServerEveryCallFailsAtOnce) {
     EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
 }
 
-TEST(AudioDevice, StalledServerTimesOutInsteadOfHanging) {
-    PrivatePulseServer server;
-    ASSERT_TRUE(server.started()) << server.failure();
-    ::kill(server.pid(), SIGSTOP);
-    auto start = Clock::now();
-    EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME));
-    auto waited = Clock::now() - start;
-    ::kill(server.pid(), SIGCONT);
-    EXPECT_LT(waited, std::chrono::milliseconds(ZORAudioDevice::kTimeoutMs + 500));
-}
-
 // Polled every few seconds: a line is logged only when the answer changes.
 TEST(CaptureDeviceInstall, LoadsTheSinkOnceAndAvailabilityFollowsIt) {
-    PrivatePulseServer server(withoutCaptureSink());
+    PrivatePulseServer server(capture_test::withoutCaptureSink());
     ASSERT_TRUE(server.started()) << server.failure();
     platform::LogCapture log;
     std::string message;
@@ -118,42 +102,33 @@ TEST(CaptureDeviceInstall, LoadsTheSinkOnceAndAvailabilityFollowsIt) {
     EXPECT_FALSE(available());
 }
 
-TEST(CaptureDeviceInstall, PersistentScriptLoadsTheSinkAtTheNextServerStart) {
-    ScratchHome home;
-    std::string script = CaptureDeviceInstaller::persistentConfigPath(false);
-    // The user's own script, as the server would run it at its start.
-    TemporaryDirectory::write(script, "load-module module-native-protocol-unix\n"
-                                      "load-module module-null-sink sink_name=speakers");
-    std::string message;
-    for (int twice = 0; twice < 2; ++twice)
-        ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
-    std::string text = TemporaryDirectory::read(script);
-    EXPECT_EQ(text.find("load-module module-null-sink sink_name=trovario_capture"),
-              text.rfind("load-module module-null-sink sink_name=trovario_capture"));
-
-    PrivatePulseServer::Options options = withoutCaptureSink();
-    options.scriptFile = script;
-    PrivatePulseServer server(options);
-    ASSERT_TRUE(server.started()) << server.failure();
-    auto device = ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME);
-    ASSERT_TRUE(device);
-    EXPECT_EQ(device->sinkName(), "trovario_capture");
-}
-
-TEST(CaptureDeviceInstall, NewScriptKeepsTheSystemDefaults) {
+TEST(CaptureDeviceInstall, PersistentConfigurationLoadsTheSinkAtTheNextServerStart) {
     ScratchHome home;
     std::string message;
-    ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
-    std::string text = TemporaryDirectory::read(CaptureDeviceInstaller::persistentConfigPath(false));
-    EXPECT_EQ(text.rfind(".include /etc/pulse/default.pa\n", 0), 0u) << text;
-    EXPECT_NE(text.find("device.description='Trovario Capture Support'"), std::string::npos);
-
     ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(true, message), CaptureDeviceInstaller::kInstalled);
     std::string fragment = TemporaryDirectory::read(CaptureDeviceInstaller::persistentConfigPath(true));
     EXPECT_NE(fragment.find("pulse.cmd"), std::string::npos);
     EXPECT_NE(fragment.find("sink_properties=\\\"device.description='Trovario Capture Support'\\\""),
               std::string::npos)
         << fragment;
+    // A new script keeps the system's defaults.
+    std::string script = CaptureDeviceInstaller::persistentConfigPath(false);
+    ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
+    EXPECT_EQ(TemporaryDirectory::read(script).rfind(".include /etc/pulse/default.pa\n", 0), 0u);
+
+    // The user's own script, as the server would run it at its start.
+    TemporaryDirectory::write(script, "load-module module-native-protocol-unix\n"
+                                      "load-module module-null-sink sink_name=speakers");
+    for (int twice = 0; twice < 2; ++twice)
+        ASSERT_EQ(CaptureDeviceInstaller::writePersistentConfig(false, message), CaptureDeviceInstaller::kInstalled);
+    std::string text = TemporaryDirectory::read(script);
+    EXPECT_EQ(text.find("load-module module-null-sink sink_name=trovario_capture"),
+              text.rfind("load-module module-null-sink sink_name=trovario_capture"));
+    PrivatePulseServer server(capture_test::withoutCaptureSink(script));
+    ASSERT_TRUE(server.started()) << server.failure();
+    auto device = ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME);
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->sinkName(), "trovario_capture");
 }
 
 TEST(DefaultOutputRestore, GivesTheOutputBackOrAnotherButLeavesAChoiceTheUserMadeSince) {
@@ -183,28 +158,10 @@ TEST(DefaultOutputRestore, GivesTheOutputBackOrAnotherButLeavesAChoiceTheUserMad
     EXPECT_FALSE(DefaultOutputMemory::remembered());
 }
 
-namespace {
-
-// A record stream on the monitor of a private server's "speakers".
-class SoundRecordStreamTest : public ::testing::Test {
-protected:
-    std::unique_ptr<platform::SoundRecordStream> openMonitor(uint32_t fragmentBytes) {
-        std::string error;
-        auto connection = platform::SoundServer::connect("test", 2000, &error);
-        auto stream = connection ? platform::SoundRecordStream::open(connection, "speakers.monitor", fragmentBytes, &error)
-                                 : nullptr;
-        if (!stream) ADD_FAILURE() << error;
-        return stream;
-    }
-
+TEST(SoundRecordStream, HandsOverEntriesLargerThanTheReadersBufferInPieces) {
     PrivatePulseServer server;
-};
-
-}  // namespace
-
-TEST_F(SoundRecordStreamTest, HandsOverEntriesLargerThanTheReadersBufferInPieces) {
     ASSERT_TRUE(server.started()) << server.failure();
-    auto stream = openMonitor(65536);
+    auto stream = capture_test::openMonitor("speakers.monitor", 65536);
     ASSERT_TRUE(stream);
     std::vector<float> samples;
     std::vector<float> piece(250);  // 1000 bytes: 125 frames, far below an entry
@@ -247,9 +204,10 @@ TEST_F(SoundRecordStreamTest, HandsOverEntriesLargerThanTheReadersBufferInPieces
 
 // With a consumer the connection's own thread reads, as each fragment comes;
 // the capture thread only waits for the end, which a dying server brings.
-TEST_F(SoundRecordStreamTest, AConsumerReadsOnTheConnectionsThreadUntilTheServerDies) {
+TEST(SoundRecordStream, AConsumerReadsOnTheConnectionsThreadUntilTheServerDies) {
+    PrivatePulseServer server;
     ASSERT_TRUE(server.started()) << server.failure();
-    auto stream = openMonitor(16384);
+    auto stream = capture_test::openMonitor("speakers.monitor", 16384);
     ASSERT_TRUE(stream);
     std::mutex lock;
     std::condition_variable arrived;

@@ -1,28 +1,25 @@
 #include "CaptureTestSupport.h"
 
 #include <cmath>
-#include <cstdio>
 #include <thread>
 
 #include "platform/SoundPlaybackStream.h"
-#include "platform/SoundRecordStream.h"
 #include "platform/SoundServer.h"
 
 namespace capture_test {
 
-TonePlayer::TonePlayer(double frequency, float amplitude) : mFrequency(frequency), mAmplitude(amplitude) {
+TonePlayer::TonePlayer(double frequency) : mFrequency(frequency) {
     std::string error;
-    mServer = platform::SoundServer::connect("tone player", 2000, &error);
-    if (!mServer) return;
+    auto server = platform::SoundServer::connect("tone player", 2000, &error);
+    if (!server) return;
     // Quanta of 1024 frames (279 ms buffered): deep enough that a slow
     // (sanitizer) build never lets the tone run dry.
     mStream = platform::SoundPlaybackStream::open(
-        mServer, "", 1024, true,
+        server, "", 1024, true,
         [this](float* data, uint32_t frames) {
             double step = 2 * M_PI * mFrequency.load() / 44100.0;
             for (uint32_t i = 0; i < frames; ++i) {
-                float sample = mAmplitude * static_cast<float>(std::sin(mPhase));
-                data[2 * i] = data[2 * i + 1] = sample;
+                data[2 * i] = data[2 * i + 1] = 0.5f * static_cast<float>(std::sin(mPhase));
                 mPhase = std::fmod(mPhase + step, 2 * M_PI);
             }
             return true;
@@ -30,38 +27,14 @@ TonePlayer::TonePlayer(double frequency, float amplitude) : mFrequency(frequency
         &error);
 }
 
-TonePlayer::~TonePlayer() {
-    mStream.reset();
-    mServer.reset();
-}
+TonePlayer::~TonePlayer() = default;
 
-SourceRecorder::SourceRecorder(const std::string& source) {
+std::unique_ptr<platform::SoundRecordStream> openMonitor(const std::string& source, uint32_t fragmentBytes) {
     std::string error;
-    mServer = platform::SoundServer::connect("source recorder", 2000, &error);
-    if (mServer) mStream = platform::SoundRecordStream::open(mServer, source, 4096, &error);
-    if (!mStream) return;
-    mThread = std::thread([this] {
-        std::vector<float> block(4096);
-        while (mStream->waitForData() == 0) {
-            while (mStream->dataAvailable()) {
-                uint32_t size = static_cast<uint32_t>(block.size() * sizeof(float));
-                if (mStream->dequeue(block.data(), size) != 0) break;
-                std::lock_guard guard(mLock);
-                mSamples.insert(mSamples.end(), block.begin(), block.begin() + size / sizeof(float));
-            }
-        }
-    });
-}
-
-SourceRecorder::~SourceRecorder() {
-    if (!mThread.joinable()) return;
-    mStream->interrupt();
-    mThread.join();
-}
-
-std::vector<float> SourceRecorder::samples() {
-    std::lock_guard guard(mLock);
-    return mSamples;
+    auto server = platform::SoundServer::connect("test", 2000, &error);
+    auto stream = server ? platform::SoundRecordStream::open(server, source, fragmentBytes, &error) : nullptr;
+    if (!stream) ADD_FAILURE() << error;
+    return stream;
 }
 
 int32_t CountingSubscriber::audioIOHandler(void*, const void*, const AudioBufferList* inInputData, const void*,
@@ -92,15 +65,6 @@ std::vector<double> dominantTones(const std::vector<float>& stereo, size_t block
         }
     }
     return tones;
-}
-
-size_t longestSilentRun(const std::vector<float>& stereo, size_t firstFrame, size_t frameCount) {
-    size_t longest = 0, run = 0;
-    for (size_t i = firstFrame; i < firstFrame + frameCount && 2 * i + 1 < stereo.size(); ++i) {
-        run = stereo[2 * i] == 0.0f && stereo[2 * i + 1] == 0.0f ? run + 1 : 0;
-        longest = std::max(longest, run);
-    }
-    return longest;
 }
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {

@@ -54,9 +54,7 @@ TEST_F(RecorderTest, StopReturnsPromptlyWhileTheServerStalls) {
 }
 
 TEST(RecorderFaults, WithoutTheCaptureDeviceOrAServerInitFailsAtOnce) {
-    PrivatePulseServer::Options options;
-    options.captureSink = false;
-    PrivatePulseServer server(options);
+    PrivatePulseServer server(capture_test::withoutCaptureSink());
     ASSERT_TRUE(server.started()) << server.failure();
     EXPECT_FALSE(MySystemCaptureRecorder::init());
     EXPECT_EQ(server.defaultSinkName(), "speakers");

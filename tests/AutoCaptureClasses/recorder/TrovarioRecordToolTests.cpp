@@ -72,9 +72,7 @@ TEST_F(TrovarioRecordTool, AnInterruptEndsTheRecordingAtOnceAndKeepsTheFile) {
 }
 
 TEST_F(TrovarioRecordTool, SaysHowToLoadAMissingCaptureDevice) {
-    PrivatePulseServer::Options options;
-    options.captureSink = false;
-    PrivatePulseServer server(options);
+    PrivatePulseServer server(capture_test::withoutCaptureSink());
     ASSERT_TRUE(server.started()) << server.failure();
     pid_t pid = startTool({"1", "--out", out}, log);
     ASSERT_GT(pid, 0);
