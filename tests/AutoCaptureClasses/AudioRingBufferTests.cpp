@@ -1,4 +1,4 @@
-// The ring's result codes, gap fill, wrap-around and the play-through callback.
+// The ring's result codes, gap fill and wrap-around.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "AutoCaptureClasses/AudioRingBuffer.h"
-#include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 
 namespace {
 
@@ -145,21 +144,6 @@ TEST(AudioRingBuffer, StoreBackInTimeDiscardsEverything) {
     EXPECT_EQ(ring.Fetch(&out.list, 1, 1199), kRingBufferStartsEarly);
 }
 
-TEST(AudioRingBuffer, RangesAcrossThePhysicalEndComeBackWhole) {
-    AudioRingBuffer ring;
-    ring.Allocate(2, 8, 1024);
-    Block lead(1000, 1), wrapping(300, 12345);
-    ASSERT_EQ(ring.Store(&lead.list, 1000, 0), kRingBufferStored);
-    ASSERT_EQ(ring.Store(&wrapping.list, 300, 1000), kRingBufferStored);
-    Block out(300);
-    ASSERT_EQ(ring.Fetch(&out.list, 300, 1000), kRingBufferOK);
-    EXPECT_EQ(out.words, wrapping.words);
-    Block straddling(100);
-    ASSERT_EQ(ring.Fetch(&straddling.list, 100, 990), kRingBufferOK);
-    EXPECT_EQ(straddling.words[0], lead.words[990 * 2]);
-    EXPECT_EQ(straddling.words[20], wrapping.words[0]);
-}
-
 TEST(AudioRingBuffer, ZeroFramesAndExtraBuffersTouchNothingTheyShouldNot) {
     AudioRingBuffer ring;
     ring.Allocate(1, 8, 64);
@@ -188,23 +172,4 @@ TEST(AudioRingBuffer, BoundsSurviveTheQueueWrappingAndNegativeFrames) {
     for (int64_t i = 0; i < 100; ++i) ring.SetTimeBounds(-1000 + i, -990 + i);
     EXPECT_EQ(bounds(ring), std::make_pair(int64_t{-901}, int64_t{-891}));
     EXPECT_EQ(ring.CheckTimeBounds(-901, -891), kRingBufferOK);
-}
-
-TEST(PlayThru, RenderCallbackAdvancesOnlyOnSuccess) {
-    AudioRingBuffer ring;
-    MySystemCaptureRecorder::RecInfo info;
-    info.mAudioRingBuffer = &ring;
-    std::vector<float> out(1024, -1.0f);
-    AudioBufferList outList{1, {{2, 4096, out.data()}}};
-    uint32_t flags = 0;
-    EXPECT_EQ(MySystemCaptureRecorder::InputProc(&info, &flags, nullptr, 0, 512, &outList), kRingBufferEndsLate);
-    ring.Allocate(2, 8, 512 * 256);
-    std::vector<float> block(1024, 0.25f);
-    AudioBufferList blockList{1, {{2, 4096, block.data()}}};
-    ring.Store(&blockList, 512, 0);
-    EXPECT_EQ(MySystemCaptureRecorder::InputProc(&info, &flags, nullptr, 0, 512, &outList), kRingBufferOK);
-    EXPECT_EQ(info.mSampleTime, 512);
-    EXPECT_EQ(out[1023], 0.25f);
-    EXPECT_EQ(MySystemCaptureRecorder::InputProc(&info, &flags, nullptr, 0, 512, &outList), kRingBufferEndsLate);
-    EXPECT_EQ(info.mSampleTime, 512);
 }

@@ -234,28 +234,3 @@ TEST_F(CAFLinearPCMEncoderTest, OtherFormatsGoToFFmpegAndARateChangeIsRefused) {
     ASSERT_EQ(file->close(), 0);
     EXPECT_EQ(cafChunks(path)[1].payload, "\x80\x00\x30\x39"s);
 }
-
-namespace {
-
-bool backendMapped() {
-    return TemporaryDirectory::read("/proc/self/maps").find("libtrov_ffmpeg") != std::string::npos;
-}
-
-// In a fresh process: the scratch recording is written without loading the
-// backend, and an M4A file loads it.
-[[noreturn]] void writeScratchThenM4a(const std::string& folder) {
-    const std::vector<float> samples(4096, 0.25f);
-    const bool cafAlone = writeCaf(folder + "/scratch.caf", samples) == 0 && !backendMapped();
-    const bool m4aLoads = writeFile(folder + "/track.m4a", kAudioFileM4AType, aacFormat(), samples, 2) == 0 &&
-                          backendMapped();
-    fprintf(stderr, "caf alone %d, m4a loads %d\n", cafAlone, m4aLoads);
-    std::exit(cafAlone && m4aLoads ? 0 : 1);
-}
-
-}  // namespace
-
-TEST(CAFLinearPCMEncoderDeathTest, TheScratchRecordingIsWrittenWithoutLoadingFFmpeg) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    TemporaryDirectory dir;
-    EXPECT_EXIT(writeScratchThenM4a(dir.path()), testing::ExitedWithCode(0), "caf alone 1, m4a loads 1");
-}
