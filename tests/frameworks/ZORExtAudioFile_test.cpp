@@ -66,29 +66,6 @@ TEST_F(ZORExtAudioFileTest, SeeksToTheExactFrameInCafAndM4aAndReadsNothingPastTh
     }
 }
 
-TEST_F(ZORExtAudioFileTest, SixteenBitClientFramesComeBackBitExact) {
-    const std::string path = dir / "int.caf";
-    auto client = ZORAudioStreamBasicDescription::linearPCM(44100, 2, 16, kAudioFormatFlagIsSignedInteger);
-    std::vector<int16_t> frames;
-    for (int i = 0; i < 30000; ++i) frames.push_back(int16_t(i * 7919));
-    auto writer = ZORExtAudioFile::initForWriting(path, kAudioFileCAFType, client, cafFormat());
-    AudioBufferList list{1, {{2, uint32_t(frames.size() * 2), frames.data()}}};
-    ASSERT_EQ(writer->open(), 0);
-    ASSERT_EQ(writer->write(&list, 15000), 0);
-    ASSERT_EQ(writer->close(), 0);
-
-    auto reader = opened(path);
-    ASSERT_EQ(reader->setClientStreamFormat(client), 0);
-    std::vector<int16_t> back(frames.size() + 100);
-    AudioBufferList out{1, {{2, uint32_t(back.size() * 2), back.data()}}};
-    uint32_t count = 20000;
-    ASSERT_EQ(reader->read(&out, count), 0);
-    EXPECT_EQ(count, 15000u);
-    EXPECT_EQ(out.mBuffers[0].mDataByteSize, 15000u * 4);
-    back.resize(frames.size());
-    EXPECT_EQ(back, frames);
-}
-
 // Our M4A files record the encoder's delay and padding: exact length, no delay.
 TEST_F(ZORExtAudioFileTest, M4aKeepsTheExactLengthAndTimingAndContentDecidesTheType) {
     const std::string path = dir / "trov_scratch.caf";  // AAC, whatever the name says
@@ -107,11 +84,6 @@ TEST_F(ZORExtAudioFileTest, M4aKeepsTheExactLengthAndTimingAndContentDecidesTheT
         energy += samples[i] * samples[i];
     }
     EXPECT_LT(error / energy, 1e-3);
-
-    auto writer = ZORExtAudioFile::initForWriting(dir / "f.m4a", kAudioFileM4AType, standardFormat(), aacFormat(1, 48000));
-    ASSERT_EQ(writer->open(), 0);
-    EXPECT_EQ(writer->fileStreamFormat().mFramesPerPacket, 1024u);
-    EXPECT_EQ(writer->close(), 0);
 }
 
 TEST_F(ZORExtAudioFileTest, DecodesFilesMadeByFfmpegAsFfmpegDoes) {
@@ -146,9 +118,8 @@ TEST_F(ZORExtAudioFileTest, DecodesFilesMadeByFfmpegAsFfmpegDoes) {
 }
 
 TEST_F(ZORExtAudioFileTest, ConvertsRateAndCopiesMonoIntoBothChannels) {
-    const std::string wav = dir / "mono48k.wav", opus = dir / "voice.opus";
+    const std::string wav = dir / "mono48k.wav";
     run("ffmpeg -v error -f lavfi -i 'sine=f=440:d=2:r=48000' -af volume=0.5 -c:a pcm_f32le '" + wav + "'");
-    run("ffmpeg -v error -f lavfi -i 'sine=f=440:d=2:r=48000' -ac 2 -c:a libopus '" + opus + "'");
     auto file = opened(wav);
     EXPECT_EQ(file->channelsPerFrame(), 1u);
     EXPECT_EQ(file->lengthInFrames(), 96000);
@@ -163,12 +134,6 @@ TEST_F(ZORExtAudioFileTest, ConvertsRateAndCopiesMonoIntoBothChannels) {
     }
     // ffmpeg's sine source has amplitude 1/8; the volume filter halves it.
     EXPECT_NEAR(peak, 0.0625f, 0.002f);
-
-    // Opus always decodes at 48 kHz.
-    file = opened(opus);
-    EXPECT_EQ(file->fileStreamFormat().mFormatID, kAudioFormatOpus);
-    ASSERT_EQ(file->setClientStreamFormat(standardFormat()), 0);
-    EXPECT_NEAR(double(readRest(*file).size() / 2), 88200.0, 600.0);
 }
 
 TEST_F(ZORExtAudioFileTest, UnreadableInputsGiveAStatus) {
