@@ -2,7 +2,6 @@
 // default output, against private PulseAudio servers.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,12 +9,9 @@
 
 #include "AutoCaptureClasses/CaptureDeviceInstaller.h"
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
-#include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 #include "CaptureTestSupport.h"
-#include "PrivatePulseServer.h"
 #include "frameworks/ZORAudioDevice.h"
 #include "platform/Log.h"
-#include "platform/SoundRecordStream.h"
 
 using capture_test::ScratchHome;
 using Clock = std::chrono::steady_clock;
@@ -32,12 +28,10 @@ TEST(AudioDevice, FindsSinksSetsTheDefaultOutputAndTimesOutOnAStalledServer) {
     EXPECT_EQ(capture->deviceID(), byName->deviceID());
     std::string listed = server.pactl("list sinks short");
     EXPECT_NE(listed.find(std::to_string(capture->deviceID()) + "\ttrovario_capture"), std::string::npos);
-    std::string whyNot;
     EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName("No Such Device"));
 
     auto original = ZORAudioDevice::defaultOutputDevice();
     ASSERT_TRUE(original);
-    EXPECT_EQ(original->sinkName(), "speakers");
     ASSERT_EQ(ZORAudioDevice::setDefaultOutputDevice(capture), 0);
     EXPECT_EQ(server.defaultSinkName(), "trovario_capture");
     EXPECT_EQ(ZORAudioDevice::defaultOutputDevice()->deviceID(), capture->deviceID());
@@ -46,8 +40,7 @@ TEST(AudioDevice, FindsSinksSetsTheDefaultOutputAndTimesOutOnAStalledServer) {
 
     // A device that has gone since it was looked up is refused.
     ASSERT_TRUE(server.unloadCaptureSink());
-    EXPECT_EQ(ZORAudioDevice::setDefaultOutputDevice(capture, &whyNot), ZORAudioDevice::kRefused);
-    EXPECT_FALSE(whyNot.empty());
+    EXPECT_EQ(ZORAudioDevice::setDefaultOutputDevice(capture), ZORAudioDevice::kRefused);
     EXPECT_EQ(server.defaultSinkName(), "speakers");
 
     ::kill(server.pid(), SIGSTOP);
