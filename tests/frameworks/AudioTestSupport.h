@@ -30,25 +30,24 @@ inline AudioStreamBasicDescription cafFormat(uint32_t channels = 2, double rate 
                                                      kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsBigEndian);
 }
 
-inline AudioStreamBasicDescription aacFormat(uint32_t channels = 2, double rate = 44100) {
+inline AudioStreamBasicDescription aacFormat() {
     AudioStreamBasicDescription format;
     format.mFormatID = kAudioFormatMPEG4AAC;
-    format.mSampleRate = rate;
-    format.mChannelsPerFrame = channels;
+    format.mSampleRate = 44100;
+    format.mChannelsPerFrame = 2;
     return format;
 }
 
 inline void appendTone(std::vector<float>& samples, size_t frames, uint32_t channels, double frequency,
-                       float amplitude, double rate = 44100) {
+                       float amplitude) {
     size_t start = samples.size() / channels;
     for (size_t f = 0; f < frames; ++f)
         for (uint32_t c = 0; c < channels; ++c)
-            samples.push_back(amplitude * float(std::sin(2 * M_PI * frequency * double(start + f) / rate + c)));
+            samples.push_back(amplitude * float(std::sin(2 * M_PI * frequency * double(start + f) / 44100 + c)));
 }
 
-inline void appendNoise(std::vector<float>& samples, size_t frames, uint32_t channels, float amplitude,
-                        unsigned seed = 1) {
-    std::mt19937 random(seed);
+inline void appendNoise(std::vector<float>& samples, size_t frames, uint32_t channels, float amplitude) {
+    std::mt19937 random(1);
     std::uniform_real_distribution<float> value(-amplitude, amplitude);
     for (size_t i = 0; i < frames * channels; ++i) samples.push_back(value(random));
 }
