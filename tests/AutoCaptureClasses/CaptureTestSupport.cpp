@@ -39,9 +39,9 @@ std::unique_ptr<platform::SoundRecordStream> openMonitor(const std::string& sour
 
 int32_t CountingSubscriber::audioIOHandler(void*, const void*, const AudioBufferList* inInputData, const void*,
                                            AudioBufferList*, const void*, void*) {
-    frames += inInputData->mBuffers[0].mDataByteSize / 8;
-    ++calls;
-    if (onCall) onCall();
+    mFrames += inInputData->mBuffers[0].mDataByteSize / 8;
+    ++mCalls;
+    if (mOnCall) mOnCall();
     return 0;
 }
 

@@ -57,9 +57,9 @@ class CountingSubscriber : public AudioIOSubscriber {
 public:
     int32_t audioIOHandler(void* device, const void*, const AudioBufferList* inInputData, const void*,
                            AudioBufferList*, const void*, void*) override;
-    std::atomic<int64_t> frames{0};
-    std::atomic<int64_t> calls{0};
-    std::function<void()> onCall;
+    std::atomic<int64_t> mFrames{0};
+    std::atomic<int64_t> mCalls{0};
+    std::function<void()> mOnCall;
 };
 
 // For each block of `blockFrames`: the last of `frequencies` that has more
@@ -83,7 +83,7 @@ protected:
         recorder->setAudioFilePath(path);
         recorder->addAudioIOSubscriber(counter);
         recorder->record();
-        EXPECT_TRUE(waitFor([&] { return counter->frames > 44100 / 4; }, std::chrono::seconds(8)))
+        EXPECT_TRUE(waitFor([&] { return counter->mFrames > 44100 / 4; }, std::chrono::seconds(8)))
             << "no audio from the server";
         return recorder;
     }

@@ -72,7 +72,7 @@ TEST_F(RecorderTest, BlocksLargerThanTheDequeueBufferArriveWhole) {
     ASSERT_TRUE(recorder);
     TonePlayer tone(1000);
     std::this_thread::sleep_for(2000ms);
-    int64_t captured = counter->frames;
+    int64_t captured = counter->mFrames;
     finish(recorder);
     // Every piece of every block reached the subscribers and the file.
     EXPECT_GT(captured, 44100);

@@ -142,7 +142,7 @@ TEST_F(RecorderTest, StateChangesFollowTheStateMachineAndStopIsFinal) {
     EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStatePaused);
     recorder->record();
     EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStateRecording);
-    ASSERT_TRUE(waitFor([&] { return counter->frames > kRate / 4; }, 8s)) << "no audio from the server";
+    ASSERT_TRUE(waitFor([&] { return counter->mFrames > kRate / 4; }, 8s)) << "no audio from the server";
 
     // Stopped while paused; nothing starts it again.
     recorder->pause();
@@ -166,18 +166,18 @@ TEST_F(RecorderTest, SubscribersHearEveryBlockOnceUntilRemoved) {
     auto leaving = std::make_shared<CountingSubscriber>();
     std::weak_ptr<MySystemCaptureRecorder> weakRecorder = recorder;
     std::weak_ptr<CountingSubscriber> weakLeaving = leaving;
-    leaving->onCall = [weakRecorder, weakLeaving] {
+    leaving->mOnCall = [weakRecorder, weakLeaving] {
         if (auto r = weakRecorder.lock()) r->removeAudioIOSubscriber(weakLeaving.lock());
     };
     recorder->addAudioIOSubscriber(leaving);
-    ASSERT_TRUE(waitFor([&] { return twice->calls > 20; }, 3s));
+    ASSERT_TRUE(waitFor([&] { return twice->mCalls > 20; }, 3s));
     recorder->removeAudioIOSubscriber(twice);
-    int64_t callsAtRemoval = twice->calls;
-    int64_t countedBefore = counter->calls;
-    ASSERT_TRUE(waitFor([&] { return counter->calls > countedBefore + 20; }, 3s));
-    EXPECT_LE(twice->calls, callsAtRemoval + 1);
-    EXPECT_EQ(leaving->calls, 1);
+    int64_t callsAtRemoval = twice->mCalls;
+    int64_t countedBefore = counter->mCalls;
+    ASSERT_TRUE(waitFor([&] { return counter->mCalls > countedBefore + 20; }, 3s));
+    EXPECT_LE(twice->mCalls, callsAtRemoval + 1);
+    EXPECT_EQ(leaving->mCalls, 1);
     // Both were added at a time when `counter` was already listening.
-    EXPECT_LE(twice->calls, counter->calls);
+    EXPECT_LE(twice->mCalls, counter->mCalls);
     finish(recorder);
 }
