@@ -41,8 +41,6 @@ TEST_F(RecorderTest, RecordsWhatThePlayerPlaysAndPlaysItOnToThePreviousOutput) {
     std::string victim = home.path() + "/victim";
     TemporaryDirectory::write(victim, "precious");
     ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
-    auto recorder = startRecording();
-    ASSERT_TRUE(recorder);
     auto speakers = openMonitor("speakers.monitor", 16384);
     ASSERT_TRUE(speakers);
     std::vector<float> heard;  // by the connection's thread until the stream goes
@@ -51,6 +49,8 @@ TEST_F(RecorderTest, RecordsWhatThePlayerPlaysAndPlaysItOnToThePreviousOutput) {
         for (uint32_t size = 16384; s->dataAvailable() && s->dequeue(entry.data(), size) == 0; size = 16384)
             heard.insert(heard.end(), entry.begin(), entry.begin() + size / 4);
     });
+    auto recorder = startRecording();
+    ASSERT_TRUE(recorder);
     EXPECT_TRUE(waitFor([&] { return server.defaultSinkName() == "trovario_capture"; }, 2s));
     EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
     TonePlayer tone(1000);
