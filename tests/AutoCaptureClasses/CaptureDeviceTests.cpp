@@ -9,6 +9,7 @@
 
 #include "AutoCaptureClasses/CaptureDeviceInstaller.h"
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
+#include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 #include "CaptureTestSupport.h"
 #include "frameworks/ZORAudioDevice.h"
 #include "platform/Log.h"
@@ -90,7 +91,7 @@ TEST(CaptureDeviceInstall, LoadsTheSinkOnceAndAvailabilityFollowsIt) {
     std::string sinks = server.pactl("list sinks short");
     EXPECT_EQ(sinks.find("\ttrovario_capture\t"), sinks.rfind("\ttrovario_capture\t"));
     server.kill();
-    EXPECT_FALSE(available());
+    EXPECT_FALSE(MySystemCaptureRecorder::isAvailable());
 }
 
 TEST(CaptureDeviceInstall, PersistentConfigurationLoadsTheSinkAtTheNextServerStart) {
