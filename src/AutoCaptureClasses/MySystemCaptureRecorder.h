@@ -89,7 +89,6 @@ public:
 
     // Where the scratch file goes; read when recording first starts.
     void setAudioFilePath(const std::string& path);
-    std::string audioFilePath() const;
 
     void record();  // 1 or 3 -> 2
     void pause();   // 2 -> 3
@@ -109,15 +108,10 @@ public:
     float lengthOfSilence() const { return mSilenceDetector.lengthOfSilence(); }
     void setLengthOfSilence(float seconds) { mSilenceDetector.setLengthOfSilence(seconds); }
     std::shared_ptr<AudioSegmentTree> audioSegmentTree() const { return mSilenceDetector.audioSegmentTree(); }
-    SilenceDetector& silenceDetector() { return mSilenceDetector; }
     void mergeSilentTracks() { mSilenceDetector.mergeSilentTracks(); }
 
     AudioRingBuffer& audioRingBuffer() { return mFileOutputRingBuffer; }
     AudioRingBuffer& playThruRingBuffer() { return mPlayThruRingBuffer; }
-    // The output the recorder plays through to; nullptr when there is none.
-    std::shared_ptr<ZORAudioDevice> outputDevice() const { return mOutputDevice; }
-    std::shared_ptr<ZORAudioDevice> captureDevice() const { return mCaptureDevice; }
-    bool playThruEnabled() const { return mPlayThruEnabled.load(); }
 
     // Render callback of play-through: fetches `inNumberFrames` frames at the
     // context's sample time into `ioData`; advances only on success and

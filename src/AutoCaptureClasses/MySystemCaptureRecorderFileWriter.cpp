@@ -47,11 +47,6 @@ void MySystemCaptureRecorder::setAudioFilePath(const std::string& path) {
     mFileName = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string MySystemCaptureRecorder::audioFilePath() const {
-    std::lock_guard guard(mFileLock);
-    return mAudioFilePath;
-}
-
 AudioStreamBasicDescription MySystemCaptureRecorder::streamFormat() const {
     std::lock_guard guard(mFileLock);
     return mStreamFormat;

@@ -6,9 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -17,12 +15,11 @@
 #include "AutoCaptureClasses/AudioIOSubscriber.h"
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 #include "PrivatePulseServer.h"
-#include "platform/Log.h"
+#include "platform/SoundRecordStream.h"
 
 namespace platform {
 class SoundServer;
 class SoundPlaybackStream;
-class SoundRecordStream;
 }  // namespace platform
 
 namespace capture_test {
@@ -34,59 +31,41 @@ struct ScratchHome : TemporaryDirectory {
     ScopedEnvironment state{"XDG_STATE_HOME", (path() + "/state").c_str()};
 };
 
+// A private server without the capture sink, running `script` if one is given.
+inline PrivatePulseServer::Options withoutCaptureSink(const std::string& script = "") { return {false, {}, script}; }
+
 // Plays a sine tone into the default output (following it when it changes);
 // the frequency can change while it plays, without a phase jump.
 class TonePlayer {
 public:
-    explicit TonePlayer(double frequency, float amplitude = 0.5f);
+    explicit TonePlayer(double frequency);
     ~TonePlayer();
     bool started() const { return mStream != nullptr; }
     void setFrequency(double frequency) { mFrequency = frequency; }
 
 private:
     std::atomic<double> mFrequency;
-    float mAmplitude;
     double mPhase = 0;
-    std::shared_ptr<platform::SoundServer> mServer;
     std::unique_ptr<platform::SoundPlaybackStream> mStream;
 };
 
-// Records a source (e.g. "speakers.monitor") on a thread of its own.
-class SourceRecorder {
-public:
-    explicit SourceRecorder(const std::string& source);
-    ~SourceRecorder();
-    bool started() const { return mStream != nullptr; }
-    std::vector<float> samples();  // interleaved stereo so far
-
-private:
-    std::shared_ptr<platform::SoundServer> mServer;
-    std::unique_ptr<platform::SoundRecordStream> mStream;
-    std::mutex mLock;
-    std::vector<float> mSamples;
-    std::thread mThread;
-};
+// A record stream on `source` (e.g. "speakers.monitor") over a connection of its own.
+std::unique_ptr<platform::SoundRecordStream> openMonitor(const std::string& source, uint32_t fragmentBytes);
 
 // Counts the frames the capture thread hands to subscribers.
 class CountingSubscriber : public AudioIOSubscriber {
 public:
     int32_t audioIOHandler(void* device, const void*, const AudioBufferList* inInputData, const void*,
                            AudioBufferList*, const void*, void*) override;
-    std::atomic<int64_t> frames{0};
-    std::atomic<int64_t> calls{0};
-    std::function<void()> onCall;
+    std::atomic<int64_t> mFrames{0};
+    std::atomic<int64_t> mCalls{0};
+    std::function<void()> mOnCall;
 };
 
-// Share of channel 0's power at `frequency` in [first, first + count) frames.
-double toneShare(const std::vector<float>& stereo, size_t firstFrame, size_t frameCount, double frequency);
-// For each block of `blockFrames`: the first of `frequencies` whose share is
-// above 0.8, or 0 (silence or a mixture).
+// For each block of `blockFrames`: the last of `frequencies` that has more
+// than 0.8 of channel 0's power, or 0 (silence or a mixture).
 std::vector<double> dominantTones(const std::vector<float>& stereo, size_t blockFrames,
                                   const std::vector<double>& frequencies);
-// The longest run of frames whose two samples are both exactly 0.
-size_t longestSilentRun(const std::vector<float>& stereo, size_t firstFrame, size_t frameCount);
-// ffprobe's key=value lines for the file's first stream and format.
-std::string probe(const std::string& path);
 // Waits up to `limit` for `done`.
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
@@ -104,7 +83,7 @@ protected:
         recorder->setAudioFilePath(path);
         recorder->addAudioIOSubscriber(counter);
         recorder->record();
-        EXPECT_TRUE(waitFor([&] { return counter->frames > 44100 / 4; }, std::chrono::seconds(8)))
+        EXPECT_TRUE(waitFor([&] { return counter->mFrames > 44100 / 4; }, std::chrono::seconds(8)))
             << "no audio from the server";
         return recorder;
     }
@@ -123,7 +102,6 @@ protected:
     PrivatePulseServer server;
     std::string path = home.path() + "/scratch.caf";
     std::shared_ptr<CountingSubscriber> counter = std::make_shared<CountingSubscriber>();
-    platform::LogCapture log;
 };
 
 }  // namespace capture_test

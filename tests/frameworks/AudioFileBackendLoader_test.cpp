@@ -7,45 +7,32 @@
 #include <filesystem>
 
 #include "AudioTestSupport.h"
-#include "frameworks/AudioFileBackend.h"
 #include "frameworks/AudioFormatQueries.h"
 #include "platform/Log.h"
 
 using namespace audiotest;
 
-TEST(AudioFileBackendLoader, TheBuildsOwnLibraryIsTheLastResortLoadedOnceAndTheOverrideReplacesTheSearch) {
+TEST(AudioFileBackendLoader, LooksBesideTheProgramFirstAndTheBuildLastUnlessTheOverrideNamesTheLibrary) {
     {
         ScopedEnvironment unset(AudioFileBackendLoader::kPathVariable, nullptr);
         std::vector<std::string> paths = AudioFileBackendLoader::candidatePaths();
         ASSERT_GE(paths.size(), 2u);
-        const std::string exeDir = std::filesystem::canonical("/proc/self/exe").parent_path().string();
-        EXPECT_EQ(paths.front(), exeDir + "/libtrov_ffmpeg.so");
+        EXPECT_EQ(paths.front(), std::filesystem::canonical("/proc/self/exe").parent_path().string() + "/libtrov_ffmpeg.so");
         EXPECT_TRUE(std::filesystem::exists(paths.back())) << paths.back();
-        std::string whyNot;
-        AudioFileBackend* shared = AudioFileBackendLoader::backend(whyNot);
-        ASSERT_NE(shared, nullptr) << whyNot;
-        EXPECT_EQ(AudioFileBackendLoader::load(paths.back(), whyNot), shared);
-        EXPECT_NE(shared->makeDecoder(), nullptr);
-        EXPECT_NE(shared->makeEncoder(), nullptr);
     }
     ScopedEnvironment set(AudioFileBackendLoader::kPathVariable, "/opt/elsewhere/libtrov_ffmpeg.so");
     EXPECT_EQ(AudioFileBackendLoader::candidatePaths(), std::vector<std::string>{"/opt/elsewhere/libtrov_ffmpeg.so"});
 }
 
-TEST(AudioFileBackendLoader, SaysWhichLibraryFailedAndWhy) {
+TEST(AudioFileBackendLoader, SaysWhichLibraryFailed) {
     TemporaryDirectory dir;
+    const std::string library = dir / "libtrov_ffmpeg.so";
     std::string whyNot;
-    const std::string missing = dir / "libtrov_ffmpeg.so";
-    EXPECT_EQ(AudioFileBackendLoader::load(missing, whyNot), nullptr);
-    EXPECT_NE(whyNot.find("cannot load the audio backend " + missing + ": "), std::string::npos) << whyNot;
-    EXPECT_NE(whyNot.find("No such file"), std::string::npos) << whyNot;
-
-    TemporaryDirectory::write(missing, "not a shared library");
-    EXPECT_EQ(AudioFileBackendLoader::load(missing, whyNot), nullptr);
-    EXPECT_NE(whyNot.find("cannot load the audio backend " + missing + ": "), std::string::npos) << whyNot;
-
-    EXPECT_EQ(AudioFileBackendLoader::load("libm.so.6", whyNot), nullptr);
-    EXPECT_EQ(whyNot, "the audio backend libm.so.6 has no entry point trovAudioFileBackend");
+    for (const std::string& path : {library, library, std::string("libm.so.6")}) {
+        EXPECT_EQ(AudioFileBackendLoader::load(path, whyNot), nullptr);
+        EXPECT_NE(whyNot.find(path), std::string::npos) << whyNot;
+        TemporaryDirectory::write(library, "not a shared library");
+    }
 }
 
 namespace {
@@ -61,24 +48,23 @@ namespace {
     if (reader->open() != kAudioFileUnspecifiedError) faults.push_back("the reader opened");
     if (reader->lastErrorMessage().find(library) == std::string::npos) faults.push_back(reader->lastErrorMessage());
     uint32_t frames = 16;
-    AudioBufferList* list = ZORAudioBufferList::allocateBuffers(1, 2, 16 * 8);
-    if (reader->read(list, frames) == 0 || frames != 0) faults.push_back("a read succeeded");
+    std::vector<float> samples(32);
+    AudioBufferList list{1, {{2, 16 * 8, samples.data()}}};
+    if (reader->read(&list, frames) == 0 || frames != 0) faults.push_back("a read succeeded");
     auto writer = ZORExtAudioFile::initForWriting(folder + "/new.m4a", kAudioFileM4AType, standardFormat(), aacFormat());
     if (writer->open() != kAudioFileUnspecifiedError) faults.push_back("the writer opened");
-    if (writer->write(list, 16) == 0) faults.push_back("a write succeeded");
+    if (writer->write(&list, 16) == 0) faults.push_back("a write succeeded");
     if (writer->close() != 0) faults.push_back("closing an unopened writer failed");
     if (std::filesystem::exists(folder + "/new.m4a")) faults.push_back("the writer left a file");
     // The scratch recording's format needs no backend.
-    if (writeCaf(folder + "/scratch.caf", std::vector<float>(32, 0.5f)) != 0) faults.push_back("no scratch file");
-    ZORAudioBufferList::destroyBuffers(list);
+    if (writeCaf(folder + "/scratch.caf", samples) != 0) faults.push_back("no scratch file");
     AudioStreamBasicDescription aac = aacFormat();
     if (AudioFormatQueries::formatInfo(aac) != kAudioFormatUnsupportedDataFormatError) faults.push_back("formatInfo");
     std::vector<std::string> extensions;
     if (AudioFormatQueries::extensionsForFileType(kAudioFileM4AType, extensions) != kAudioFileUnsupportedFileTypeError)
         faults.push_back("extensionsForFileType");
-    const std::string loaderLine = "audio toolkit: cannot load the audio backend " + library + ": ";
-    if (log.count(loaderLine) != 1) faults.push_back("loader lines: " + std::to_string(log.count(loaderLine)));
-    if (log.count("set TROVARIO_AUDIO_BACKEND to the library's path") != 1) faults.push_back("no hint in the log");
+    // Loaded once, so the remedy is logged once, however many calls failed.
+    if (log.count(AudioFileBackendLoader::kPathVariable) != 1) faults.push_back("remedy not logged exactly once");
     for (const std::string& fault : faults) fprintf(stderr, "fault: %s\n", fault.c_str());
     fprintf(stderr, "%zu faults\n", faults.size());
     std::exit(faults.empty() ? 0 : 1);

@@ -30,31 +30,26 @@ inline AudioStreamBasicDescription cafFormat(uint32_t channels = 2, double rate 
                                                      kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsBigEndian);
 }
 
-inline AudioStreamBasicDescription aacFormat(uint32_t channels = 2, double rate = 44100) {
+inline AudioStreamBasicDescription aacFormat() {
     AudioStreamBasicDescription format;
     format.mFormatID = kAudioFormatMPEG4AAC;
-    format.mSampleRate = rate;
-    format.mChannelsPerFrame = channels;
+    format.mSampleRate = 44100;
+    format.mChannelsPerFrame = 2;
     return format;
 }
 
 inline void appendTone(std::vector<float>& samples, size_t frames, uint32_t channels, double frequency,
-                       float amplitude, double rate = 44100) {
+                       float amplitude) {
     size_t start = samples.size() / channels;
     for (size_t f = 0; f < frames; ++f)
         for (uint32_t c = 0; c < channels; ++c)
-            samples.push_back(amplitude * float(std::sin(2 * M_PI * frequency * double(start + f) / rate + c)));
+            samples.push_back(amplitude * float(std::sin(2 * M_PI * frequency * double(start + f) / 44100 + c)));
 }
 
-inline void appendNoise(std::vector<float>& samples, size_t frames, uint32_t channels, float amplitude,
-                        unsigned seed = 1) {
-    std::mt19937 random(seed);
+inline void appendNoise(std::vector<float>& samples, size_t frames, uint32_t channels, float amplitude) {
+    std::mt19937 random(1);
     std::uniform_real_distribution<float> value(-amplitude, amplitude);
     for (size_t i = 0; i < frames * channels; ++i) samples.push_back(value(random));
-}
-
-inline void appendConstant(std::vector<float>& samples, size_t frames, uint32_t channels, float value) {
-    samples.insert(samples.end(), frames * channels, value);
 }
 
 // Writes float frames through our writer in chunks of `chunk` frames; the status of the first failure.
@@ -65,14 +60,12 @@ inline int32_t writeFile(const std::string& path, uint32_t fileType, const Audio
         rate, channels, 32, kAudioFormatFlagIsFloat);
     auto file = ZORExtAudioFile::initForWriting(path, fileType, client, fileFormat);
     int32_t status = file->open();
-    AudioBufferList* list = ZORAudioBufferList::allocateBuffers(1, channels, chunk * client.mBytesPerFrame);
     const size_t frames = samples.size() / channels;
     for (size_t done = 0; status == 0 && done < frames; done += chunk) {
         uint32_t count = uint32_t(std::min<size_t>(chunk, frames - done));
-        std::copy_n(samples.data() + done * channels, count * channels, static_cast<float*>(list->mBuffers[0].mData));
-        status = file->writeSynch(list, count);
+        AudioBufferList list{1, {{channels, count * client.mBytesPerFrame, const_cast<float*>(&samples[done * channels])}}};
+        status = file->writeSynch(&list, count);
     }
-    ZORAudioBufferList::destroyBuffers(list);
     int32_t closed = file->close();
     return status ? status : closed;
 }
@@ -84,16 +77,12 @@ inline int32_t writeCaf(const std::string& path, const std::vector<float>& sampl
 // Reads the remaining frames of an open reader in its client format (float).
 inline std::vector<float> readRest(ZORExtAudioFile& file, uint32_t chunk = 4096) {
     const uint32_t channels = file.channelsPerFrame();
-    std::vector<float> samples;
-    AudioBufferList* list = ZORAudioBufferList::allocateBuffers(1, channels, chunk * channels * 4);
-    for (;;) {
-        uint32_t count = chunk;
-        list->mBuffers[0].mDataByteSize = chunk * channels * 4;
-        if (file.read(list, count) != 0 || count == 0) break;
-        const auto* data = static_cast<const float*>(list->mBuffers[0].mData);
-        samples.insert(samples.end(), data, data + count * channels);
+    std::vector<float> samples, block(chunk * channels);
+    for (uint32_t count = chunk;; count = chunk) {
+        AudioBufferList list{1, {{channels, chunk * channels * 4, block.data()}}};
+        if (file.read(&list, count) != 0 || count == 0) break;
+        samples.insert(samples.end(), block.begin(), block.begin() + count * channels);
     }
-    ZORAudioBufferList::destroyBuffers(list);
     return samples;
 }
 

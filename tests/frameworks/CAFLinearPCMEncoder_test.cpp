@@ -9,7 +9,6 @@
 #include "AudioTestSupport.h"
 #include "frameworks/AudioFileBackend.h"
 #include "frameworks/AudioFileBackendLoader.h"
-#include "platform/Log.h"
 
 using namespace audiotest;
 using namespace std::string_literals;
@@ -32,46 +31,30 @@ std::vector<CafChunk> cafChunks(const std::string& path) {
         int64_t size = 0;
         for (int i = 0; i < 8; ++i) size = size << 8 | uint8_t(bytes[at + 4 + i]);
         const size_t start = at + 12, length = size < 0 ? bytes.size() - start : size_t(size);
-        const bool data = bytes.compare(at, 4, "data") == 0;
-        chunks.push_back({bytes.substr(at, 4), size, bytes.substr(start + (data ? 4 : 0), length - (data ? 4 : 0))});
+        const size_t skip = bytes.compare(at, 4, "data") == 0 ? 4 : 0;
+        chunks.push_back({bytes.substr(at, 4), size, bytes.substr(start + skip, length - skip)});
         at = start + length;
     }
     return chunks;
 }
 
-std::string chunkTags(const std::string& path) {
-    std::string tags;
-    for (const CafChunk& chunk : cafChunks(path)) tags += chunk.tag + " ";
-    return tags;
-}
-
-// Writes through the FFmpeg backend's own encoder, in blocks of 2048 frames.
-void writeWithFFmpeg(const std::string& path, const AudioStreamBasicDescription& client,
-                     const AudioStreamBasicDescription& fileFormat, const std::string& frames) {
+// Writes `frames` in blocks of 2048 through our toolkit or through the FFmpeg backend's own encoder.
+void writeBlocks(bool withFFmpeg, const std::string& path, const AudioStreamBasicDescription& client,
+                 const AudioStreamBasicDescription& fileFormat, std::string frames) {
     std::string whyNot, error;
     AudioFileBackend* backend = AudioFileBackendLoader::backend(whyNot);
     ASSERT_NE(backend, nullptr) << whyNot;
     auto encoder = backend->makeEncoder();
-    ASSERT_EQ(encoder->open(path, kAudioFileCAFType, client, fileFormat, error), 0) << error;
-    const size_t block = 2048 * client.mBytesPerFrame;
-    for (size_t at = 0; at < frames.size(); at += block) {
-        const size_t bytes = std::min(block, frames.size() - at);
-        ASSERT_EQ(encoder->write(frames.data() + at, uint32_t(bytes / client.mBytesPerFrame), error), 0) << error;
-    }
-    ASSERT_EQ(encoder->finish(error), 0) << error;
-}
-
-void writeWithToolkit(const std::string& path, const AudioStreamBasicDescription& client,
-                      const AudioStreamBasicDescription& fileFormat, std::string frames) {
     auto file = ZORExtAudioFile::initForWriting(path, kAudioFileCAFType, client, fileFormat);
-    ASSERT_EQ(file->open(), 0);
+    ASSERT_EQ(withFFmpeg ? encoder->open(path, kAudioFileCAFType, client, fileFormat, error) : file->open(), 0);
     const uint32_t count = uint32_t(frames.size() / client.mBytesPerFrame);
     for (uint32_t done = 0; done < count; done += 2048) {
-        const size_t at = size_t(done) * client.mBytesPerFrame;
-        AudioBufferList list{1, {{client.mChannelsPerFrame, uint32_t(frames.size() - at), frames.data() + at}}};
-        ASSERT_EQ(file->write(&list, std::min(2048u, count - done)), 0);
+        const uint32_t n = std::min(2048u, count - done);
+        char* at = frames.data() + size_t(done) * client.mBytesPerFrame;
+        AudioBufferList list{1, {{client.mChannelsPerFrame, n * client.mBytesPerFrame, at}}};
+        ASSERT_EQ(withFFmpeg ? encoder->write(at, n, error) : file->write(&list, n), 0) << error;
     }
-    ASSERT_EQ(file->close(), 0);
+    ASSERT_EQ(withFFmpeg ? encoder->finish(error) : file->close(), 0) << error;
 }
 
 template <typename Sample>
@@ -102,7 +85,6 @@ protected:
 
 TEST_F(CAFLinearPCMEncoderTest, WritesWhatFFmpegWritesSampleForSample) {
     const uint32_t bigEndian = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsBigEndian;
-    const uint32_t littleEndian = kAudioFormatFlagIsSignedInteger;
     std::vector<int16_t> integers;
     for (int i = 0; i < 5000; ++i) integers.push_back(int16_t(i * 7919 + (i % 7 == 0 ? 32767 : 0)));
     const struct {
@@ -112,7 +94,7 @@ TEST_F(CAFLinearPCMEncoderTest, WritesWhatFFmpegWritesSampleForSample) {
         bool floatClient;
         const char* codec;
     } cases[] = {{2, 44100, bigEndian, true, "pcm_s16be"},
-                 {1, 48000, littleEndian, true, "pcm_s16le"},
+                 {1, 48000, kAudioFormatFlagIsSignedInteger, true, "pcm_s16le"},
                  {6, 96000, bigEndian, true, "pcm_s16be"},
                  {2, 44100, bigEndian, false, "pcm_s16be"}};
     for (const auto& c : cases) {
@@ -124,20 +106,18 @@ TEST_F(CAFLinearPCMEncoderTest, WritesWhatFFmpegWritesSampleForSample) {
         ASSERT_TRUE(CAFLinearPCMEncoder::handles(kAudioFileCAFType, client, fileFormat));
         const std::string frames = c.floatClient ? bytesOf(awkwardSamples(c.channels)) : bytesOf(integers);
         const std::string ours = dir / "ours.caf", theirs = dir / "theirs.caf";
-        writeWithToolkit(ours, client, fileFormat, frames);
-        writeWithFFmpeg(theirs, client, fileFormat, frames);
+        writeBlocks(false, ours, client, fileFormat, frames);
+        writeBlocks(true, theirs, client, fileFormat, frames);
 
         const std::vector<CafChunk> mine = cafChunks(ours), reference = cafChunks(theirs);
-        ASSERT_EQ(chunkTags(ours), "desc data ");
+        ASSERT_EQ(mine.size(), 2u);
         EXPECT_EQ(mine[0].payload, reference[0].payload);  // rate, 'lpcm', flags, sizes, channels, bits
         EXPECT_EQ(mine[1].size, int64_t(mine[1].payload.size() + 4));
         EXPECT_EQ(mine[1].payload, reference.back().payload);
         EXPECT_EQ(std::filesystem::file_size(ours), kHeaderBytes + mine[1].payload.size());
-
-        const std::string frameCount = std::to_string(frames.size() / client.mBytesPerFrame);
         EXPECT_EQ(probe(ours, "codec_name,channels,sample_rate,duration_ts"),
                   std::string(c.codec) + "\n" + std::to_string(int(c.rate)) + "\n" + std::to_string(c.channels) +
-                      "\n" + frameCount);
+                      "\n" + std::to_string(frames.size() / client.mBytesPerFrame));
     }
 }
 
@@ -167,7 +147,6 @@ TEST_F(CAFLinearPCMEncoderTest, AFileWhoseWriterDiedIsReadableToItsLastWholeFram
 
     // Half a frame more, as a write cut short by a crash may leave.
     std::ofstream(path, std::ios::app | std::ios::binary) << std::string("\x12\x34", 2);
-    EXPECT_EQ(probe(path, "codec_name"), "pcm_s16be");
     EXPECT_TRUE(ffmpegDecode(path) == expected);
     auto reader = ZORExtAudioFile::initForReading(path);
     ASSERT_EQ(reader->open(), 0);
@@ -176,7 +155,6 @@ TEST_F(CAFLinearPCMEncoderTest, AFileWhoseWriterDiedIsReadableToItsLastWholeFram
 }
 
 TEST_F(CAFLinearPCMEncoderTest, AFailedWriteKeepsTheWholeFramesThatReachedTheFile) {
-    platform::LogCapture log;
     const std::string path = dir / "full.caf";
     const size_t keptFrames = 5000;
     auto file = ZORExtAudioFile::initForWriting(path, kAudioFileCAFType, standardFormat(), cafFormat());
@@ -188,12 +166,9 @@ TEST_F(CAFLinearPCMEncoderTest, AFailedWriteKeepsTheWholeFramesThatReachedTheFil
         int32_t status = 0;
         for (int block = 0; block < 4 && status == 0; ++block) status = file->write(&list, 2048);
         EXPECT_EQ(status, kAudioFileDiskFullError);
-        EXPECT_EQ(file->lastErrorMessage(), "cannot write frames to " + path + ": File too large");
         EXPECT_EQ(file->writeSynch(&list, 1), kAudioFileDiskFullError);
-        EXPECT_EQ(file->lastErrorMessage(), "cannot write " + path + " after an earlier failure: File too large");
         EXPECT_EQ(file->close(), kAudioFileDiskFullError);
     }
-    EXPECT_TRUE(log.contains("cannot complete " + path + " after an earlier failure: File too large"));
     EXPECT_EQ(std::filesystem::file_size(path), kHeaderBytes + keptFrames * 4);
     EXPECT_EQ(cafChunks(path)[1].size, int64_t(keptFrames * 4 + 4));
     EXPECT_EQ(probe(path, "duration_ts"), std::to_string(keptFrames));
@@ -222,45 +197,35 @@ TEST_F(CAFLinearPCMEncoderTest, BothWritersReplaceALinkOrAnOlderFileButRefuseADi
 
         std::filesystem::remove(path);
         std::filesystem::create_directory(path);
-        auto file = ZORExtAudioFile::initForWriting(path, type, standardFormat(), format);
-        EXPECT_EQ(file->open(), kAudioFileIOError);
-        EXPECT_EQ(file->lastErrorMessage(), "cannot create " + path + ": Is a directory");
+        EXPECT_EQ(ZORExtAudioFile::initForWriting(path, type, standardFormat(), format)->open(), kAudioFileIOError);
         EXPECT_TRUE(std::filesystem::is_directory(path));
     }
 }
 
-TEST_F(CAFLinearPCMEncoderTest, OtherFormatsStillGoToFFmpeg) {
-    const auto floatData =
-        ZORAudioStreamBasicDescription::linearPCM(44100, 2, 32, kAudioFormatFlagIsFloat | kAudioFormatFlagIsBigEndian);
-    const auto wideData = ZORAudioStreamBasicDescription::linearPCM(44100, 2, 24, kAudioFormatFlagIsSignedInteger);
+// Formats this encoder cannot write, and a client format it refuses once open.
+TEST_F(CAFLinearPCMEncoderTest, OtherFormatsGoToFFmpegAndARateChangeIsRefused) {
     const std::vector<float> samples(2 * 4410, 0.5f);
     const struct {
         const char* name;
         AudioStreamBasicDescription format;
-        double clientRate;
-        const char* codec;
-        const char* frames;
-    } cases[] = {{"float.caf", floatData, 44100, "pcm_f32be", "4410"},
-                 {"wide.caf", wideData, 44100, "pcm_s24le", "4410"},
-                 {"resampled.caf", cafFormat(2, 48000), 44100, "pcm_s16be", "4800"}};
+        const char* probed;
+    } cases[] = {{"float.caf",
+                  ZORAudioStreamBasicDescription::linearPCM(44100, 2, 32,
+                                                            kAudioFormatFlagIsFloat | kAudioFormatFlagIsBigEndian),
+                  "pcm_f32be\n4410"},
+                 {"wide.caf", ZORAudioStreamBasicDescription::linearPCM(44100, 2, 24, kAudioFormatFlagIsSignedInteger),
+                  "pcm_s24le\n4410"},
+                 {"resampled.caf", cafFormat(2, 48000), "pcm_s16be\n4800"}};
     for (const auto& c : cases) {
-        const std::string path = dir / c.name;
-        ASSERT_EQ(writeFile(path, kAudioFileCAFType, c.format, samples, 2, c.clientRate), 0) << c.name;
-        EXPECT_EQ(chunkTags(path), "desc chan info data ") << c.name;
-        EXPECT_EQ(probe(path, "codec_name,duration_ts"), std::string(c.codec) + "\n" + c.frames);
+        ASSERT_EQ(writeFile(dir / c.name, kAudioFileCAFType, c.format, samples, 2), 0) << c.name;
+        EXPECT_EQ(probe(dir / c.name, "codec_name,duration_ts"), c.probed);
     }
-}
 
-TEST_F(CAFLinearPCMEncoderTest, TakesAnotherSampleTypeButNotAnotherRateOnceOpen) {
     const std::string path = dir / "switch.caf";
     auto file = ZORExtAudioFile::initForWriting(path, kAudioFileCAFType, standardFormat(), cafFormat());
     ASSERT_EQ(file->open(), 0);
-    AudioStreamBasicDescription integers =
-        ZORAudioStreamBasicDescription::linearPCM(48000, 2, 16, kAudioFormatFlagIsSignedInteger);
+    auto integers = ZORAudioStreamBasicDescription::linearPCM(48000, 2, 16, kAudioFormatFlagIsSignedInteger);
     EXPECT_EQ(file->setClientStreamFormat(integers), kAudioFileUnsupportedDataFormatError);
-    EXPECT_EQ(file->lastErrorMessage(), "cannot write " + path +
-                                            " from frames of another rate or channel count than its own "
-                                            "(44100 Hz, 2 channels)");
     integers.mSampleRate = 44100;
     ASSERT_EQ(file->setClientStreamFormat(integers), 0);
     int16_t frame[2] = {-32768, 12345};
@@ -268,29 +233,4 @@ TEST_F(CAFLinearPCMEncoderTest, TakesAnotherSampleTypeButNotAnotherRateOnceOpen)
     ASSERT_EQ(file->write(&list, 1), 0);
     ASSERT_EQ(file->close(), 0);
     EXPECT_EQ(cafChunks(path)[1].payload, "\x80\x00\x30\x39"s);
-}
-
-namespace {
-
-bool backendMapped() {
-    return TemporaryDirectory::read("/proc/self/maps").find("libtrov_ffmpeg") != std::string::npos;
-}
-
-// In a fresh process: the scratch recording is written without loading the
-// backend, and an M4A file loads it.
-[[noreturn]] void writeScratchThenM4a(const std::string& folder) {
-    const std::vector<float> samples(4096, 0.25f);
-    const bool cafAlone = writeCaf(folder + "/scratch.caf", samples) == 0 && !backendMapped();
-    const bool m4aLoads = writeFile(folder + "/track.m4a", kAudioFileM4AType, aacFormat(), samples, 2) == 0 &&
-                          backendMapped();
-    fprintf(stderr, "caf alone %d, m4a loads %d\n", cafAlone, m4aLoads);
-    std::exit(cafAlone && m4aLoads ? 0 : 1);
-}
-
-}  // namespace
-
-TEST(CAFLinearPCMEncoderDeathTest, TheScratchRecordingIsWrittenWithoutLoadingFFmpeg) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    TemporaryDirectory dir;
-    EXPECT_EXIT(writeScratchThenM4a(dir.path()), testing::ExitedWithCode(0), "caf alone 1, m4a loads 1");
 }

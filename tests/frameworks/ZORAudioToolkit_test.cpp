@@ -8,20 +8,9 @@
 
 using namespace audiotest;
 
-TEST(ZORAudioStreamBasicDescription, StandardFormatIsInterleavedStereoFloatAt44100) {
-    EXPECT_EQ(standardFormat(), (AudioStreamBasicDescription{.mSampleRate = 44100, .mFormatID = 0x6c70636du,
-                                                              .mFormatFlags = 9, .mBytesPerPacket = 8,
-                                                              .mFramesPerPacket = 1, .mBytesPerFrame = 8,
-                                                              .mChannelsPerFrame = 2, .mBitsPerChannel = 32}));
-    EXPECT_EQ(ZORAudioStreamBasicDescription::standardFormat(1), nullptr);
-    EXPECT_EQ(fourCharCode("stSC"), 0x73745343u);
-}
-
 TEST(ZORAudioBufferList, AllocatesOneZeroedBufferAndFreesItWhateverMDataPointsTo) {
     AudioBufferList* list = ZORAudioBufferList::allocateBuffers(1, 2, 65536);
     ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->mNumberBuffers, 1u);
-    EXPECT_EQ(list->mBuffers[0].mNumberChannels, 2u);
     EXPECT_EQ(list->mBuffers[0].mDataByteSize, 65536u);
     const auto* bytes = static_cast<const uint8_t*>(list->mBuffers[0].mData);
     EXPECT_TRUE(std::all_of(bytes, bytes + 65536, [](uint8_t b) { return b == 0; }));
@@ -29,34 +18,25 @@ TEST(ZORAudioBufferList, AllocatesOneZeroedBufferAndFreesItWhateverMDataPointsTo
     list->mBuffers[0].mData = mine;
     ZORAudioBufferList::destroyBuffers(list);
     EXPECT_EQ(ZORAudioBufferList::allocateBuffers(2, 2, 64), nullptr);
-    AudioBufferList* empty = ZORAudioBufferList::allocateBuffers(1, 1, 0);
-    ASSERT_NE(empty, nullptr);
-    ZORAudioBufferList::destroyBuffers(empty);
+    ZORAudioBufferList::destroyBuffers(ZORAudioBufferList::allocateBuffers(1, 1, 0));
     ZORAudioBufferList::destroyBuffers(nullptr);
 }
 
-TEST(AudioFormatQueries, CompletesAnAacDescriptionAndRefusesWhatNoEncoderTakes) {
+TEST(AudioFormatQueries, CompletesWhatAnEncoderTakesAndKnowsTheExtensionsWeWrite) {
     AudioStreamBasicDescription aac = aacFormat();
     ASSERT_EQ(AudioFormatQueries::formatInfo(aac), 0);
     EXPECT_EQ(aac.mFramesPerPacket, 1024u);
-    EXPECT_EQ(aac.mChannelsPerFrame, 2u);
-
     AudioStreamBasicDescription odd = aac, none = aac, unknown = aac;
     odd.mSampleRate = 12345;
     none.mChannelsPerFrame = 0;
     unknown.mFormatID = fourCharCode("zzzz");
     for (AudioStreamBasicDescription refused : {odd, none, unknown})
         EXPECT_EQ(AudioFormatQueries::formatInfo(refused), kAudioFormatUnsupportedDataFormatError);
-
-    AudioStreamBasicDescription pcm{.mSampleRate = 44100, .mFormatID = kAudioFormatLinearPCM,
-                                    .mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsBigEndian,
-                                    .mChannelsPerFrame = 2, .mBitsPerChannel = 16};
+    AudioStreamBasicDescription pcm = cafFormat();
+    pcm.mBytesPerFrame = 0;
     ASSERT_EQ(AudioFormatQueries::formatInfo(pcm), 0);
     EXPECT_EQ(pcm.mBytesPerFrame, 4u);
-    EXPECT_EQ(pcm.mFormatFlags, 14u);
-}
 
-TEST(AudioFormatQueries, KnowsTheExtensionsOfTheFileTypesWeWrite) {
     std::vector<std::string> extensions;
     ASSERT_EQ(AudioFormatQueries::extensionsForFileType(kAudioFileM4AType, extensions), 0);
     EXPECT_NE(std::find(extensions.begin(), extensions.end(), "m4a"), extensions.end());
@@ -70,12 +50,10 @@ TEST(ZORFileUtils, FillsTheReferencesAndSaysWhetherTheirTargetsExist) {
     TemporaryDirectory dir;
     FSRef ref;
     EXPECT_EQ(ZORFileUtils::makeFSRef(ref, dir.path()), 0);
-    EXPECT_EQ(ref.path, dir.path());
     EXPECT_EQ(ZORFileUtils::makeFSRef(ref, dir / "later.caf"), kAudioFileFileNotFoundError);
     EXPECT_EQ(ref.path, dir / "later.caf");
     FSSpec spec;
     EXPECT_EQ(ZORFileUtils::makeFSSpec(spec, dir / "later.caf"), 0);
-    EXPECT_EQ(spec.path, dir / "later.caf");
     EXPECT_EQ(ZORFileUtils::makeFSSpec(spec, dir / "no/later.caf"), kAudioFileFileNotFoundError);
     std::filesystem::current_path(dir.path());
     EXPECT_EQ(ZORFileUtils::makeFSSpec(spec, "./x/../y.caf"), 0);
