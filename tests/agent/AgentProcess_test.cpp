@@ -27,7 +27,7 @@ struct Outcome {
 class AgentProcessTest : public testing::Test {
 protected:
     void TearDown() override {
-        for (pid_t pid : agents) stopAgent(pid, SIGKILL);
+        for (pid_t pid : agents) kill(pid, SIGKILL), waitFor(pid, 5.0);
     }
 
     // Its exit code (128 + signal), -1 if it is still running after `seconds`.
@@ -54,11 +54,6 @@ protected:
         agents.push_back(pid);
         waitForLog("ready for commands");
         return pid;
-    }
-    int stopAgent(pid_t pid, int signal) {
-        kill(pid, signal);
-        std::erase(agents, pid);
-        return waitFor(pid, 5.0);
     }
     bool waitForLog(const std::string& text, double seconds = 5.0) const {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -125,9 +120,19 @@ TEST_F(AgentProcessTest, LoadingTheCaptureSinkIsNoticedWithinOneCheck) {
     EXPECT_TRUE(waitForLog("is available (sink trovario_capture)", 4.5)) << log();
 }
 
-// The commands carry their keys to the agent; a second agent leaves the first one serving.
+// The commands carry their values to the agent (a file as an absolute path,
+// once it is found readable); a second agent leaves the first one serving.
 TEST_F(AgentProcessTest, CommandsReachTheAgentAndASecondAgentFindsTheNameTaken) {
     startAgent();
+    TemporaryDirectory::write(runtime / "music/take.wav", "RIFF");
+    EXPECT_EQ(ctl("process music/../music/take.wav", runtime.path()).exitCode, 0);
+    EXPECT_TRUE(waitForLog(runtime / "music/take.wav not processed"));
+    for (const auto& [file, error] : std::vector<std::pair<std::string, std::string>>{
+             {"nothing.wav", "cannot read nothing.wav: no such file"}, {runtime.path(), "not a regular file"}}) {
+        Outcome refused = ctl("process " + file, runtime.path());
+        EXPECT_EQ(refused.exitCode, 2);
+        EXPECT_NE(refused.err.find(error), std::string::npos) << refused.err;
+    }
     EXPECT_EQ(ctl("send sRtL").out, "(empty reply)\n");
     EXPECT_EQ(ctl("time-limit 5").exitCode, 0);
     EXPECT_TRUE(waitForLog("kTROVDMessage_SetRecordingTimeLimit 5"));
@@ -141,51 +146,27 @@ TEST_F(AgentProcessTest, CommandsReachTheAgentAndASecondAgentFindsTheNameTaken) 
     EXPECT_NE(second.find("another trovario-agent is already running"), std::string::npos) << second;
     EXPECT_TRUE(socketExists());
     EXPECT_EQ(ctl("status").exitCode, 0);
+    EXPECT_EQ(log().find("nothing.wav"), std::string::npos);
 }
 
-// Quit (in the idle state), SIGTERM and SIGINT end the agent cleanly.
-TEST_F(AgentProcessTest, EveryOrderlyEndRemovesTheSocket) {
-    for (int signal : {0, SIGTERM, SIGINT}) {
+// Quit (in the idle state), SIGTERM and SIGINT end the agent cleanly; the
+// socket a killed one leaves behind is taken over by the next agent.
+TEST_F(AgentProcessTest, WithoutAnAgentCommandsExitThreeWhicheverWayItEnded) {
+    for (int signal : {0, SIGTERM, SIGINT, SIGKILL}) {
         pid_t agent = startAgent();
-        ASSERT_TRUE(socketExists());
-        if (signal) {
-            EXPECT_EQ(stopAgent(agent, signal), 0) << signal;
-        } else {
-            EXPECT_EQ(ctl("quit").exitCode, 0);
-            std::erase(agents, agent);
-            EXPECT_EQ(waitFor(agent, 5.0), 0);
-        }
-        EXPECT_FALSE(socketExists());
-        EXPECT_EQ(ctl("status").exitCode, 3);
-    }
-}
-
-TEST_F(AgentProcessTest, WithoutAnAgentCommandsExitThreeAndTheSocketOfAKilledOneIsReclaimed) {
-    for (bool killed : {false, true}) {
-        if (killed) stopAgent(startAgent(), SIGKILL);
-        ASSERT_EQ(socketExists(), killed);
+        if (signal) kill(agent, signal);
+        else EXPECT_EQ(ctl("quit").exitCode, 0);
+        std::erase(agents, agent);
+        EXPECT_EQ(waitFor(agent, 5.0), signal == SIGKILL ? 128 + SIGKILL : 0) << signal;
+        EXPECT_EQ(socketExists(), signal == SIGKILL);
         Outcome status = ctl("status");
         EXPECT_EQ(status.exitCode, 3);
-        EXPECT_NE(status.err.find("the Trovario agent is not running"), std::string::npos) << killed;
+        EXPECT_NE(status.err.find("the Trovario agent is not running"), std::string::npos) << signal;
         EXPECT_NE(status.err.find("trovario-agent &"), std::string::npos);
         EXPECT_EQ(ctl("quit").exitCode, 3);
     }
     startAgent();
     EXPECT_EQ(ctl("status").exitCode, 0);
-}
-
-TEST_F(AgentProcessTest, ProcessSendsAnAbsolutePathOfAReadableFile) {
-    startAgent();
-    TemporaryDirectory::write(runtime / "music/take.wav", "RIFF");
-    EXPECT_EQ(ctl("process music/../music/take.wav", runtime.path()).exitCode, 0);
-    EXPECT_TRUE(waitForLog(runtime / "music/take.wav not processed"));
-    Outcome missing = ctl("process nothing.wav", runtime.path());
-    EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_NE(missing.err.find("cannot read nothing.wav: no such file"), std::string::npos);
-    Outcome folder = ctl("process " + runtime.path());
-    EXPECT_EQ(folder.exitCode, 2);
-    EXPECT_NE(folder.err.find("not a regular file"), std::string::npos);
-    EXPECT_EQ(log().find("nothing.wav"), std::string::npos);
 }
 
 TEST_F(AgentProcessTest, UsageErrorsAndHelp) {

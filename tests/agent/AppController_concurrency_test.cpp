@@ -4,13 +4,11 @@
 #include "../messaging/MessageTestSupport.h"
 #include "TemporaryDirectory.h"
 #include "platform/Clock.h"
+#include "platform/LocalSocket.h"
 #include "platform/Log.h"
 #include "platform/ServiceNames.h"
 
-#include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 using namespace msgtest;
 
@@ -28,34 +26,6 @@ std::shared_ptr<TROVMessage> command(int32_t code, const std::string& key = "", 
     else message->setValueWithSInt32(key, value);
     return message;
 }
-
-// A client that speaks the socket protocol directly, to send what no
-// well-behaved sender would.
-class RawPeer {
-public:
-    explicit RawPeer(const std::string& path) : mFd(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0)) {
-        sockaddr_un address{AF_UNIX, {}};
-        snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-        mConnected = connect(mFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~RawPeer() { close(mFd); }
-    bool connected() const { return mConnected; }
-    bool send(const std::string& bytes) const {
-        return ::send(mFd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
-    }
-    // The reply, "" for none (the peer closed), nullopt on time-out.
-    std::optional<std::string> receive(int timeoutMs = 2000) const {
-        pollfd ready{mFd, POLLIN, 0};
-        if (poll(&ready, 1, timeoutMs) != 1) return std::nullopt;
-        std::string buffer(70000, '\0');
-        ssize_t n = recv(mFd, buffer.data(), buffer.size(), 0);
-        return n < 0 ? std::string() : buffer.substr(0, static_cast<size_t>(n));
-    }
-
-private:
-    int mFd;
-    bool mConnected = false;
-};
 
 class AppControllerTest : public testing::Test {
 protected:
@@ -75,15 +45,22 @@ protected:
             return reply && getInt(*reply, kTROVDMessageIDKey) == kTROVDMessage_Telemetry;
         });
     }
-    // Sends raw bytes from a peer of its own and gives the reply ("" for none).
+    // A peer of its own on the agent's socket, to send what no well-behaved sender would.
+    std::unique_ptr<platform::LocalSocket> connect() const {
+        std::unique_ptr<platform::LocalSocket> peer;
+        platform::LocalSocket::connect(runtime / platform::kAgentServiceName, 1.0, &peer);
+        return peer;
+    }
+    // Sends raw bytes and gives the reply: nullopt when the agent closed without one.
     std::optional<std::string> rawRequest(const std::string& bytes) {
-        return whileServing([this, bytes]() -> std::optional<std::string> {
-            RawPeer peer(socketPath());
-            if (!peer.connected() || !peer.send(bytes)) return std::nullopt;
-            return peer.receive();
+        return whileServing([this, bytes] {
+            std::optional<std::string> reply = "no answer";
+            auto peer = connect();
+            if (peer && ::send(peer->fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size()))
+                peer->receive(&reply, 2.0);
+            return reply;
         });
     }
-    std::string socketPath() const { return runtime / platform::kAgentServiceName; }
 
     TemporaryDirectory runtime;
     ScopedEnvironment runtimeVariable{"XDG_RUNTIME_DIR", runtime.path().c_str()};
@@ -181,29 +158,26 @@ TEST_F(AppControllerTest, UnreadableRequestsAndUnknownCodesAreUnknownCommands) {
 TEST_F(AppControllerTest, OversizeRequestIsRefusedUnread) {
     // Linux carries no SOCK_SEQPACKET record near 10 MiB (ENOBUFS), so no peer
     // can send one; this is larger than any command and still goes through.
-    EXPECT_EQ(rawRequest(std::string(100000, '<')), std::string());  // closed without a reply
+    EXPECT_EQ(rawRequest(std::string(100000, '<')), std::nullopt);  // closed without a reply
     EXPECT_TRUE(servesTelemetry());
 }
 
-TEST_F(AppControllerTest, PeerThatNeverSendsOrClosesUnsentDoesNotHoldOthersUp) {
-    RawPeer silent(socketPath());
-    ASSERT_TRUE(silent.connected());
+TEST_F(AppControllerTest, PeersThatNeverSendOrNeverReadDoNotHoldOthersUp) {
+    auto silent = connect();
+    ASSERT_TRUE(silent);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(servesTelemetry());  // while the silent peer still waits
-    EXPECT_EQ(whileServing([&] { return silent.receive(); }), std::string());  // closed by the agent
+    std::optional<std::string> none = "not closed";
+    whileServing([&] { return silent->receive(&none, 2.0); });
+    EXPECT_EQ(none, std::nullopt);  // closed by the agent after its time-out
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
-    whileServing([this] { return RawPeer(socketPath()).connected(); });
-    EXPECT_TRUE(servesTelemetry());
-}
+    whileServing([this] { return connect() != nullptr; });  // closes unsent
 
-TEST_F(AppControllerTest, PeerThatNeverReadsItsReplyDoesNotHoldOthersUp) {
-    std::vector<std::unique_ptr<RawPeer>> deaf;
+    std::vector<std::unique_ptr<platform::LocalSocket>> deaf;
     whileServing([&] {
-        for (int i = 0; i < 50; ++i) {
-            deaf.push_back(std::make_unique<RawPeer>(socketPath()));
-            deaf.back()->send(*command(kTROVDMessage_RequestTelemetry)->flatten());
-        }
-        return true;
+        for (int i = 0; i < 50; ++i)
+            if ((deaf.emplace_back(connect()))) deaf.back()->send(*command(kTROVDMessage_RequestTelemetry)->flatten(), 1.0);
+        return deaf.size();
     });
     EXPECT_TRUE(servesTelemetry());
 }
