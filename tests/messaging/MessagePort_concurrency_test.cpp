@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <mutex>
+#include <atomic>
 
 using namespace msgtest;
 
@@ -16,23 +16,14 @@ namespace {
 constexpr char kName[] = "org.trovario.PortTest";
 
 // Answers every request with the request's own keys plus "answered", and counts them.
-class EchoHandler : public TROVMessageHandler {
-public:
+struct EchoHandler : TROVMessageHandler {
     std::optional<std::string> HandleMachMessage(const TROVMessage& message) override {
-        std::lock_guard guard(mLock);
-        ++mSeen;
+        ++seen;
         auto reply = TROVMessage::initWithData(message.flatten());
         reply->setValueWithBoolean("answered", true);
         return reply->flatten();
     }
-    int seen() const {
-        std::lock_guard guard(mLock);
-        return mSeen;
-    }
-
-private:
-    mutable std::mutex mLock;
-    int mSeen = 0;
+    std::atomic<int> seen{0};
 };
 
 class MessagePortTest : public testing::Test {
@@ -74,7 +65,7 @@ TEST_F(MessagePortTest, RequestsAndOneWayMessagesTravelThroughTheNamedPort) {
         EXPECT_EQ(getBool(*replies[i], "answered"), true);
         EXPECT_EQ(replies[i + 1], nullptr);
     }
-    EXPECT_EQ(handler.seen(), 20);
+    EXPECT_EQ(handler.seen, 20);
 
     // Without a delegate the request is answered with no data.
     port->setDelegate(nullptr);
@@ -121,7 +112,7 @@ TEST_F(MessagePortTest, OversizeUnansweredAndVanishedPeersFailWithTheirStatus) {
     EXPECT_EQ(remote->sendRequestWithReply("", 0.5, 0.5, &reply), -5);
     EXPECT_FALSE(remote->isValid());
     EXPECT_EQ(remote->sendRequest(std::nullopt, 0.5, 0.5), -1);
-    EXPECT_EQ(handler.seen(), 0);
+    EXPECT_EQ(handler.seen, 0);
 }
 
 TEST(MessagePortPath, WithoutRuntimeFolderAPrivateTemporaryFolderIsUsedAndOddNamesAreRefused) {
