@@ -3,14 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <numeric>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 using platform::MainLoop;
 
+namespace {
+
+MainLoop& loop() { return MainLoop::shared(); }
+
+}  // namespace
+
+// Work posted from several threads runs on the loop thread, each thread's in
+// order; a quit from another thread ends run.
 TEST(MainLoopConcurrency, WorkPostedFromOtherThreadsRunsOnTheLoopThreadInOrder) {
-    MainLoop& loop = MainLoop::shared();
     const auto loopThread = std::this_thread::get_id();
     constexpr int kThreads = 4, kPerThread = 200;
     std::vector<std::vector<int>> seen(kThreads);  // touched on the loop thread only
@@ -19,32 +27,30 @@ TEST(MainLoopConcurrency, WorkPostedFromOtherThreadsRunsOnTheLoopThreadInOrder) 
     for (int t = 0; t < kThreads; ++t)
         posters.emplace_back([&, t] {
             for (int i = 0; i < kPerThread; ++i)
-                loop.performOnMain([&, t, i] {
+                loop().performOnMain([&, t, i] {
                     offThread += std::this_thread::get_id() != loopThread;
                     seen[t].push_back(i);
                     ++done;
                 });
         });
-    EXPECT_TRUE(loop.runUntil([&] { return done == kThreads * kPerThread; }, 10.0));
+    EXPECT_TRUE(loop().runUntil([&] { return done == kThreads * kPerThread; }, 10.0));
     for (auto& poster : posters) poster.join();
     EXPECT_EQ(offThread, 0);
     std::vector<int> expected(kPerThread);
-    for (int i = 0; i < kPerThread; ++i) expected[i] = i;
+    std::iota(expected.begin(), expected.end(), 0);
     for (const auto& values : seen) EXPECT_EQ(values, expected);
 
-    // Quit from another thread ends run.
-    std::thread stopper([&] {
+    std::thread stopper([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        loop.quit();
+        loop().quit();
     });
-    loop.run();
+    loop().run();
     stopper.join();
 }
 
 // Removed before the loop ran, none of the worker's repeating timers was ever
-// attached: none may fire. The rest fire and read on the loop thread.
+// attached: none may fire. Its one-shot timer and fd watch run on the loop thread.
 TEST(MainLoopConcurrency, SourcesAddedAndRemovedFromAWorkerRunOnTheLoop) {
-    MainLoop& loop = MainLoop::shared();
     const auto loopThread = std::this_thread::get_id();
     std::atomic<int> fired{0}, offThread{0}, removedFired{0};
     int fds[2];
@@ -54,9 +60,9 @@ TEST(MainLoopConcurrency, SourcesAddedAndRemovedFromAWorkerRunOnTheLoop) {
             offThread += std::this_thread::get_id() != loopThread;
             ++fired;
         };
-        loop.addTimer(0.001, false, onLoop);
-        for (int i = 0; i < 100; ++i) loop.removeSource(loop.addTimer(0.001, true, [&] { ++removedFired; }));
-        loop.addFdWatch(fds[0], [&, onLoop] {
+        loop().addTimer(0.001, false, onLoop);
+        for (int i = 0; i < 100; ++i) loop().removeSource(loop().addTimer(0.001, true, [&] { ++removedFired; }));
+        loop().addFdWatch(fds[0], [&, onLoop] {
             char c;
             onLoop();
             return read(fds[0], &c, 1) != 1;
@@ -64,8 +70,8 @@ TEST(MainLoopConcurrency, SourcesAddedAndRemovedFromAWorkerRunOnTheLoop) {
         EXPECT_EQ(write(fds[1], "x", 1), 1);
     });
     worker.join();
-    EXPECT_TRUE(loop.runUntil([&] { return fired == 2; }, 5.0));
-    loop.runUntil([] { return false; }, 0.05);
+    EXPECT_TRUE(loop().runUntil([&] { return fired == 2; }, 5.0));
+    loop().runUntil([] { return false; }, 0.05);
     EXPECT_EQ(fired, 2);
     EXPECT_EQ(offThread, 0);
     EXPECT_EQ(removedFired, 0);
@@ -74,20 +80,19 @@ TEST(MainLoopConcurrency, SourcesAddedAndRemovedFromAWorkerRunOnTheLoop) {
 }
 
 TEST(MainLoopConcurrency, ARunningTimerRemovedFromAWorkerIsGoneWhenTheCallReturns) {
-    MainLoop& loop = MainLoop::shared();
     std::atomic<int> fired{0};
     std::atomic<bool> removed{false}, goneAtReturn{false};
-    const MainLoop::SourceId id = loop.addTimer(0.001, true, [&] { ++fired; });
+    const MainLoop::SourceId id = loop().addTimer(0.001, true, [&] { ++fired; });
     std::thread worker([&] {
         while (fired < 2) std::this_thread::yield();
-        loop.removeSource(id);
-        goneAtReturn = !loop.isActive(id);
+        loop().removeSource(id);
+        goneAtReturn = !loop().isActive(id);
         removed = true;
     });
-    EXPECT_TRUE(loop.runUntil([&] { return removed.load(); }, 5.0));
+    EXPECT_TRUE(loop().runUntil([&] { return removed.load(); }, 5.0));
     worker.join();
     EXPECT_TRUE(goneAtReturn);
     const int firedAtRemoval = fired;
-    loop.runUntil([] { return false; }, 0.05);
+    loop().runUntil([] { return false; }, 0.05);
     EXPECT_EQ(fired, firedAtRemoval);
 }

@@ -122,11 +122,3 @@ TEST_F(UserDefaultsTest, UnreadableFileIsIgnoredAndKeptAsideOnWrite) {
     EXPECT_EQ(defaults.integerForKey("k"), 1);
 }
 
-TEST(UserDefaultsStandard, LivesUnderXdgConfigHomeElseUnderHome) {
-    TemporaryDirectory dir;
-    ScopedEnvironment home("HOME", dir.path().c_str());
-    for (const char* config : {dir.path().c_str(), "relative/path"}) {
-        ScopedEnvironment variable("XDG_CONFIG_HOME", config);
-        EXPECT_EQ(UserDefaults::standardDirectory(), dir.path() + (config[0] == '/' ? "" : "/.config") + "/trovario");
-    }
-}

@@ -76,16 +76,6 @@ TEST_F(WorkspaceTest, LaunchAndOpenRunTheEntrysProgramOrFail) {
     EXPECT_FALSE(std::filesystem::exists(record));
 }
 
-// Without an installed entry the project's own is used; an installed one takes precedence.
-TEST_F(WorkspaceTest, DefaultEditorEntryComesWithTheResources) {
-    auto path = Workspace::absolutePathForAppBundleWithIdentifier(platform::kEditorIdentifier);
-    ASSERT_TRUE(path);
-    EXPECT_EQ(std::filesystem::path(*path).filename(), "Trovario.bundle");
-    addEntry(platform::kEditorIdentifier, "");
-    EXPECT_EQ(Workspace::absolutePathForAppBundleWithIdentifier(platform::kEditorIdentifier),
-              dir / "applications/org.trovario.Trovario.desktop");
-}
-
 TEST(WorkspaceEditorChoice, PreferenceOverridesTheEditorIdentifierUnlessItIsNoIdentifier) {
     TemporaryDirectory config;
     ScopedEnvironment home("XDG_CONFIG_HOME", config.path().c_str());
