@@ -162,10 +162,6 @@ bool SoundServer::runOperation(pa_operation* op, const bool& finished) {
     return finished;
 }
 
-bool SoundServer::isConnected() const {
-    return pa_context_get_state(mContext) == PA_CONTEXT_READY;
-}
-
 std::optional<std::string> SoundServer::serverName() {
     SoundServerLock lock(mMainloop);
     Request<std::pair<std::string, std::string>> request{this};

@@ -35,7 +35,6 @@ public:
     SoundServer(const SoundServer&) = delete;
     SoundServer& operator=(const SoundServer&) = delete;
 
-    bool isConnected() const;
     // The server's own name, e.g. "pulseaudio" or "PulseAudio (on PipeWire 0.3.65)".
     std::optional<std::string> serverName();
     std::optional<std::vector<SinkInfo>> sinks();
