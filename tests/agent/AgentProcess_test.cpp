@@ -20,25 +20,29 @@ namespace {
 
 struct Outcome {
     int exitCode = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
+
+// Whether `done` comes true within `seconds`.
+template <typename Done>
+bool eventually(Done done, double seconds = 5.0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+        if (std::chrono::steady_clock::now() > deadline) return false;
+    return true;
+}
+
+// Its exit code (128 + signal), -1 if it is still running after 5 s.
+int waitFor(pid_t pid) {
+    int status = 0;
+    if (!eventually([&] { return waitpid(pid, &status, WNOHANG) != 0; })) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
 
 class AgentProcessTest : public testing::Test {
 protected:
     void TearDown() override {
-        for (pid_t pid : agents) kill(pid, SIGKILL), waitFor(pid, 5.0);
-    }
-
-    // Its exit code (128 + signal), -1 if it is still running after `seconds`.
-    static int waitFor(pid_t pid, double seconds) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        for (pid_t pid : agents) kill(pid, SIGKILL), waitFor(pid);
     }
 
     // Starts an agent in the foreground, its log to a file, and waits until it takes commands.
@@ -56,12 +60,7 @@ protected:
         return pid;
     }
     bool waitForLog(const std::string& text, double seconds = 5.0) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (log().find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
+        return eventually([&] { return log().find(text) != std::string::npos; }, seconds);
     }
     std::string log() const { return TemporaryDirectory::read(agentLog); }
 
@@ -157,7 +156,7 @@ TEST_F(AgentProcessTest, WithoutAnAgentCommandsExitThreeWhicheverWayItEnded) {
         if (signal) kill(agent, signal);
         else EXPECT_EQ(ctl("quit").exitCode, 0);
         std::erase(agents, agent);
-        EXPECT_EQ(waitFor(agent, 5.0), signal == SIGKILL ? 128 + SIGKILL : 0) << signal;
+        EXPECT_EQ(waitFor(agent), signal == SIGKILL ? 128 + SIGKILL : 0) << signal;
         EXPECT_EQ(socketExists(), signal == SIGKILL);
         Outcome status = ctl("status");
         EXPECT_EQ(status.exitCode, 3);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <unistd.h>
 #include <vector>
 
 using platform::MainLoop;
@@ -62,31 +61,6 @@ TEST(MainLoop, PostedWorkRunsLaterInOrderBesideABusyTimer) {
     EXPECT_TRUE(loop().runUntil([&] { return order.size() == 4 && busy > 2; }, 2.0));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 4, 3}));
     loop().removeSource(timer);
-}
-
-// Called while readable until it declines; the writer's hang-up counts as readable.
-TEST(MainLoop, FdWatchRunsUntilItDeclinesAndSeesTheHangUp) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    int calls = 0;
-    loop().addFdWatch(fds[0], [&] {
-        char buffer[16];
-        return read(fds[0], buffer, sizeof buffer) > 0 && ++calls < 2;
-    });
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(write(fds[1], "ab", 2), 2);
-        spin(0.05);
-    }
-    EXPECT_EQ(calls, 2);
-    bool eof = false;
-    loop().addFdWatch(fds[0], [&] {
-        char c;
-        while (read(fds[0], &c, 1) == 1) {}
-        return !(eof = read(fds[0], &c, 1) == 0);
-    });
-    close(fds[1]);
-    EXPECT_TRUE(loop().runUntil([&] { return eof; }, 2.0));
-    close(fds[0]);
 }
 
 TEST(MainLoop, QuitBeforeRunIsNotLostAndRunUntilHasADeadline) {
