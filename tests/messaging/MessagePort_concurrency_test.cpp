@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 
 using namespace msgtest;
 
@@ -28,16 +29,12 @@ struct EchoHandler : TROVMessageHandler {
 
 class MessagePortTest : public testing::Test {
 protected:
-    // The port, with `delegate`, served on the main loop whenever it runs.
-    std::shared_ptr<TROVLocalMessagePort> openPort(TROVMessageHandler* delegate) {
+    // The port, answered by `handler`, served on the main loop whenever it runs.
+    std::shared_ptr<TROVLocalMessagePort> openPort() {
         auto port = TROVLocalMessagePort::initWithName(kName);
-        port->setDelegate(delegate);
+        port->setDelegate(&handler);
         if (port->runLoopSource()) port->runLoopSource()->addToMainLoop();
         return port;
-    }
-    bool socketExists() const {
-        struct stat info {};
-        return lstat((runtime / kName).c_str(), &info) == 0;
     }
 
     TemporaryDirectory runtime;
@@ -47,7 +44,7 @@ protected:
 
 // One remote port sends many requests, every other one not wanting the reply.
 TEST_F(MessagePortTest, RequestsAndOneWayMessagesTravelThroughTheNamedPort) {
-    auto port = openPort(&handler);
+    auto port = openPort();
     auto replies = whileServing([] {
         std::vector<std::shared_ptr<TROVMessage>> received;
         auto remote = TROVRemoteMessagePort::initWithName(kName);
@@ -78,7 +75,7 @@ TEST_F(MessagePortTest, RequestsAndOneWayMessagesTravelThroughTheNamedPort) {
 }
 
 TEST_F(MessagePortTest, SocketIsPrivateOwnedByTheFirstPortAndGoesWithIt) {
-    auto first = openPort(&handler);
+    auto first = openPort();
     ASSERT_TRUE(first->runLoopSource());
     struct stat info {};
     ASSERT_EQ(lstat((runtime / kName).c_str(), &info), 0);
@@ -88,14 +85,14 @@ TEST_F(MessagePortTest, SocketIsPrivateOwnedByTheFirstPortAndGoesWithIt) {
     EXPECT_EQ(second->runLoopSource(), nullptr);
     EXPECT_TRUE(second->nameTaken());
     second.reset();  // must not remove the first port's socket
-    EXPECT_TRUE(socketExists());
+    EXPECT_TRUE(std::filesystem::exists(runtime / kName));
     first.reset();
-    EXPECT_FALSE(socketExists());
+    EXPECT_FALSE(std::filesystem::exists(runtime / kName));
 }
 
 // The main loop never runs here: nobody serves.
 TEST_F(MessagePortTest, OversizeUnansweredAndVanishedPeersFailWithTheirStatus) {
-    auto port = openPort(&handler);
+    auto port = openPort();
     auto remote = TROVRemoteMessagePort::initWithName(kName);
     ASSERT_TRUE(remote);
     std::optional<std::string> reply;
