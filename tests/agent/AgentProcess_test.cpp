@@ -42,7 +42,10 @@ int waitFor(pid_t pid) {
 class AgentProcessTest : public testing::Test {
 protected:
     void TearDown() override {
-        for (pid_t pid : agents) kill(pid, SIGKILL), waitFor(pid);
+        for (pid_t pid : agents) {
+            kill(pid, SIGKILL);
+            waitFor(pid);
+        }
     }
 
     // Starts an agent in the foreground, its log to a file, and waits until it takes commands.

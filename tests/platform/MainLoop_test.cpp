@@ -39,7 +39,10 @@ TEST(MainLoop, TimersFireUntilRemoved) {
 
     int selfRemoved = 0;
     MainLoop::SourceId own = 0;
-    own = loop().addTimer(0.005, true, [&] { ++selfRemoved, loop().removeSource(own); });
+    own = loop().addTimer(0.005, true, [&] {
+        ++selfRemoved;
+        loop().removeSource(own);
+    });
     spin(0.1);
     loop().removeSource(own);  // gone already, and unknown ids are ignored
     loop().fireTimer(own);
