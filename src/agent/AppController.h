@@ -36,7 +36,6 @@ public:
     void quitTROVD();
 
     const std::shared_ptr<TROVLocalMessagePort>& messagePort() const { return mMessagePort; }
-    const std::shared_ptr<platform::Bundle>& appBundle() const { return trovAppBundle; }
 
     // Written by the main loop and by the processing worker; read anywhere.
     int32_t state() const { return mState.load(); }

@@ -35,7 +35,6 @@ public:
     // localized folders); "" when none exists. `extension` may be empty when
     // `name` carries it.
     std::string pathForResource(const std::string& name, const std::string& extension) const;
-    const std::string& bundlePath() const { return mPath; }
 
     explicit Bundle(std::string path) : mPath(std::move(path)) {}
 

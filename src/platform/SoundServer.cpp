@@ -149,10 +149,6 @@ Status SoundServer::runOperation(pa_operation* op, const bool& finished) {
     return answered ? contextFailure() : answered;
 }
 
-bool SoundServer::isConnected() const {
-    return pa_context_get_state(mContext) == PA_CONTEXT_READY;
-}
-
 Result<std::string> SoundServer::serverName() {
     SoundServerLock lock(mMainloop);
     Request<std::pair<std::string, std::string>> request{this};

@@ -37,7 +37,6 @@ public:
 
     // Every request below may be made from several threads; a failure says
     // why the server did not answer or refused.
-    bool isConnected() const;
     // The server's own name, e.g. "pulseaudio" or "PulseAudio (on PipeWire 0.3.65)".
     Result<std::string> serverName();
     Result<std::vector<SinkInfo>> sinks();

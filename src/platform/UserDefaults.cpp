@@ -181,10 +181,4 @@ bool UserDefaults::writeOwnDomain(const PropertyList& values) {
     return true;
 }
 
-void UserDefaults::synchronize() {
-    std::lock_guard<std::mutex> guard(mLock);
-    refresh(mOwn, true);
-    for (Domain& suite : mSuites) refresh(suite, true);
-}
-
 }  // namespace platform

@@ -26,7 +26,6 @@ public:
 
     UserDefaults(std::string domain, std::string directory);
 
-    const std::string& domain() const { return mOwn.name; }
     const std::string& directory() const { return mDirectory; }
     std::string pathForDomain(const std::string& domain) const;
 
@@ -48,9 +47,6 @@ public:
     // whole. On failure logs what failed, keeps the old value and returns false.
     bool setObject(const std::string& key, const PropertyList& value);
     bool removeObjectForKey(const std::string& key);
-
-    // Re-reads every domain's file.
-    void synchronize();
 
 private:
     struct FileStamp {

@@ -8,19 +8,16 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <future>
 #include <optional>
 #include <string>
 
 namespace msgtest {
 
-inline bool read(const TROVMessage& m, const std::string& key, int32_t& value) { return m.getValueSInt32(key, value); }
-inline bool read(const TROVMessage& m, const std::string& key, float& value) { return m.getValueFloat32(key, value); }
-inline bool read(const TROVMessage& m, const std::string& key, bool& value) { return m.getValueBoolean(key, value); }
-inline bool read(const TROVMessage& m, const std::string& key, std::string& value) {
-    return m.getValueNSString(key, value);
-}
+inline bool read(const TROVMessage& m, const std::string& key, int32_t& v) { return m.getValueSInt32(key, v); }
+inline bool read(const TROVMessage& m, const std::string& key, float& v) { return m.getValueFloat32(key, v); }
+inline bool read(const TROVMessage& m, const std::string& key, bool& v) { return m.getValueBoolean(key, v); }
+inline bool read(const TROVMessage& m, const std::string& key, std::string& v) { return m.getValueNSString(key, v); }
 
 // What the typed getter reads under `key`, nullopt when it refuses; a refusal
 // must leave the caller's variable (starting as `untouched`) as it was.
@@ -33,9 +30,7 @@ std::optional<T> get(const TROVMessage& message, const std::string& key, const T
 }
 inline std::optional<int32_t> getInt(const TROVMessage& m, const std::string& key) { return get<int32_t>(m, key, 42); }
 inline std::optional<float> getFloat(const TROVMessage& m, const std::string& key) { return get<float>(m, key, 4.5f); }
-inline std::optional<bool> getBool(const TROVMessage& m, const std::string& key, bool untouched = true) {
-    return get<bool>(m, key, untouched);
-}
+inline std::optional<bool> getBool(const TROVMessage& m, const std::string& key) { return get<bool>(m, key, true); }
 inline std::optional<std::string> getString(const TROVMessage& m, const std::string& key) {
     return get<std::string>(m, key, "kept");
 }

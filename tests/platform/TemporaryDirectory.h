@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 // A fresh folder under the system's temporary folder, removed with its
@@ -22,7 +23,6 @@ public:
         std::filesystem::remove_all(mPath, ignored);
     }
     TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
 
     const std::string& path() const { return mPath; }
     std::string operator/(const std::string& name) const { return mPath + "/" + name; }
@@ -40,21 +40,19 @@ private:
     std::string mPath;
 };
 
-// Sets an environment variable for the life of the object, then restores it.
+// Sets an environment variable (unsets it for nullptr) for the life of the object.
 class ScopedEnvironment {
 public:
     ScopedEnvironment(std::string name, const char* value) : mName(std::move(name)) {
-        if (const char* old = std::getenv(mName.c_str())) mOld = old, mHadOld = true;
+        if (const char* old = std::getenv(mName.c_str())) mOld = old;
         value ? setenv(mName.c_str(), value, 1) : unsetenv(mName.c_str());
     }
-    ~ScopedEnvironment() { mHadOld ? setenv(mName.c_str(), mOld.c_str(), 1) : unsetenv(mName.c_str()); }
+    ~ScopedEnvironment() { mOld ? setenv(mName.c_str(), mOld->c_str(), 1) : unsetenv(mName.c_str()); }
     ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
 private:
     std::string mName;
-    std::string mOld;
-    bool mHadOld = false;
+    std::optional<std::string> mOld;
 };
 
 // Makes every write beyond `bytes` fail as a full disk does, for the life of the object.
@@ -62,8 +60,7 @@ class FileSizeLimit {
 public:
     explicit FileSizeLimit(rlim_t bytes) : mOldHandler(signal(SIGXFSZ, SIG_IGN)) {
         getrlimit(RLIMIT_FSIZE, &mOld);
-        rlimit limit = mOld;
-        limit.rlim_cur = bytes;
+        rlimit limit{bytes, mOld.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FileSizeLimit() {
@@ -71,7 +68,6 @@ public:
         signal(SIGXFSZ, mOldHandler);
     }
     FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
 private:
     rlimit mOld{};

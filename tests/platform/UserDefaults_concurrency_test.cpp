@@ -19,16 +19,14 @@ TEST(UserDefaultsConcurrency, ReadersSeeWholeValuesWhileAWriterStores) {
     PropertyList registered = PropertyList::dictionary();
     registered.set("threshold", PropertyList::real(0.03));
     defaults.registerDefaults(registered);
-
     std::atomic<bool> writing{true};
     std::atomic<int> wrong{0};
     std::vector<std::thread> readers;
     for (int r = 0; r < 3; ++r)
         readers.emplace_back([&] {
             while (writing) {
-                if (defaults.floatForKey("threshold") != 0.03) ++wrong;
                 const int64_t counter = defaults.integerForKey("counter");
-                if (counter < 0 || counter > 50) ++wrong;
+                wrong += defaults.floatForKey("threshold") != 0.03 || counter < 0 || counter > 50;
             }
         });
     for (int i = 1; i <= 50; ++i) ASSERT_TRUE(defaults.setObject("counter", PropertyList::integer(i)));
