@@ -32,7 +32,7 @@ struct ScratchHome : TemporaryDirectory {
 };
 
 // A private server without the capture sink, running `script` if one is given.
-inline PrivatePulseServer::Options withoutCaptureSink(const std::string& script = "") { return {false, {}, script}; }
+inline PrivatePulseServer::Options withoutCaptureSink(const std::string& script = "") { return {false, script}; }
 
 // Plays a sine tone into the default output (following it when it changes);
 // the frequency can change while it plays, without a phase jump.
