@@ -16,44 +16,44 @@ std::shared_ptr<AudioSegmentNode> AudioSegmentNode::collectionSegmentNode() {
 }
 
 AudioSegmentNode::AudioSegmentNode(double start, double end, int32_t type)
-    : nodeType_(type), startTime_(start), endTime_(end), childNodes_(std::make_shared<SkipList>()) {}
+    : mNodeType(type), mStartTime(start), mEndTime(end), mChildNodes(std::make_shared<SkipList>()) {}
 
 std::shared_ptr<AudioSegmentNode> AudioSegmentNode::copy() const {
-    auto node = std::make_shared<AudioSegmentNode>(startTime_, endTime_, nodeType_);
-    node->doesSplit_ = doesSplit_;
+    auto node = std::make_shared<AudioSegmentNode>(mStartTime, mEndTime, mNodeType);
+    node->mDoesSplit = mDoesSplit;
     return node;
 }
 
 bool AudioSegmentNode::overlapsWith(const AudioSegmentNode& other) const {
-    const AudioSegmentNode& first = other.startTime_ < startTime_ ? other : *this;
+    const AudioSegmentNode& first = other.mStartTime < mStartTime ? other : *this;
     const AudioSegmentNode& second = &first == this ? other : *this;
-    return first.endTime_ >= second.startTime_;
+    return first.mEndTime >= second.mStartTime;
 }
 
-int32_t AudioSegmentNode::numberOfChildren() const { return static_cast<int32_t>(childNodes_->count()); }
+int32_t AudioSegmentNode::numberOfChildren() const { return static_cast<int32_t>(mChildNodes->count()); }
 
 const std::shared_ptr<AudioSegmentNode>& AudioSegmentNode::childAtIndex(int32_t index) {
-    return childNodes_->objectAtIndex(static_cast<uint32_t>(index));
+    return mChildNodes->objectAtIndex(static_cast<uint32_t>(index));
 }
 
 int32_t AudioSegmentNode::indexOfChild(const AudioSegmentNode* child) const {
-    return static_cast<int32_t>(childNodes_->indexOfObjectIdenticalTo(child));
+    return static_cast<int32_t>(mChildNodes->indexOfObjectIdenticalTo(child));
 }
 
-void AudioSegmentNode::startEnumeration() { childNodes_->startEnumeration(); }
+void AudioSegmentNode::startEnumeration() { mChildNodes->startEnumeration(); }
 
-std::shared_ptr<AudioSegmentNode> AudioSegmentNode::nextObject() { return childNodes_->nextObject(); }
+std::shared_ptr<AudioSegmentNode> AudioSegmentNode::nextObject() { return mChildNodes->nextObject(); }
 
 void AudioSegmentNode::becomeCollection() {
-    if (nodeType_ == Collection) return;
-    childNodes_->addObject(copy());
-    nodeType_ = Collection;
+    if (mNodeType == Collection) return;
+    mChildNodes->addObject(copy());
+    mNodeType = Collection;
 }
 
 void AudioSegmentNode::setSpanFromChildren() {
-    if (childNodes_->count() == 0) return;
-    startTime_.set(childNodes_->firstObject()->startTime());
-    endTime_ = childNodes_->lastObject()->endTime_;
+    if (mChildNodes->count() == 0) return;
+    mStartTime.set(mChildNodes->firstObject()->startTime());
+    mEndTime = mChildNodes->lastObject()->mEndTime;
 }
 
 void AudioSegmentNode::addNodeToChildren(std::shared_ptr<AudioSegmentNode> node) {
@@ -61,18 +61,18 @@ void AudioSegmentNode::addNodeToChildren(std::shared_ptr<AudioSegmentNode> node)
     becomeCollection();
 
     bool fused = false;
-    if (node->nodeType_ == Silence) {
+    if (node->mNodeType == Silence) {
         // By position, not by the list's enumeration: a caller may be enumerating.
-        for (uint32_t i = 0; i < childNodes_->count() && !fused; ++i) {
-            AudioSegmentNode& child = *childNodes_->objectAtIndex(i);
-            if (child.nodeType_ == Silence && child.overlapsWith(*node)) {
-                child.startTime_.set(std::min(child.startTime(), node->startTime()));
-                child.endTime_ = std::max(child.endTime_, node->endTime_);
+        for (uint32_t i = 0; i < mChildNodes->count() && !fused; ++i) {
+            AudioSegmentNode& child = *mChildNodes->objectAtIndex(i);
+            if (child.mNodeType == Silence && child.overlapsWith(*node)) {
+                child.mStartTime.set(std::min(child.startTime(), node->startTime()));
+                child.mEndTime = std::max(child.mEndTime, node->mEndTime);
                 fused = true;
             }
         }
     }
-    if (!fused) childNodes_->addObject(std::move(node));
+    if (!fused) mChildNodes->addObject(std::move(node));
     setSpanFromChildren();
 }
 
@@ -85,20 +85,20 @@ void AudioSegmentNode::mergeChildWithNeighbours(const std::shared_ptr<AudioSegme
 
     merged->becomeCollection();
     if (left) {
-        if (left->nodeType_ == Collection) {
-            std::swap(merged->childNodes_, left->childNodes_);
-            merged->childNodes_->appendSkipList(*left->childNodes_);
+        if (left->mNodeType == Collection) {
+            std::swap(merged->mChildNodes, left->mChildNodes);
+            merged->mChildNodes->appendSkipList(*left->mChildNodes);
         } else {
             merged->addNodeToChildren(left);
         }
-        childNodes_->removeObject(left);
+        mChildNodes->removeObject(left);
     }
     if (right) {
-        if (right->nodeType_ == Collection)
-            merged->childNodes_->appendSkipList(*right->childNodes_);
+        if (right->mNodeType == Collection)
+            merged->mChildNodes->appendSkipList(*right->mChildNodes);
         else
             merged->addNodeToChildren(right);
-        childNodes_->removeObject(right);
+        mChildNodes->removeObject(right);
     }
     merged->setSpanFromChildren();
 }
@@ -106,14 +106,14 @@ void AudioSegmentNode::mergeChildWithNeighbours(const std::shared_ptr<AudioSegme
 void AudioSegmentNode::unmergeNode(const std::shared_ptr<AudioSegmentNode>& node,
                                    const std::shared_ptr<AudioSegmentNode>& child) {
     std::shared_ptr<AudioSegmentNode> collection = child;
-    std::shared_ptr<SkipList> before = collection->childNodes_;
+    std::shared_ptr<SkipList> before = collection->mChildNodes;
     std::shared_ptr<SkipList> after = before->splitSkipListAtObject(*node);
     std::shared_ptr<AudioSegmentNode> first = after->firstObject();
 
-    collection->nodeType_ = first->nodeType_;
-    collection->startTime_.set(first->startTime());
-    collection->endTime_ = first->endTime_;
-    collection->childNodes_ = std::make_shared<SkipList>();
+    collection->mNodeType = first->mNodeType;
+    collection->mStartTime.set(first->startTime());
+    collection->mEndTime = first->mEndTime;
+    collection->mChildNodes = std::make_shared<SkipList>();
     after->removeObject(first);
 
     for (const std::shared_ptr<SkipList>& part : {before, after}) {
@@ -121,7 +121,7 @@ void AudioSegmentNode::unmergeNode(const std::shared_ptr<AudioSegmentNode>& node
             addNodeToChildren(part->firstObject());
         } else if (part->count() > 1) {
             auto group = collectionSegmentNode();
-            group->childNodes_ = part;
+            group->mChildNodes = part;
             group->setSpanFromChildren();
             addNodeToChildren(group);
         }
@@ -138,29 +138,29 @@ std::string AudioSegmentNode::typeName(int32_t nodeType) {
 }
 
 std::string AudioSegmentNode::description() const {
-    std::string type = typeName(nodeType_);
+    std::string type = typeName(mNodeType);
     int length = snprintf(nullptr, 0, "nodeType = %s, numChildren = %d, startTime = %.2f, endTime = %.2f",
-                          type.c_str(), numberOfChildren(), startTime(), endTime_);
+                          type.c_str(), numberOfChildren(), startTime(), mEndTime);
     std::string text(static_cast<size_t>(length), '\0');
     snprintf(text.data(), text.size() + 1, "nodeType = %s, numChildren = %d, startTime = %.2f, endTime = %.2f",
-             type.c_str(), numberOfChildren(), startTime(), endTime_);
+             type.c_str(), numberOfChildren(), startTime(), mEndTime);
     return text;
 }
 
 void AudioSegmentNode::encodeWithCoder(platform::Coder& coder) const {
     platform::KeyedArchiver& archiver = platform::requireKeyedArchiver(coder);
-    archiver.encodeInt32("nodeType", nodeType_);
-    archiver.encodeDouble("startTime", startTime_);
-    archiver.encodeDouble("endTime", endTime_);
-    archiver.encodeBool("doesSplit", doesSplit_);
-    archiver.encodeObject("childNodes", childNodes_.get());
+    archiver.encodeInt32("nodeType", mNodeType);
+    archiver.encodeDouble("startTime", mStartTime);
+    archiver.encodeDouble("endTime", mEndTime);
+    archiver.encodeBool("doesSplit", mDoesSplit);
+    archiver.encodeObject("childNodes", mChildNodes.get());
 }
 
 std::shared_ptr<AudioSegmentNode> AudioSegmentNode::initWithCoder(platform::Coder& coder) {
     platform::KeyedUnarchiver& unarchiver = platform::requireKeyedUnarchiver(coder);
     auto node = std::make_shared<AudioSegmentNode>(unarchiver.decodeDouble("startTime"), unarchiver.decodeDouble("endTime"),
                                                    unarchiver.decodeInt32("nodeType"));
-    node->doesSplit_ = unarchiver.decodeBool("doesSplit");
-    node->childNodes_ = unarchiver.decodeObjectOfClass<SkipList>("childNodes");
+    node->mDoesSplit = unarchiver.decodeBool("doesSplit");
+    node->mChildNodes = unarchiver.decodeObjectOfClass<SkipList>("childNodes");
     return node;
 }

@@ -26,25 +26,25 @@ public:
     std::shared_ptr<AudioSegmentNode> copy() const;
 
     // -1 when `other` starts later than this node, otherwise +1; never 0.
-    int32_t compare(const AudioSegmentNode& other) const { return other.startTime_ > startTime_ ? -1 : 1; }
+    int32_t compare(const AudioSegmentNode& other) const { return other.mStartTime > mStartTime ? -1 : 1; }
     bool overlapsWith(const AudioSegmentNode& other) const;
 
     // The start time with the copies kept by the skip lists that hold this node.
-    const SkipListKey& sortKey() const { return startTime_; }
-    int32_t nodeType() const { return nodeType_; }
-    double startTime() const { return startTime_; }
-    double endTime() const { return endTime_; }
-    double duration() const { return endTime_ - startTime_; }
-    bool doesSplit() const { return doesSplit_; }
-    void setDoesSplit(bool doesSplit) { doesSplit_ = doesSplit; }
+    const SkipListKey& sortKey() const { return mStartTime; }
+    int32_t nodeType() const { return mNodeType; }
+    double startTime() const { return mStartTime; }
+    double endTime() const { return mEndTime; }
+    double duration() const { return mEndTime - mStartTime; }
+    bool doesSplit() const { return mDoesSplit; }
+    void setDoesSplit(bool doesSplit) { mDoesSplit = doesSplit; }
 
     int32_t numberOfChildren() const;
     const std::shared_ptr<AudioSegmentNode>& childAtIndex(int32_t index);
     int32_t indexOfChild(const AudioSegmentNode* child) const;
     void startEnumeration();
     std::shared_ptr<AudioSegmentNode> nextObject();
-    SkipList& childNodes() { return *childNodes_; }
-    const SkipList& childNodes() const { return *childNodes_; }
+    SkipList& childNodes() { return *mChildNodes; }
+    const SkipList& childNodes() const { return *mChildNodes; }
 
     // Adds `node` in start order, fusing a silence into the first overlapping
     // silence child; a leaf receiving a child becomes a collection headed by a
@@ -67,9 +67,9 @@ private:
     void becomeCollection();
     void setSpanFromChildren();
 
-    int32_t nodeType_;
-    SkipListKey startTime_;
-    double endTime_;
-    bool doesSplit_ = false;
-    std::shared_ptr<SkipList> childNodes_;
+    int32_t mNodeType;
+    SkipListKey mStartTime;
+    double mEndTime;
+    bool mDoesSplit = false;
+    std::shared_ptr<SkipList> mChildNodes;
 };

@@ -45,72 +45,72 @@ std::shared_ptr<AudioSegmentTree> AudioSegmentTree::create() {
     auto tree = std::make_shared<AudioSegmentTree>(Token{});
     auto slice = AudioSlice::audioSliceWithTree(tree, nullptr, nullptr);
     slice->setExpandedInOutlineView(true);
-    tree->slices_.push_back(std::move(slice));
+    tree->mSlices.push_back(std::move(slice));
     return tree;
 }
 
-AudioSegmentTree::AudioSegmentTree(Token) : rootNode_(AudioSegmentNode::collectionSegmentNode()) {}
+AudioSegmentTree::AudioSegmentTree(Token) : mRootNode(AudioSegmentNode::collectionSegmentNode()) {}
 
 void AudioSegmentTree::setMinSilenceDuration(double duration) {
-    if (duration == minSilenceDuration_) return;
-    minSilenceDuration_ = duration;
+    if (duration == mMinSilenceDuration) return;
+    mMinSilenceDuration = duration;
     reorder();
 }
 
 void AudioSegmentTree::setMaxSilenceDuration(double duration) {
-    if (duration == maxSilenceDuration_) return;
-    maxSilenceDuration_ = duration;
+    if (duration == mMaxSilenceDuration) return;
+    mMaxSilenceDuration = duration;
     reorder();
 }
 
 void AudioSegmentTree::setSilenceRangeMin(double min, double max) {
-    if (min == minSilenceDuration_ && max == maxSilenceDuration_) return;
-    minSilenceDuration_ = min;
-    maxSilenceDuration_ = max;
+    if (min == mMinSilenceDuration && max == mMaxSilenceDuration) return;
+    mMinSilenceDuration = min;
+    mMaxSilenceDuration = max;
     reorder();
 }
 
 AudioSegmentTree::NodePtr AudioSegmentTree::addSilenceSegmentFrom(double start, double end) {
     NodePtr node = AudioSegmentNode::silenceSegmentNodeFrom(start, end);
-    rootNode_->addNodeToChildren(node);
+    mRootNode->addNodeToChildren(node);
     return node;
 }
 
 AudioSegmentTree::NodePtr AudioSegmentTree::addAudioSegmentFrom(double start, double end) {
     NodePtr node = AudioSegmentNode::audioSegmentNodeFrom(start, end);
-    rootNode_->addNodeToChildren(node);
+    mRootNode->addNodeToChildren(node);
     return node;
 }
 
-int32_t AudioSegmentTree::numberOfAudioSegments() const { return rootNode_->numberOfChildren(); }
+int32_t AudioSegmentTree::numberOfAudioSegments() const { return mRootNode->numberOfChildren(); }
 
 const AudioSegmentTree::NodePtr& AudioSegmentTree::audioSegmentAtIndex(int32_t index) const {
-    return rootNode_->childAtIndex(index);
+    return mRootNode->childAtIndex(index);
 }
 
 const AudioSegmentTree::SlicePtr& AudioSegmentTree::sliceAtIndex(int32_t index) const {
     if (index < 0 || index >= numberOfSlices()) raiseRangeError();
-    return slices_[static_cast<size_t>(index)];
+    return mSlices[static_cast<size_t>(index)];
 }
 
 int32_t AudioSegmentTree::indexOfSlice(const AudioSlice* slice) const {
-    for (size_t i = 0; i < slices_.size(); ++i)
-        if (slices_[i].get() == slice) return static_cast<int32_t>(i);
+    for (size_t i = 0; i < mSlices.size(); ++i)
+        if (mSlices[i].get() == slice) return static_cast<int32_t>(i);
     return NotFound;
 }
 
 void AudioSegmentTree::removeSliceAtIndex(int32_t index) {
     sliceAtIndex(index);
-    slices_.erase(slices_.begin() + index);
+    mSlices.erase(mSlices.begin() + index);
 }
 
 int32_t AudioSegmentTree::indexOfSliceForAudioSegment(const AudioSegmentNode& node) const {
-    if (slices_.size() == 1) return 0;
-    for (size_t k = 0; k < slices_.size(); ++k) {
-        const AudioSlice& slice = *slices_[k];
+    if (mSlices.size() == 1) return 0;
+    for (size_t k = 0; k < mSlices.size(); ++k) {
+        const AudioSlice& slice = *mSlices[k];
         // The first slice claims everything from the very start, a silence at 0.0 included.
         bool startsInside = !slice.leftSilenceSegment() || node.startTime() > slice.leftSilenceSegment()->endTime();
-        double rightEnd = slice.rightSilenceSegment() ? slice.rightSilenceSegment()->endTime() : duration_;
+        double rightEnd = slice.rightSilenceSegment() ? slice.rightSilenceSegment()->endTime() : mDuration;
         if (startsInside && rightEnd >= node.endTime()) return static_cast<int32_t>(k);
     }
     return -1;
@@ -133,7 +133,7 @@ void AudioSegmentTree::setSplitPointAtNode(const NodePtr& node, const SlicePtr& 
     split->setRightSilenceSegment(node);
     added->setExpandedInOutlineView(split->expandedInOutlineView());
     node->setDoesSplit(true);
-    slices_.insert(slices_.begin() + k + 1, added);
+    mSlices.insert(mSlices.begin() + k + 1, added);
     treeDidChange();
 }
 
@@ -154,14 +154,14 @@ void AudioSegmentTree::clearSplitPointAtNode(const NodePtr& node) {
 
     ending->setExpandedInOutlineView(ending->expandedInOutlineView() || following->expandedInOutlineView());
     ending->setRightSilenceSegment(following->rightSilenceSegment());
-    slices_.erase(slices_.begin() + k + 1);
+    mSlices.erase(mSlices.begin() + k + 1);
     node->setDoesSplit(false);
     treeDidChange();
 }
 
 int32_t AudioSegmentTree::rootIndexOf(const NodePtr& node, int32_t whenMissing) const {
     if (!node) return whenMissing;
-    int32_t index = rootNode_->indexOfChild(node.get());
+    int32_t index = mRootNode->indexOfChild(node.get());
     if (index != NotFound) return index;
     // A merged silence stands where the collection holding it stands.
     for (int32_t i = 0; i < numberOfAudioSegments(); ++i) {
@@ -174,13 +174,13 @@ int32_t AudioSegmentTree::rootIndexOf(const NodePtr& node, int32_t whenMissing) 
 int32_t AudioSegmentTree::firstSegmentIndex(const AudioSlice& slice) const {
     const NodePtr& left = slice.leftSilenceSegment();
     int32_t index = rootIndexOf(left, 0);
-    return left && left->doesSplit() && rootNode_->indexOfChild(left.get()) == index ? index + 1 : index;
+    return left && left->doesSplit() && mRootNode->indexOfChild(left.get()) == index ? index + 1 : index;
 }
 
 int32_t AudioSegmentTree::lastSegmentIndex(const AudioSlice& slice) const {
     const NodePtr& right = slice.rightSilenceSegment();
     int32_t index = rootIndexOf(right, numberOfAudioSegments() - 1);
-    return right && right->doesSplit() && rootNode_->indexOfChild(right.get()) == index ? index - 1 : index;
+    return right && right->doesSplit() && mRootNode->indexOfChild(right.get()) == index ? index - 1 : index;
 }
 
 int32_t AudioSegmentTree::numberOfAudioSegmentsInSlice(const AudioSlice& slice) const {
@@ -192,9 +192,9 @@ const AudioSegmentTree::NodePtr& AudioSegmentTree::audioSegmentAtIndex(int32_t i
 }
 
 void AudioSegmentTree::createAudioSegmentsBetweenSilences() {
-    AudioSegmentNode& root = *rootNode_;
+    AudioSegmentNode& root = *mRootNode;
     if (root.numberOfChildren() == 0) {
-        addAudioSegmentFrom(0.0, duration_);
+        addAudioSegmentFrom(0.0, mDuration);
     } else {
         double firstStart = root.childAtIndex(0)->startTime();
         if (firstStart > 0.0) addAudioSegmentFrom(0.0, firstStart);
@@ -209,7 +209,7 @@ void AudioSegmentTree::createAudioSegmentsBetweenSilences() {
         }
 
         double lastEnd = root.childAtIndex(root.numberOfChildren() - 1)->endTime();
-        if (duration_ > lastEnd) addAudioSegmentFrom(lastEnd, duration_);
+        if (mDuration > lastEnd) addAudioSegmentFrom(lastEnd, mDuration);
     }
     calculateMinMaxSilenceDurations();
 }
@@ -223,13 +223,13 @@ void AudioSegmentTree::splitSilencesToTracks() {
 
 void AudioSegmentTree::performAutoDefine() {
     // The tree counts sample frames; the preference counts seconds.
-    const double threshold = minimumTrackDuration_ * SampleRate;
+    const double threshold = mMinimumTrackDuration * SampleRate;
     bool merged = false;
-    rootNode_->startEnumeration();
-    while (NodePtr node = rootNode_->nextObject()) {
+    mRootNode->startEnumeration();
+    while (NodePtr node = mRootNode->nextObject()) {
         if (node->nodeType() == AudioSegmentNode::Audio && node->duration() < threshold && !node->doesSplit()) {
             platform::Log::debug("merge!!!\n");
-            rootNode_->mergeChildWithNeighbours(node);
+            mRootNode->mergeChildWithNeighbours(node);
             merged = true;
         }
     }
@@ -238,20 +238,20 @@ void AudioSegmentTree::performAutoDefine() {
 
 void AudioSegmentTree::reorder() {
     auto qualifies = [this](const AudioSegmentNode& node) {
-        return node.duration() >= minSilenceDuration_ && node.duration() <= maxSilenceDuration_;
+        return node.duration() >= mMinSilenceDuration && node.duration() <= mMaxSilenceDuration;
     };
     bool changed = false;
-    rootNode_->startEnumeration();
-    while (NodePtr node = rootNode_->nextObject()) {
+    mRootNode->startEnumeration();
+    while (NodePtr node = mRootNode->nextObject()) {
         if (node->nodeType() == AudioSegmentNode::Silence && !qualifies(*node) && !node->doesSplit()) {
-            rootNode_->mergeChildWithNeighbours(node);
+            mRootNode->mergeChildWithNeighbours(node);
             changed = true;
         }
         if (node->nodeType() != AudioSegmentNode::Collection) continue;
         node->startEnumeration();
         while (NodePtr inner = node->nextObject()) {
             if (inner->nodeType() == AudioSegmentNode::Silence && qualifies(*inner)) {
-                rootNode_->unmergeNode(inner, node);
+                mRootNode->unmergeNode(inner, node);
                 changed = true;
                 break;
             }
@@ -262,7 +262,7 @@ void AudioSegmentTree::reorder() {
 
 template <class Visit>
 void AudioSegmentTree::forEachSilence(Visit visit) const {
-    SkipList& children = rootNode_->childNodes();
+    SkipList& children = mRootNode->childNodes();
     for (uint32_t i = 0; i < children.count(); ++i) {
         AudioSegmentNode& child = *children.objectAtIndex(i);
         if (child.nodeType() == AudioSegmentNode::Silence) visit(child);
@@ -276,11 +276,11 @@ void AudioSegmentTree::forEachSilence(Visit visit) const {
 }
 
 void AudioSegmentTree::calculateMinMaxSilenceDurations() {
-    shortestSilence_ = NoSilenceYet;
-    longestSilence_ = 0.0;
+    mShortestSilence = NoSilenceYet;
+    mLongestSilence = 0.0;
     forEachSilence([this](const AudioSegmentNode& silence) {
-        if (silence.duration() > longestSilence_) longestSilence_ = silence.duration();
-        if (silence.duration() < shortestSilence_) shortestSilence_ = silence.duration();
+        if (silence.duration() > mLongestSilence) mLongestSilence = silence.duration();
+        if (silence.duration() < mShortestSilence) mShortestSilence = silence.duration();
     });
 }
 
@@ -310,31 +310,31 @@ std::string AudioSegmentTree::description() const {
 
 void AudioSegmentTree::encodeWithCoder(platform::Coder& coder) const {
     platform::KeyedArchiver& archiver = platform::requireKeyedArchiver(coder);
-    archiver.encodeDouble("duration", duration_);
-    archiver.encodeDouble("minSilenceDuration", minSilenceDuration_);
-    archiver.encodeDouble("maxSilenceDuration", maxSilenceDuration_);
-    archiver.encodeObject("rootNode", rootNode_.get());
+    archiver.encodeDouble("duration", mDuration);
+    archiver.encodeDouble("minSilenceDuration", mMinSilenceDuration);
+    archiver.encodeDouble("maxSilenceDuration", mMaxSilenceDuration);
+    archiver.encodeObject("rootNode", mRootNode.get());
     std::vector<const platform::Archivable*> slices;
-    for (const SlicePtr& slice : slices_) slices.push_back(slice.get());
+    for (const SlicePtr& slice : mSlices) slices.push_back(slice.get());
     archiver.encodeObjects("slices", slices);
 }
 
 std::shared_ptr<AudioSegmentTree> AudioSegmentTree::initWithCoder(platform::Coder& coder) {
     platform::KeyedUnarchiver& unarchiver = platform::requireKeyedUnarchiver(coder);
     auto tree = std::make_shared<AudioSegmentTree>(Token{});
-    tree->duration_ = unarchiver.decodeDouble("duration");
-    tree->minSilenceDuration_ = unarchiver.decodeDouble("minSilenceDuration");
-    tree->maxSilenceDuration_ = unarchiver.decodeDouble("maxSilenceDuration");
-    tree->rootNode_ = unarchiver.decodeObjectOfClass<AudioSegmentNode>("rootNode");
+    tree->mDuration = unarchiver.decodeDouble("duration");
+    tree->mMinSilenceDuration = unarchiver.decodeDouble("minSilenceDuration");
+    tree->mMaxSilenceDuration = unarchiver.decodeDouble("maxSilenceDuration");
+    tree->mRootNode = unarchiver.decodeObjectOfClass<AudioSegmentNode>("rootNode");
     for (const auto& object : unarchiver.decodeObjects("slices")) {
         auto slice = std::dynamic_pointer_cast<AudioSlice>(object);
         if (!slice) unarchiver.fail("\"slices\" holds something other than a slice");
         // A slice may be listed only once: each records its single place in the tree.
         if (tree->indexOfSlice(slice.get()) != NotFound) unarchiver.fail("\"slices\" lists a slice twice");
         slice->setAudioSegmentTree(tree);
-        tree->slices_.push_back(slice);
+        tree->mSlices.push_back(slice);
     }
-    if (tree->slices_.empty()) unarchiver.fail("a segment tree has no slices");
+    if (tree->mSlices.empty()) unarchiver.fail("a segment tree has no slices");
     tree->calculateMinMaxSilenceDurations();
     return tree;
 }

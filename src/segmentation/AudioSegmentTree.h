@@ -39,23 +39,23 @@ public:
     static std::shared_ptr<AudioSegmentTree> create();
     explicit AudioSegmentTree(Token);
 
-    const NodePtr& rootNode() const { return rootNode_; }
-    double duration() const { return duration_; }
-    void setDuration(double duration) { duration_ = duration; }
+    const NodePtr& rootNode() const { return mRootNode; }
+    double duration() const { return mDuration; }
+    void setDuration(double duration) { mDuration = duration; }
 
-    double minSilenceDuration() const { return minSilenceDuration_; }
-    double maxSilenceDuration() const { return maxSilenceDuration_; }
+    double minSilenceDuration() const { return mMinSilenceDuration; }
+    double maxSilenceDuration() const { return mMaxSilenceDuration; }
     // Changing a bound re-runs reorder; an unchanged value does nothing.
     void setMinSilenceDuration(double duration);
     void setMaxSilenceDuration(double duration);
     void setSilenceRangeMin(double min, double max);
-    double shortestSilenceInTree() const { return shortestSilence_; }
-    double longestSilenceInTree() const { return longestSilence_; }
+    double shortestSilenceInTree() const { return mShortestSilence; }
+    double longestSilenceInTree() const { return mLongestSilence; }
 
     // Minimum track duration in seconds for performAutoDefine (the caller
     // passes the user's ZORAutoDefineMinTrackDurationKey); default 30.
-    double minimumTrackDuration() const { return minimumTrackDuration_; }
-    void setMinimumTrackDuration(double seconds) { minimumTrackDuration_ = seconds; }
+    double minimumTrackDuration() const { return mMinimumTrackDuration; }
+    void setMinimumTrackDuration(double seconds) { mMinimumTrackDuration = seconds; }
 
     // A silence overlapping one already at the root is fused into it; the
     // returned node is then not part of the tree. No notification.
@@ -64,7 +64,7 @@ public:
     int32_t numberOfAudioSegments() const;
     const NodePtr& audioSegmentAtIndex(int32_t index) const;
 
-    int32_t numberOfSlices() const { return static_cast<int32_t>(slices_.size()); }
+    int32_t numberOfSlices() const { return static_cast<int32_t>(mSlices.size()); }
     const SlicePtr& sliceAtIndex(int32_t index) const;
     int32_t indexOfSlice(const AudioSlice* slice) const;
     // Removes only that slice; the caller restores the slice invariants.
@@ -113,12 +113,12 @@ private:
     template <class Visit>
     void forEachSilence(Visit visit) const;
 
-    std::vector<SlicePtr> slices_;
-    NodePtr rootNode_;
-    double duration_ = 0.0;
-    double minSilenceDuration_ = 1.0;
-    double maxSilenceDuration_ = 60.0;
-    double shortestSilence_ = 0.0;
-    double longestSilence_ = 0.0;
-    double minimumTrackDuration_ = DefaultMinimumTrackDuration;
+    std::vector<SlicePtr> mSlices;
+    NodePtr mRootNode;
+    double mDuration = 0.0;
+    double mMinSilenceDuration = 1.0;
+    double mMaxSilenceDuration = 60.0;
+    double mShortestSilence = 0.0;
+    double mLongestSilence = 0.0;
+    double mMinimumTrackDuration = DefaultMinimumTrackDuration;
 };

@@ -25,7 +25,7 @@ std::shared_ptr<AudioSlice> AudioSlice::audioSliceWithTree(const std::shared_ptr
 
 AudioSlice::AudioSlice(const std::shared_ptr<AudioSegmentTree>& tree, NodePtr leftSilenceSegment,
                        NodePtr rightSilenceSegment)
-    : audioSegmentTree_(tree) {
+    : mAudioSegmentTree(tree) {
     setLeftSilenceSegment(std::move(leftSilenceSegment));
     setRightSilenceSegment(std::move(rightSilenceSegment));
     setTitle("My Track");
@@ -38,16 +38,16 @@ std::shared_ptr<AudioSlice> AudioSlice::copy() const {
 
 void AudioSlice::setLeftSilenceSegment(NodePtr node) {
     requireSilence(node);
-    leftSilenceSegment_ = std::move(node);
+    mLeftSilenceSegment = std::move(node);
 }
 
 void AudioSlice::setRightSilenceSegment(NodePtr node) {
     requireSilence(node);
-    rightSilenceSegment_ = std::move(node);
+    mRightSilenceSegment = std::move(node);
 }
 
 void AudioSlice::setTitle(const String& title) {
-    title_ = title;
+    mTitle = title;
     sliceDidChange();
 }
 
@@ -57,57 +57,57 @@ void AudioSlice::setString(String& field, const String& value) {
     sliceDidChange();
 }
 
-void AudioSlice::setArtist(const String& artist) { setString(artist_, artist); }
-void AudioSlice::setAlbumArtistName(const String& albumArtistName) { setString(albumArtistName_, albumArtistName); }
-void AudioSlice::setAlbum(const String& album) { setString(album_, album); }
-void AudioSlice::setComposer(const String& composer) { setString(composer_, composer); }
-void AudioSlice::setGenre(const String& genre) { setString(genre_, genre); }
-void AudioSlice::setComment(const String& comment) { setString(comment_, comment); }
+void AudioSlice::setArtist(const String& artist) { setString(mArtist, artist); }
+void AudioSlice::setAlbumArtistName(const String& albumArtistName) { setString(mAlbumArtistName, albumArtistName); }
+void AudioSlice::setAlbum(const String& album) { setString(mAlbum, album); }
+void AudioSlice::setComposer(const String& composer) { setString(mComposer, composer); }
+void AudioSlice::setGenre(const String& genre) { setString(mGenre, genre); }
+void AudioSlice::setComment(const String& comment) { setString(mComment, comment); }
 
 void AudioSlice::setYear(int32_t year) {
-    if (year == year_) return;
-    year_ = year;
+    if (year == mYear) return;
+    mYear = year;
     sliceDidChange();
 }
 
 void AudioSlice::setCdCount(int32_t cdCount) {
-    if (cdCount == cdCount_) return;
-    cdCount_ = cdCount;
+    if (cdCount == mCdCount) return;
+    mCdCount = cdCount;
     sliceDidChange();
 }
 
 void AudioSlice::setCdNumber(int32_t cdNumber) {
-    cdNumber_ = cdNumber;
+    mCdNumber = cdNumber;
     sliceDidChange();
 }
 
 void AudioSlice::setTrackNumber(int32_t trackNumber) {
-    trackNumber_ = trackNumber;
+    mTrackNumber = trackNumber;
     sliceDidChange();
 }
 
 void AudioSlice::setTrackCount(int32_t trackCount) {
-    trackCount_ = trackCount;
+    mTrackCount = trackCount;
     sliceDidChange();
 }
 
 int32_t AudioSlice::trackNumber() const {
-    if (trackNumber_ > 0) return trackNumber_;
+    if (mTrackNumber > 0) return mTrackNumber;
     std::shared_ptr<AudioSegmentTree> tree = audioSegmentTree();
     int32_t position = tree ? tree->indexOfSlice(this) : AudioSegmentTree::NotFound;
     return position == AudioSegmentTree::NotFound ? 0 : position + 1;
 }
 
 int32_t AudioSlice::trackCount() const {
-    if (trackCount_ > 0) return trackCount_;
+    if (mTrackCount > 0) return mTrackCount;
     std::shared_ptr<AudioSegmentTree> tree = audioSegmentTree();
     return tree ? tree->numberOfSlices() : 0;
 }
 
-double AudioSlice::startTime() const { return leftSilenceSegment_ ? leftSilenceSegment_->endTime() : 0.0; }
+double AudioSlice::startTime() const { return mLeftSilenceSegment ? mLeftSilenceSegment->endTime() : 0.0; }
 
 double AudioSlice::endTime() const {
-    if (rightSilenceSegment_) return rightSilenceSegment_->startTime();
+    if (mRightSilenceSegment) return mRightSilenceSegment->startTime();
     std::shared_ptr<AudioSegmentTree> tree = audioSegmentTree();
     return tree ? tree->duration() : 0.0;
 }
@@ -124,44 +124,44 @@ std::string AudioSlice::description() const {
 
 void AudioSlice::encodeWithCoder(platform::Coder& coder) const {
     platform::KeyedArchiver& archiver = platform::requireKeyedArchiver(coder);
-    archiver.encodeObject("leftSilenceSegment", leftSilenceSegment_.get());
-    archiver.encodeObject("rightSilenceSegment", rightSilenceSegment_.get());
-    archiver.encodeBool("expandedInOutlineView", expandedInOutlineView_);
-    archiver.encodeString("title", title_);
-    archiver.encodeString("artist", artist_);
-    archiver.encodeString("albumArtistName", albumArtistName_);
-    archiver.encodeString("album", album_);
-    archiver.encodeString("composer", composer_);
-    archiver.encodeString("genre", genre_);
-    archiver.encodeString("comment", comment_);
-    archiver.encodeInt32("year", year_);
-    archiver.encodeInt32("trackNumber", trackNumber_);
-    archiver.encodeInt32("trackCount", trackCount_);
-    archiver.encodeInt32("cdNumber", cdNumber_);
-    archiver.encodeInt32("cdCount", cdCount_);
+    archiver.encodeObject("leftSilenceSegment", mLeftSilenceSegment.get());
+    archiver.encodeObject("rightSilenceSegment", mRightSilenceSegment.get());
+    archiver.encodeBool("expandedInOutlineView", mExpandedInOutlineView);
+    archiver.encodeString("title", mTitle);
+    archiver.encodeString("artist", mArtist);
+    archiver.encodeString("albumArtistName", mAlbumArtistName);
+    archiver.encodeString("album", mAlbum);
+    archiver.encodeString("composer", mComposer);
+    archiver.encodeString("genre", mGenre);
+    archiver.encodeString("comment", mComment);
+    archiver.encodeInt32("year", mYear);
+    archiver.encodeInt32("trackNumber", mTrackNumber);
+    archiver.encodeInt32("trackCount", mTrackCount);
+    archiver.encodeInt32("cdNumber", mCdNumber);
+    archiver.encodeInt32("cdCount", mCdCount);
 }
 
 std::shared_ptr<AudioSlice> AudioSlice::initWithCoder(platform::Coder& coder) {
     platform::KeyedUnarchiver& unarchiver = platform::requireKeyedUnarchiver(coder);
     std::shared_ptr<AudioSlice> slice(new AudioSlice());
-    for (auto [key, field] : {std::pair{"leftSilenceSegment", &slice->leftSilenceSegment_},
-                              std::pair{"rightSilenceSegment", &slice->rightSilenceSegment_}}) {
+    for (auto [key, field] : {std::pair{"leftSilenceSegment", &slice->mLeftSilenceSegment},
+                              std::pair{"rightSilenceSegment", &slice->mRightSilenceSegment}}) {
         *field = unarchiver.decodeObjectOfClass<AudioSegmentNode>(key, true);
         if (*field && (*field)->nodeType() != AudioSegmentNode::Silence)
             unarchiver.fail(std::string("a slice's \"") + key + "\" is not a silence");
     }
-    slice->expandedInOutlineView_ = unarchiver.decodeBool("expandedInOutlineView");
-    slice->title_ = unarchiver.decodeString("title");
-    slice->artist_ = unarchiver.decodeString("artist");
-    slice->albumArtistName_ = unarchiver.decodeString("albumArtistName");
-    slice->album_ = unarchiver.decodeString("album");
-    slice->composer_ = unarchiver.decodeString("composer");
-    slice->genre_ = unarchiver.decodeString("genre");
-    slice->comment_ = unarchiver.decodeString("comment");
-    slice->year_ = unarchiver.decodeInt32("year");
-    slice->trackNumber_ = unarchiver.decodeInt32("trackNumber");
-    slice->trackCount_ = unarchiver.decodeInt32("trackCount");
-    slice->cdNumber_ = unarchiver.decodeInt32("cdNumber");
-    slice->cdCount_ = unarchiver.decodeInt32("cdCount");
+    slice->mExpandedInOutlineView = unarchiver.decodeBool("expandedInOutlineView");
+    slice->mTitle = unarchiver.decodeString("title");
+    slice->mArtist = unarchiver.decodeString("artist");
+    slice->mAlbumArtistName = unarchiver.decodeString("albumArtistName");
+    slice->mAlbum = unarchiver.decodeString("album");
+    slice->mComposer = unarchiver.decodeString("composer");
+    slice->mGenre = unarchiver.decodeString("genre");
+    slice->mComment = unarchiver.decodeString("comment");
+    slice->mYear = unarchiver.decodeInt32("year");
+    slice->mTrackNumber = unarchiver.decodeInt32("trackNumber");
+    slice->mTrackCount = unarchiver.decodeInt32("trackCount");
+    slice->mCdNumber = unarchiver.decodeInt32("cdNumber");
+    slice->mCdCount = unarchiver.decodeInt32("cdCount");
     return slice;
 }

@@ -28,25 +28,25 @@ public:
     std::shared_ptr<AudioSlice> copy() const;
 
     // The tree holds its slices; a slice only observes its tree.
-    std::shared_ptr<AudioSegmentTree> audioSegmentTree() const { return audioSegmentTree_.lock(); }
-    void setAudioSegmentTree(const std::shared_ptr<AudioSegmentTree>& tree) { audioSegmentTree_ = tree; }
+    std::shared_ptr<AudioSegmentTree> audioSegmentTree() const { return mAudioSegmentTree.lock(); }
+    void setAudioSegmentTree(const std::shared_ptr<AudioSegmentTree>& tree) { mAudioSegmentTree = tree; }
 
-    const NodePtr& leftSilenceSegment() const { return leftSilenceSegment_; }
-    const NodePtr& rightSilenceSegment() const { return rightSilenceSegment_; }
+    const NodePtr& leftSilenceSegment() const { return mLeftSilenceSegment; }
+    const NodePtr& rightSilenceSegment() const { return mRightSilenceSegment; }
     // Raise NSInvalidArgumentException for a node that is not a silence.
     void setLeftSilenceSegment(NodePtr node);
     void setRightSilenceSegment(NodePtr node);
 
-    bool expandedInOutlineView() const { return expandedInOutlineView_; }
-    void setExpandedInOutlineView(bool expanded) { expandedInOutlineView_ = expanded; }
+    bool expandedInOutlineView() const { return mExpandedInOutlineView; }
+    void setExpandedInOutlineView(bool expanded) { mExpandedInOutlineView = expanded; }
 
-    const String& title() const { return title_; }
-    const String& artist() const { return artist_; }
-    const String& albumArtistName() const { return albumArtistName_; }
-    const String& album() const { return album_; }
-    const String& composer() const { return composer_; }
-    const String& genre() const { return genre_; }
-    const String& comment() const { return comment_; }
+    const String& title() const { return mTitle; }
+    const String& artist() const { return mArtist; }
+    const String& albumArtistName() const { return mAlbumArtistName; }
+    const String& album() const { return mAlbum; }
+    const String& composer() const { return mComposer; }
+    const String& genre() const { return mGenre; }
+    const String& comment() const { return mComment; }
     // Notifies on every call.
     void setTitle(const String& title);
     // Notify only when the value changes (a null stored value always changes).
@@ -57,11 +57,11 @@ public:
     void setGenre(const String& genre);
     void setComment(const String& comment);
 
-    int32_t year() const { return year_; }
+    int32_t year() const { return mYear; }
     void setYear(int32_t year);
-    int32_t cdCount() const { return cdCount_; }
+    int32_t cdCount() const { return mCdCount; }
     void setCdCount(int32_t cdCount);
-    int32_t cdNumber() const { return cdNumber_; }
+    int32_t cdNumber() const { return mCdNumber; }
     void setCdNumber(int32_t cdNumber);
     // A stored value above 0, otherwise derived from the slice's place in its
     // tree (0 when no tree holds the slice).
@@ -86,15 +86,15 @@ private:
     AudioSlice() = default;
     void setString(String& field, const String& value);
 
-    std::weak_ptr<AudioSegmentTree> audioSegmentTree_;
+    std::weak_ptr<AudioSegmentTree> mAudioSegmentTree;
     // Held, so that a silence that leaves the segment view cannot dangle.
-    NodePtr leftSilenceSegment_;
-    NodePtr rightSilenceSegment_;
-    bool expandedInOutlineView_ = false;
-    String title_, artist_, albumArtistName_, album_, composer_, genre_, comment_;
-    int32_t year_ = 0;
-    int32_t trackNumber_ = 0;
-    int32_t trackCount_ = 0;
-    int32_t cdNumber_ = 0;
-    int32_t cdCount_ = 0;
+    NodePtr mLeftSilenceSegment;
+    NodePtr mRightSilenceSegment;
+    bool mExpandedInOutlineView = false;
+    String mTitle, mArtist, mAlbumArtistName, mAlbum, mComposer, mGenre, mComment;
+    int32_t mYear = 0;
+    int32_t mTrackNumber = 0;
+    int32_t mTrackCount = 0;
+    int32_t mCdNumber = 0;
+    int32_t mCdCount = 0;
 };

@@ -48,47 +48,47 @@ inline uint64_t loudMask(const float* samples, uint32_t count, float threshold) 
 }  // namespace
 
 SilenceDetector::SilenceDetector(float silenceThreshold, float lengthOfSilence)
-    : silenceThreshold_(silenceThreshold), lengthOfSilence_(lengthOfSilence), audioSegmentTree_(AudioSegmentTree::create()) {}
+    : mSilenceThreshold(silenceThreshold), mLengthOfSilence(lengthOfSilence), mAudioSegmentTree(AudioSegmentTree::create()) {}
 
 float SilenceDetector::silenceThreshold() const {
     std::lock_guard guard(mLock);
-    return silenceThreshold_;
+    return mSilenceThreshold;
 }
 
 void SilenceDetector::setSilenceThreshold(float threshold) {
     std::lock_guard guard(mLock);
-    silenceThreshold_ = threshold;
+    mSilenceThreshold = threshold;
 }
 
 float SilenceDetector::lengthOfSilence() const {
     std::lock_guard guard(mLock);
-    return lengthOfSilence_;
+    return mLengthOfSilence;
 }
 
 void SilenceDetector::setLengthOfSilence(float seconds) {
     std::lock_guard guard(mLock);
-    lengthOfSilence_ = seconds;
+    mLengthOfSilence = seconds;
 }
 
 uint32_t SilenceDetector::minSilence() const {
     std::lock_guard guard(mLock);
-    return minSilence_;
+    return mMinSilence;
 }
 
 int64_t SilenceDetector::sampleOffset() const {
     std::lock_guard guard(mLock);
-    return sampleOffset_;
+    return mSampleOffset;
 }
 
 std::vector<SilenceObject> SilenceDetector::tracks() const {
     std::lock_guard guard(mLock);
-    return tracks_;
+    return mTracks;
 }
 
 void SilenceDetector::detectSilence(const float* samples, uint32_t frameCount) {
     std::lock_guard guard(mLock);
     if (frameCount == 0) return;
-    minSilence_ = framesFromSeconds(lengthOfSilence_);
+    mMinSilence = framesFromSeconds(mLengthOfSilence);
     scan(samples, frameCount);
     coverInTree();
 }
@@ -96,9 +96,9 @@ void SilenceDetector::detectSilence(const float* samples, uint32_t frameCount) {
 void SilenceDetector::detectSilence(const float* samples, uint32_t frameCount, int64_t firstFrame) {
     std::lock_guard guard(mLock);
     if (frameCount == 0) return;
-    minSilence_ = framesFromSeconds(lengthOfSilence_);
-    sampleOffset_ = std::max(sampleOffset_, firstFrame);
-    int64_t alreadyScanned = sampleOffset_ - firstFrame;
+    mMinSilence = framesFromSeconds(mLengthOfSilence);
+    mSampleOffset = std::max(mSampleOffset, firstFrame);
+    int64_t alreadyScanned = mSampleOffset - firstFrame;
     if (alreadyScanned < frameCount) {
         uint32_t skip = static_cast<uint32_t>(alreadyScanned);
         scan(samples ? samples + 2 * static_cast<size_t>(skip) : nullptr, frameCount - skip);
@@ -108,26 +108,26 @@ void SilenceDetector::detectSilence(const float* samples, uint32_t frameCount, i
 
 void SilenceDetector::setRecordedFrames(int64_t frames) {
     std::lock_guard guard(mLock);
-    audioSegmentTree_->setDuration(static_cast<double>(frames));
+    mAudioSegmentTree->setDuration(static_cast<double>(frames));
 }
 
 void SilenceDetector::coverInTree() {
-    if (audioSegmentTree_->duration() < static_cast<double>(sampleOffset_))
-        audioSegmentTree_->setDuration(static_cast<double>(sampleOffset_));
+    if (mAudioSegmentTree->duration() < static_cast<double>(mSampleOffset))
+        mAudioSegmentTree->setDuration(static_cast<double>(mSampleOffset));
 }
 
 void SilenceDetector::scan(const float* samples, uint32_t frameCount) {
     if (!samples) {
-        sampleOffset_ += frameCount;
+        mSampleOffset += frameCount;
         return;
     }
-    const float threshold = silenceThreshold_;
-    const int64_t limit = std::min(minSilence_ / 4, LongRunCap);
+    const float threshold = mSilenceThreshold;
+    const int64_t limit = std::min(mMinSilence / 4, LongRunCap);
     // The state lives in locals while scanning; the members are written back at the end.
-    int64_t offset = sampleOffset_;
-    int64_t start = silenceTrackingStart_;
-    bool tracking = trackingSilence_;
-    bool found = silenceFound_;
+    int64_t offset = mSampleOffset;
+    int64_t start = mSilenceTrackingStart;
+    bool tracking = mTrackingSilence;
+    bool found = mSilenceFound;
 
     auto sample = [&](float value) {
         if (!isLoud(value, threshold)) {
@@ -174,30 +174,30 @@ void SilenceDetector::scan(const float* samples, uint32_t frameCount) {
         }
         frame += window;
     }
-    sampleOffset_ = offset;
-    silenceTrackingStart_ = start;
-    trackingSilence_ = tracking;
-    silenceFound_ = found;
+    mSampleOffset = offset;
+    mSilenceTrackingStart = start;
+    mTrackingSilence = tracking;
+    mSilenceFound = found;
 }
 
 void SilenceDetector::emitSilence(int64_t start, int64_t end) {
     SilenceObject silence(start, end);
-    if (!tracks_.empty() && silence.startTime() - tracks_.back().endTime() < MergeGap) {
-        silence.setStartTime(tracks_.back().startTime());
-        tracks_.pop_back();
+    if (!mTracks.empty() && silence.startTime() - mTracks.back().endTime() < MergeGap) {
+        silence.setStartTime(mTracks.back().startTime());
+        mTracks.pop_back();
     }
-    tracks_.push_back(silence);
+    mTracks.push_back(silence);
     platform::Log::debug("silenceFound: start: %lld end: %lld", static_cast<long long>(start), static_cast<long long>(end));
 }
 
 void SilenceDetector::mergeSilentTracks() {
     std::lock_guard guard(mLock);
-    for (const SilenceObject& silence : tracks_) {
-        if (silence.duration() >= static_cast<int64_t>(minSilence_))
-            audioSegmentTree_->addSilenceSegmentFrom(static_cast<double>(silence.startTime()),
+    for (const SilenceObject& silence : mTracks) {
+        if (silence.duration() >= static_cast<int64_t>(mMinSilence))
+            mAudioSegmentTree->addSilenceSegmentFrom(static_cast<double>(silence.startTime()),
                                                      static_cast<double>(silence.endTime()));
         else
             platform::Log::debug("********** Ignoring short silence (%f:%f)", static_cast<double>(silence.duration()),
-                                 static_cast<double>(minSilence_));
+                                 static_cast<double>(mMinSilence));
     }
 }

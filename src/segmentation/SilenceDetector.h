@@ -53,7 +53,7 @@ public:
 
     void mergeSilentTracks();
 
-    std::shared_ptr<AudioSegmentTree> audioSegmentTree() const { return audioSegmentTree_; }
+    std::shared_ptr<AudioSegmentTree> audioSegmentTree() const { return mAudioSegmentTree; }
     std::vector<SilenceObject> tracks() const;
     // lengthOfSilence in frames, as of the last detectSilence (0 before).
     uint32_t minSilence() const;
@@ -66,13 +66,13 @@ private:
     void coverInTree();
 
     mutable std::mutex mLock;
-    float silenceThreshold_;
-    float lengthOfSilence_;
-    uint32_t minSilence_ = 0;
-    int64_t sampleOffset_ = 0;
-    int64_t silenceTrackingStart_ = 0;
-    bool trackingSilence_ = false;
-    bool silenceFound_ = false;
-    std::vector<SilenceObject> tracks_;
-    std::shared_ptr<AudioSegmentTree> audioSegmentTree_;
+    float mSilenceThreshold;
+    float mLengthOfSilence;
+    uint32_t mMinSilence = 0;
+    int64_t mSampleOffset = 0;
+    int64_t mSilenceTrackingStart = 0;
+    bool mTrackingSilence = false;
+    bool mSilenceFound = false;
+    std::vector<SilenceObject> mTracks;
+    std::shared_ptr<AudioSegmentTree> mAudioSegmentTree;
 };
