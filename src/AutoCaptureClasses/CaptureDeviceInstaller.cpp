@@ -1,11 +1,10 @@
 #include "AutoCaptureClasses/CaptureDeviceInstaller.h"
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/AtomicFile.h"
 #include "platform/Paths.h"
+#include "platform/RegularFile.h"
 #include "platform/ServiceNames.h"
 #include "platform/SoundServer.h"
 
@@ -13,13 +12,8 @@ namespace {
 
 constexpr char kPulseSystemScript[] = "/etc/pulse/default.pa";
 
-std::string readFile(const std::string& path, bool& exists) {
-    std::ifstream in(path);
-    exists = static_cast<bool>(in);
-    std::stringstream text;
-    if (exists) text << in.rdbuf();
-    return text.str();
-}
+// A sound server script is a few kilobytes; anything larger is not one.
+constexpr size_t kLargestScript = 1 << 20;
 
 std::string pulseScriptBlock() {
     return "\n### Trovario capture device\n.nofail\nload-module module-null-sink " +
@@ -58,8 +52,15 @@ platform::Result<std::string> CaptureDeviceInstaller::writePersistentConfig(bool
     std::string path = persistentConfigPath(pipewire);
     std::error_code error;
     if (std::filesystem::is_symlink(path, error)) path = std::filesystem::canonical(path, error).string();
-    bool exists = false;
-    std::string existing = readFile(path, exists);
+    const bool exists = std::filesystem::exists(path, error);
+    std::string existing;
+    if (exists) {
+        platform::Result<std::string> text = platform::readRegularFile(path, kLargestScript);
+        if (!text)
+            return platform::Status::failure("Could not read the sound server configuration " + path + ": " +
+                                             text.message() + ". Move it aside and try again.");
+        existing = std::move(*text);
+    }
     if (exists && existing.find(std::string("sink_name=") + platform::kCaptureSinkName) != std::string::npos)
         return "The sound server configuration " + path + " already loads the capture device.";
     // Replaced as a whole, so that a crash never leaves the server a half-written script.

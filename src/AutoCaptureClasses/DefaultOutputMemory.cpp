@@ -2,11 +2,10 @@
 
 #include <unistd.h>
 
-#include <fstream>
-
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
+#include "platform/RegularFile.h"
 #include "platform/ServiceNames.h"
 #include "platform/SoundServer.h"
 
@@ -37,9 +36,11 @@ platform::Status DefaultOutputMemory::remember(const std::string& sinkName) {
 }
 
 std::optional<std::string> DefaultOutputMemory::remembered() {
-    std::ifstream in(path());
-    std::string name;
-    if (!std::getline(in, name) || name.empty()) return std::nullopt;
+    // A sink name and a newline; a file that is not a small regular file was not written here.
+    platform::Result<std::string> text = platform::readRegularFile(path(), 4096);
+    if (!text) return std::nullopt;
+    std::string name = text->substr(0, text->find('\n'));
+    if (name.empty()) return std::nullopt;
     return name;
 }
 

@@ -4,25 +4,19 @@
 // recursive parts) touches it.
 
 #include "platform/PropertyList.h"
+#include "platform/RegularFile.h"
 
 #include <plist/plist.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace platform {
 namespace {
 
 constexpr size_t kNotFound = std::string_view::npos;
-constexpr size_t kReadChunk = 16 * 1024;
-
-std::string tooLarge(size_t maxBytes) { return "it is larger than " + std::to_string(maxBytes) + " bytes"; }
 
 // One past the end of the markup that starts at `at`, delimited exactly as
 // libplist's parser delimits it (a comment or CDATA ends at the first
@@ -74,7 +68,8 @@ Status checkNesting(std::string_view xml, size_t maxDepth) {
 
 Status checkText(std::string_view xml, const PropertyList::Limits& limits) {
     if (xml.empty()) return Status::failure("it is empty");
-    if (xml.size() > std::min<size_t>(limits.maxBytes, UINT32_MAX)) return Status::failure(tooLarge(limits.maxBytes));
+    if (xml.size() > std::min<size_t>(limits.maxBytes, UINT32_MAX)) 
+        return Status::failure("it is larger than " + std::to_string(limits.maxBytes) + " bytes");
     if (const size_t nul = xml.find('\0'); nul != kNotFound)
         return Status::failure("it holds a NUL byte at byte " + std::to_string(nul));
     return checkNesting(xml, limits.maxDepth);
@@ -101,38 +96,6 @@ Status checkStrings(plist_t root) {
         }
     }
     return Status::success();
-}
-
-Status readAtMost(int fd, size_t maxBytes, std::string& text) {
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return Status::failure("it is not a regular file");
-    if (static_cast<uint64_t>(info.st_size) > maxBytes) return Status::failure(tooLarge(maxBytes));
-    char chunk[kReadChunk];
-    // One byte more than allowed tells a file that grew since fstat.
-    while (text.size() <= maxBytes) {
-        const ssize_t count = read(fd, chunk, std::min(sizeof chunk, maxBytes + 1 - text.size()));
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) return Status::failure(std::string("cannot read it: ") + strerror(errno));
-        if (count == 0) return Status::success();
-        text.append(chunk, static_cast<size_t>(count));
-    }
-    return Status::failure(tooLarge(maxBytes));
-}
-
-// Links are followed (a preferences file may be a link into a dotfiles
-// folder), but only to a regular file: the path is checked before it is
-// opened, so a FIFO or device is never opened, and the open file again.
-Result<std::string> readRegularFile(const std::string& path, size_t maxBytes) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return Status::failure(std::string("cannot read it: ") + strerror(errno));
-    if (!S_ISREG(info.st_mode)) return Status::failure("it is not a regular file");
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return Status::failure(std::string("cannot open it: ") + strerror(errno));
-    std::string text;
-    Status status = readAtMost(fd, maxBytes, text);
-    close(fd);
-    if (!status) return status;
-    return text;
 }
 
 }  // namespace

@@ -1,14 +1,19 @@
 #include "platform/StringsFile.h"
 
 #include "platform/Log.h"
+#include "platform/RegularFile.h"
+
+#include <sys/stat.h>
 
 #include <cctype>
-#include <fstream>
+#include <cerrno>
 #include <optional>
-#include <sstream>
 
 namespace platform {
 namespace {
+
+// Tables of an application hold a few hundred texts at most.
+constexpr size_t kLargestTable = 4 << 20;
 
 void appendUtf8(std::string& out, char32_t c) {
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
@@ -210,11 +215,17 @@ StringsFile::Table StringsFile::parse(std::string_view bytes, const std::string&
 }
 
 StringsFile::Table StringsFile::read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return parse(bytes.str(), path);
+    // A bundle may lack a table (the fixed default texts stand in), so a
+    // missing file is no failure; one that cannot be read is.
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 && errno == ENOENT) return {};
+    Result<std::string> bytes = readRegularFile(path, kLargestTable);
+    if (!bytes) {
+        Log::warning("strings table %s cannot be read: %s; its default texts are used", path.c_str(),
+                     bytes.message().c_str());
+        return {};
+    }
+    return parse(*bytes, path);
 }
 
 }  // namespace platform
