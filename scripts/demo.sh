@@ -37,7 +37,7 @@ echo "== installing the capture device"
 "$bin/trovarioctl/trovarioctl" install-capture-device
 
 echo "== starting the agent"
-"$bin/trovario-agent/trovario-agent" --foreground 2> "$demo/agent.log" &
+"$bin/trovario-agent/trovario-agent" --foreground --verbose 2> "$demo/agent.log" &
 agent_pid=$!
 for _ in $(seq 50); do "$bin/trovarioctl/trovarioctl" status >/dev/null 2>&1 && break; sleep 0.1; done
 "$bin/trovarioctl/trovarioctl" status
@@ -55,7 +55,7 @@ wait "$record_pid"
 echo "== tracks found in the recording"
 "$bin/trovario-define/trovario-define" "$demo/capture.caf"
 
-echo "== the agent's log"
+echo "== the agent's log (its diagnostics, shown with --verbose)"
 "$bin/trovarioctl/trovarioctl" quit
 wait "$agent_pid" 2>/dev/null || true
 agent_pid=""
