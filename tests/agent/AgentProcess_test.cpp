@@ -11,7 +11,8 @@
 #include <spawn.h>
 #include <sys/stat.h>
 
-#include <algorithm>
+#include <filesystem>
+#include <regex>
 #include <thread>
 
 extern char** environ;
@@ -89,8 +90,13 @@ protected:
     std::string agentLog;
 };
 
+// A preferences file holding a NUL byte is refused and set aside, not read cut short.
 TEST_F(AgentProcessTest, FreshAgentChecksTheDeviceDuringStartUpAndIsIdle) {
+    const std::string preferences = config / "trovario/org.trovario.TrovarioAgent.plist";
+    TemporaryDirectory::write(preferences,
+                              "<plist><dict><key>k</key><string>a" + std::string(1, '\0') + "b</string></dict></plist>");
     startAgent();
+    EXPECT_TRUE(std::filesystem::exists(preferences + ".unreadable"));
     const std::string text = log();
     const size_t check = text.find("capture device \"Trovario Capture Support\"");
     ASSERT_NE(check, std::string::npos) << text;
@@ -98,22 +104,16 @@ TEST_F(AgentProcessTest, FreshAgentChecksTheDeviceDuringStartUpAndIsIdle) {
 
     Outcome status = ctl("status");
     EXPECT_EQ(status.exitCode, 0) << status.err;
-    EXPECT_NE(status.out.find("state: idle"), std::string::npos);
-    EXPECT_NE(status.out.find("no capture since the agent started"), std::string::npos);
-    EXPECT_EQ(status.out.find("track"), std::string::npos);
-    Outcome json = ctl("status --json");
-    EXPECT_EQ(json.out.rfind("{\"state\": 1, \"state_name\": \"idle\", \"stime\": ", 0), 0u) << json.out;
-    EXPECT_NE(json.out.find("\"since_capture_start\": null}"), std::string::npos);
-    Outcome raw = ctl("send rTlm");  // exactly the four keys of the idle state
-    EXPECT_EQ(raw.out.find("msgID = 1415933037 'Telm' (int)\ncap = true (bool)\nstate = 1 (int)\nstime = "), 0u)
-        << raw.out;
-    EXPECT_EQ(std::count(raw.out.begin(), raw.out.end(), '\n'), 4);
+    EXPECT_EQ(status.out, "state: idle\nsince capture start: no capture since the agent started\n");
+    const std::string json = ctl("status --json").out, raw = ctl("send rTlm").out;  // the four keys of the idle state
+    EXPECT_TRUE(std::regex_match(json, std::regex(R"(\{"state": 1, "state_name": "idle", "stime": [0-9.]+, )"
+                                                  R"("since_capture_start": null\}\n)"))) << json;
+    EXPECT_TRUE(std::regex_match(raw, std::regex(R"(msgID = 1415933037 'Telm' \(int\)\ncap = true \(bool\)\n)"
+                                                 R"(state = 1 \(int\)\nstime = [0-9.]+ \(float\)\n)"))) << raw;
 }
 
 TEST_F(AgentProcessTest, LoadingTheCaptureSinkIsNoticedWithinOneCheck) {
-    PrivatePulseServer::Options options;
-    options.captureSink = false;
-    PrivatePulseServer server(options);
+    PrivatePulseServer server({.captureSink = false, .scriptFile = {}});
     ASSERT_TRUE(server.started()) << server.failure();
     startAgent();
     EXPECT_NE(log().find("is not available"), std::string::npos) << log();
@@ -165,7 +165,6 @@ TEST_F(AgentProcessTest, WithoutAnAgentCommandsExitThreeWhicheverWayItEnded) {
         Outcome status = ctl("status");
         EXPECT_EQ(status.exitCode, 3);
         EXPECT_NE(status.err.find("the Trovario agent is not running"), std::string::npos) << signal;
-        EXPECT_NE(status.err.find("trovario-agent &"), std::string::npos);
         EXPECT_EQ(ctl("quit").exitCode, 3);
     }
     startAgent();
@@ -180,7 +179,6 @@ TEST_F(AgentProcessTest, UsageErrorsAndHelp) {
         EXPECT_EQ(ctl(wrong).exitCode, 2) << wrong;
     Outcome help = ctl("status --help");
     EXPECT_EQ(help.out.rfind("usage: trovarioctl status", 0), 0u) << help.out;
-    EXPECT_EQ(ctl("--help").exitCode, 0);
 }
 
 }  // namespace

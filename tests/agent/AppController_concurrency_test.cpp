@@ -138,6 +138,8 @@ TEST_F(AppControllerTest, UnreadableRequestsAndUnknownCodesAreUnknownCommands) {
     for (const std::string& bytes : {list("<dict><key>msgID</key><integer>0</integer></dict>"),
                                      list("<dict><key>msgID</key><integer>1633837924</integer></dict>"),  // 'abcd'
                                      list("<dict><key>timeout</key><integer>5</integer></dict>"),
+                                     list("<dict><key>msgID</key><integer>1883662700</integer><key>path</key><string>a" +
+                                          std::string(1, '\0') + "b</string></dict>"),  // 'pFil', a NUL in its path
                                      list("<array><integer>1918135405</integer></array>"),
                                      list("<dict><key>msgID</key><integer>1918135405"), std::string()}) {  // unclosed
         platform::LogCapture log;

@@ -26,6 +26,11 @@ public:
 
     const std::string& path() const { return mPath; }
     std::string operator/(const std::string& name) const { return mPath + "/" + name; }
+    // How many entries the folder holds.
+    size_t entries() const {
+        auto all = std::filesystem::directory_iterator(mPath);
+        return size_t(std::distance(begin(all), end(all)));
+    }
 
     static void write(const std::string& path, const std::string& bytes) {
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
