@@ -62,15 +62,6 @@ TEST(Paths, XdgFoldersTakeAbsoluteValuesElseTheirDefault) {
     EXPECT_EQ(scratchRecordingPath(), "/c/trovario/trov_scratch.caf");
 }
 
-TEST(Paths, RuntimeFolderIsTheVariableElseAPrivateTemporaryFolder) {
-    TemporaryDirectory runtime, tmp;
-    ScopedEnvironment tmpdir("TMPDIR", tmp.path().c_str());
-    ScopedEnvironment set("XDG_RUNTIME_DIR", runtime.path().c_str());
-    EXPECT_EQ(userRuntimeDirectory().value(), runtime.path());
-    ScopedEnvironment missing("XDG_RUNTIME_DIR", (runtime / "gone").c_str());
-    EXPECT_EQ(userRuntimeDirectory().value(), tmp / ("trovario-" + std::to_string(geteuid())));
-}
-
 TEST(Paths, CreateDirectoriesMakesPrivateParents) {
     TemporaryDirectory dir;
     ASSERT_TRUE(createDirectories(dir / "a/b/c"));
