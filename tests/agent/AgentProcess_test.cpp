@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <regex>
@@ -76,13 +75,9 @@ protected:
         outcome.err = TemporaryDirectory::read(err);
         return outcome;
     }
-    bool socketExists() const {
-        struct stat info {};
-        return lstat((runtime / "org.trovario.TrovarioAgent").c_str(), &info) == 0;
-    }
+    bool socketExists() const { return std::filesystem::exists(runtime / "org.trovario.TrovarioAgent"); }
 
-    TemporaryDirectory runtime;
-    TemporaryDirectory config;
+    TemporaryDirectory runtime, config;
     ScopedEnvironment runtimeVariable{"XDG_RUNTIME_DIR", runtime.path().c_str()};
     ScopedEnvironment configVariable{"XDG_CONFIG_HOME", config.path().c_str()};
     ScopedEnvironment noServer{"PULSE_SERVER", nullptr};
