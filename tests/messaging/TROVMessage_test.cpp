@@ -75,16 +75,3 @@ TEST(TROVMessage, EveryValueKindSurvivesFlattenAndReadInTheOrderSet) {
     message->setValueWithCFType("list", nested);
     EXPECT_FALSE(message->flatten());
 }
-
-TEST(TROVMessage, UnreadableDataGivesAnEmptyMessage) {
-    const std::optional<std::string> inputs[] = {
-        std::nullopt, std::string(), std::string("garbage"),
-        std::string("<plist version=\"1.0\"><dict><key>msgID</key><integer>1</integer>"),  // cut short
-        std::string("<plist version=\"1.0\"><array><integer>1</integer></array></plist>"),
-        std::string("<plist version=\"1.0\"><string>msgID</string></plist>"), std::string("\x00\x01\xff\xfe", 4)};
-    for (const auto& input : inputs) {
-        auto message = TROVMessage::initWithData(input);
-        EXPECT_EQ(message->messageDictionary().type(), platform::PropertyList::Type::Dictionary);
-        EXPECT_EQ(message->messageDictionary().size(), 0u) << input.value_or("(none)");
-    }
-}
