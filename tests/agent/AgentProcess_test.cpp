@@ -8,13 +8,10 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
-#include <thread>
-
-extern char** environ;
 
 namespace {
 
@@ -22,15 +19,6 @@ struct Outcome {
     int exitCode = -1;
     std::string out, err;
 };
-
-// Whether `done` comes true within `seconds`.
-template <typename Done>
-bool eventually(Done done, double seconds = 5.0) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(10)))
-        if (std::chrono::steady_clock::now() > deadline) return false;
-    return true;
-}
 
 // Its exit code (128 + signal), -1 if it is still running after 5 s.
 int waitFor(pid_t pid) {
@@ -51,14 +39,14 @@ protected:
     // Starts an agent in the foreground, its log to a file, and waits until it takes commands.
     pid_t startAgent() {
         agentLog = runtime / ("agent" + std::to_string(agents.size()) + ".err");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, agentLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        char* argv[] = {const_cast<char*>(TROV_AGENT_PATH), const_cast<char*>("--foreground"),
-                        const_cast<char*>("--verbose"), nullptr};
-        pid_t pid = -1;
-        posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
+        const int logFd = open(agentLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const pid_t pid = fork();
+        if (pid == 0) {  // the agent, its standard error to the log
+            dup2(logFd, 2);
+            execl(TROV_AGENT_PATH, TROV_AGENT_PATH, "--foreground", "--verbose", nullptr);
+            _exit(127);
+        }
+        close(logFd);
         agents.push_back(pid);
         waitForLog("ready for commands");
         return pid;

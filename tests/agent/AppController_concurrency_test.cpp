@@ -132,7 +132,8 @@ TEST_F(AppControllerTest, UnreadableOversizeRequestsAndUnknownCodesAreRefused) {
                                      list("<dict><key>msgID</key><integer>1883662700</integer><key>path</key><string>a" +
                                           std::string(1, '\0') + "b</string></dict>"),  // 'pFil', a NUL in its path
                                      list("<array><integer>1918135405</integer></array>"),
-                                     list("<string>msgID</string>"), std::string("garbage"), std::string("\x00\x01\xff\xfe", 4),
+                                     list("<string>msgID</string>"), std::string("garbage"),
+                                     std::string("\x00\x01\xff\xfe", 4),
                                      list("<dict><key>msgID</key><integer>1918135405"), std::string()}) {  // unclosed
         platform::LogCapture log;
         auto reply = rawRequest(bytes);

@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the test ends.
@@ -78,3 +80,12 @@ private:
     rlimit mOld{};
     sighandler_t mOldHandler;
 };
+
+// Whether `done` comes true within `seconds`, asked every 10 ms.
+template <typename Done>
+bool eventually(Done done, double seconds = 5.0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+        if (std::chrono::steady_clock::now() > deadline) return false;
+    return true;
+}

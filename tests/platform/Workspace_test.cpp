@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <sys/stat.h>
-#include <thread>
 
 using platform::Workspace;
 
@@ -34,8 +33,7 @@ protected:
     }
     // What the editor was started with, "" if it was not started within 10 s.
     std::string launched() {
-        for (int i = 0; i < 500 && !std::filesystem::exists(record); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        eventually([this] { return std::filesystem::exists(record); }, 10.0);
         std::string text = TemporaryDirectory::read(record);
         std::filesystem::remove(record);
         return text;
