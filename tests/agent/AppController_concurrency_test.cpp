@@ -65,7 +65,7 @@ TEST_F(AppControllerTest, TelemetryHasFourKeysOrSixWhileProcessing) {
     auto reply = handle(command(kTROVDMessage_RequestTelemetry));
     ASSERT_TRUE(reply);
     // No capture yet: the whole clock time, to a 32-bit float's precision.
-    EXPECT_NEAR(getFloat(*reply, "stime").value_or(0), platform::absoluteTime(), 128.0);
+    EXPECT_NEAR(get<float>(*reply, "stime", 0).value_or(0), platform::absoluteTime(), 128.0);
 
     controller->setState(kAgentStateProcessing);
     controller->setProcessingTracks(2, 5);
