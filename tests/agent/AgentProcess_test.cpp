@@ -73,8 +73,10 @@ protected:
     std::string agentLog;
 };
 
-// A preferences file holding a NUL byte is refused and set aside, not read cut short.
-TEST_F(AgentProcessTest, FreshAgentChecksTheDeviceDuringStartUpAndIsIdle) {
+// A preferences file holding a NUL byte is refused and set aside, not read cut
+// short. The commands carry their values to the agent (a file as an absolute
+// path, once it is found readable); a second agent leaves the first one serving.
+TEST_F(AgentProcessTest, FreshAgentIsIdleTakesCommandsAndKeepsItsNameFromASecondOne) {
     const std::string preferences = config / "trovario/org.trovario.TrovarioAgent.plist";
     TemporaryDirectory::write(preferences,
                               "<plist><dict><key>k</key><string>a" + std::string(1, '\0') + "b</string></dict></plist>");
@@ -85,31 +87,13 @@ TEST_F(AgentProcessTest, FreshAgentChecksTheDeviceDuringStartUpAndIsIdle) {
     ASSERT_NE(check, std::string::npos) << text;
     EXPECT_LT(check, text.find("ready for commands"));
 
-    Outcome status = ctl("status");
-    EXPECT_EQ(status.exitCode, 0) << status.err;
-    EXPECT_EQ(status.out, "state: idle\nsince capture start: no capture since the agent started\n");
+    EXPECT_EQ(ctl("status").out, "state: idle\nsince capture start: no capture since the agent started\n");
     const std::string json = ctl("status --json").out, raw = ctl("send rTlm").out;  // the four keys of the idle state
     EXPECT_TRUE(std::regex_match(json, std::regex(R"(\{"state": 1, "state_name": "idle", "stime": [0-9.]+, )"
                                                   R"("since_capture_start": null\}\n)"))) << json;
     EXPECT_TRUE(std::regex_match(raw, std::regex(R"(msgID = 1415933037 'Telm' \(int\)\ncap = true \(bool\)\n)"
                                                  R"(state = 1 \(int\)\nstime = [0-9.]+ \(float\)\n)"))) << raw;
-}
 
-TEST_F(AgentProcessTest, LoadingTheCaptureSinkIsNoticedWithinOneCheck) {
-    PrivatePulseServer server({.captureSink = false, .scriptFile = {}});
-    ASSERT_TRUE(server.started()) << server.failure();
-    startAgent();
-    EXPECT_NE(log().find("is not available"), std::string::npos) << log();
-    Outcome install = ctl("install-capture-device");
-    ASSERT_EQ(install.exitCode, 0) << install.err;
-    // The next check comes at most 3 s later; the margin covers a loaded machine.
-    EXPECT_TRUE(waitForLog(std::string("is available (sink ") + platform::kCaptureSinkName + ")", 4.5)) << log();
-}
-
-// The commands carry their values to the agent (a file as an absolute path,
-// once it is found readable); a second agent leaves the first one serving.
-TEST_F(AgentProcessTest, CommandsReachTheAgentAndASecondAgentFindsTheNameTaken) {
-    startAgent();
     TemporaryDirectory::write(runtime / "music/take.wav", "RIFF");
     EXPECT_EQ(ctl("process music/../music/take.wav", runtime.path()).exitCode, 0);
     EXPECT_TRUE(waitForLog(runtime / "music/take.wav not processed"));
@@ -135,9 +119,27 @@ TEST_F(AgentProcessTest, CommandsReachTheAgentAndASecondAgentFindsTheNameTaken) 
     EXPECT_EQ(log().find("nothing.wav"), std::string::npos);
 }
 
-// Quit (in the idle state), SIGTERM and SIGINT end the agent cleanly; the
-// socket a killed one leaves behind is taken over by the next agent.
-TEST_F(AgentProcessTest, WithoutAnAgentCommandsExitThreeWhicheverWayItEnded) {
+TEST_F(AgentProcessTest, LoadingTheCaptureSinkIsNoticedWithinOneCheck) {
+    PrivatePulseServer server({.captureSink = false, .scriptFile = {}});
+    ASSERT_TRUE(server.started()) << server.failure();
+    startAgent();
+    EXPECT_NE(log().find("is not available"), std::string::npos) << log();
+    Outcome install = ctl("install-capture-device");
+    ASSERT_EQ(install.exitCode, 0) << install.err;
+    // The next check comes at most 3 s later; the margin covers a loaded machine.
+    EXPECT_TRUE(waitForLog(std::string("is available (sink ") + platform::kCaptureSinkName + ")", 4.5)) << log();
+}
+
+// Usage errors exit 2. Quit (in the idle state), SIGTERM and SIGINT end the
+// agent cleanly; the socket a killed one leaves behind is taken over by the next agent.
+TEST_F(AgentProcessTest, UsageErrorsExitTwoAndWithoutAnAgentCommandsExitThreeWhicheverWayItEnded) {
+    for (const char* wrong : {"", "bogus", "status --xml", "process", "silence", "silence --threshold -1",
+                              "silence --length nan", "time-limit 5.5", "menu up", "send", "send abcde",
+                              "send rTlm timeout", "send rTlm timeout=long:5", "send rTlm visible=bool:maybe",
+                              "quit now", "install-capture-device --forever"})
+        EXPECT_EQ(ctl(wrong).exitCode, 2) << wrong;
+    Outcome help = ctl("status --help");
+    EXPECT_EQ(help.out.rfind("usage: trovarioctl status", 0), 0u) << help.out;
     for (int signal : {0, SIGTERM, SIGINT, SIGKILL}) {
         pid_t agent = startAgent();
         if (signal) kill(agent, signal);
@@ -152,16 +154,6 @@ TEST_F(AgentProcessTest, WithoutAnAgentCommandsExitThreeWhicheverWayItEnded) {
     }
     startAgent();
     EXPECT_EQ(ctl("status").exitCode, 0);
-}
-
-TEST_F(AgentProcessTest, UsageErrorsAndHelp) {
-    for (const char* wrong : {"", "bogus", "status --xml", "process", "silence", "silence --threshold -1",
-                              "silence --length nan", "time-limit 5.5", "menu up", "send", "send abcde",
-                              "send rTlm timeout", "send rTlm timeout=long:5", "send rTlm visible=bool:maybe",
-                              "quit now", "install-capture-device --forever"})
-        EXPECT_EQ(ctl(wrong).exitCode, 2) << wrong;
-    Outcome help = ctl("status --help");
-    EXPECT_EQ(help.out.rfind("usage: trovarioctl status", 0), 0u) << help.out;
 }
 
 }  // namespace
