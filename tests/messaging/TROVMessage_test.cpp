@@ -66,8 +66,7 @@ TEST(TROVMessage, EveryValueKindSurvivesFlattenAndReadInTheOrderSet) {
     EXPECT_EQ(get<float>(*back, "tenth", 0), 0.1f);
     EXPECT_EQ(getInt(*back, "low"), INT32_MIN);
     EXPECT_EQ(get<std::string>(*back, "empty", "kept"), "");
-    // An empty message is an empty dict; a value outside property lists cannot be flattened.
-    EXPECT_NE(TROVMessage::initWithData(std::nullopt)->flatten().value_or("").find("<dict/>"), std::string::npos);
+    // A value outside property lists cannot be flattened.
     auto nested = platform::PropertyList::array();
     nested.append(platform::PropertyList::adopt(plist_new_uid(3)));
     message->setValueWithCFType("list", nested);
