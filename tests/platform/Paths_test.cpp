@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 
 using namespace platform;
 
@@ -38,25 +37,22 @@ TEST(Paths, HomeFallsBackToThePasswordDatabase) {
 // Each XDG variable: an absolute value wins; unset, empty or relative values
 // give the default under home.
 TEST(Paths, XdgFoldersTakeAbsoluteValuesElseTheirDefault) {
-    const struct {
-        const char* variable;
-        std::function<std::string()> folder;
-        const char* underHome;
-    } cases[] = {
+    // The variable, its folder, and the folder's default under home.
+    const std::tuple<const char*, std::string (*)(), const char*> cases[] = {
         {"XDG_CONFIG_HOME", userConfigDirectory, "/.config"},
         {"XDG_DATA_HOME", userDataDirectory, "/.local/share"},
         {"XDG_CACHE_HOME", userCacheDirectory, "/.cache"},
         {"XDG_STATE_HOME", userStateDirectory, "/.local/state"},
     };
     ScopedEnvironment home("HOME", "/home/user");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.variable);
+    for (const auto& [variable, folder, underHome] : cases) {
+        SCOPED_TRACE(variable);
         for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative/dir"}) {
-            ScopedEnvironment value(c.variable, ignored);
-            EXPECT_EQ(c.folder(), std::string("/home/user") + c.underHome);
+            ScopedEnvironment value(variable, ignored);
+            EXPECT_EQ(folder(), std::string("/home/user") + underHome);
         }
-        ScopedEnvironment absolute(c.variable, "/elsewhere");
-        EXPECT_EQ(c.folder(), "/elsewhere");
+        ScopedEnvironment absolute(variable, "/elsewhere");
+        EXPECT_EQ(folder(), "/elsewhere");
     }
     ScopedEnvironment cache("XDG_CACHE_HOME", "/c");
     EXPECT_EQ(scratchRecordingPath(), "/c/trovario/trov_scratch.caf");

@@ -117,12 +117,8 @@ TEST_F(UserDefaultsTest, FailedWritesLeaveTheOldFileWholeAndNoLeftovers) {
 }
 
 TEST(PropertyListGate, RefusesWhatLibplistCannotSurviveAndPassesTheRest) {
-    struct Case {
-        const char* name;
-        std::string xml;
-        PropertyList::Limits limits;
-        bool passes;
-    };
+    // Name, XML, limits, and whether it passes.
+    using Case = std::tuple<const char*, std::string, PropertyList::Limits, bool>;
     const Case cases[] = {
         {"good", inDict("<string>a &amp; b</string>"), kLimits, true},
         {"empty", "", kLimits, false},
@@ -147,10 +143,10 @@ TEST(PropertyListGate, RefusesWhatLibplistCannotSurviveAndPassesTheRest) {
         {"the same allowed", inDict(repeat(kHiddenClosings, 8) + repeat("</array>", 8)), {4096, 9, true}, true},
         {"comment never closed", inDict("<array/>") + "<!-- ", kLimits, false},
     };
-    for (const Case& c : cases) {
-        platform::Result<PropertyList> parsed = PropertyList::fromXml(c.xml, c.limits);
-        EXPECT_EQ(parsed.ok(), c.passes) << c.name << ": " << parsed.message();
-        EXPECT_EQ(parsed.message().empty(), c.passes) << c.name;
+    for (const auto& [name, xml, limits, passes] : cases) {
+        platform::Result<PropertyList> parsed = PropertyList::fromXml(xml, limits);
+        EXPECT_EQ(parsed.ok(), passes) << name << ": " << parsed.message();
+        EXPECT_EQ(parsed.message().empty(), passes) << name;
     }
     EXPECT_EQ(PropertyList::fromXml(inDict("<string>a &amp; b</string>"), kLimits)->get("k")->asString(), "a & b");
 }
