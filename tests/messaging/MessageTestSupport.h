@@ -29,11 +29,6 @@ std::optional<T> get(const TROVMessage& message, const std::string& key, const T
     return std::nullopt;
 }
 inline std::optional<int32_t> getInt(const TROVMessage& m, const std::string& key) { return get<int32_t>(m, key, 42); }
-inline std::optional<float> getFloat(const TROVMessage& m, const std::string& key) { return get<float>(m, key, 4.5f); }
-inline std::optional<bool> getBool(const TROVMessage& m, const std::string& key) { return get<bool>(m, key, true); }
-inline std::optional<std::string> getString(const TROVMessage& m, const std::string& key) {
-    return get<std::string>(m, key, "kept");
-}
 
 // Runs `client` on another thread while the main loop serves, and gives its result.
 template <typename Client>

@@ -11,23 +11,16 @@
 
 using platform::Log;
 
-namespace {
-
-std::vector<std::pair<int, std::string>> gSystemLog;
-
-void recordSystemLog(int priority, const std::string& text) { gSystemLog.emplace_back(priority, text); }
-
-}  // namespace
-
 TEST(Log, EveryLineReachesSinksAndSystemLogTheTerminalOnlyWhatItsOptionsAllow) {
     const std::vector<std::pair<Log::Options, std::string>> cases = {
         {{.mForeground = false, .mVerbose = true}, ""},
         {{.mForeground = true, .mVerbose = false}, "log-test: w\nlog-test: e\n"},
         {{.mForeground = true, .mVerbose = true}, "log-test: d\nlog-test: i\nlog-test: w\nlog-test: e\n"},
     };
-    Log::replaceSystemLogForTesting(recordSystemLog);
+    static std::vector<std::pair<int, std::string>> systemLog;
+    Log::replaceSystemLogForTesting([](int priority, const std::string& text) { systemLog.emplace_back(priority, text); });
     for (const auto& [options, terminal] : cases) {
-        gSystemLog.clear();
+        systemLog.clear();
         std::vector<Log::Level> sunk;
         Log::open("log-test", options);
         const int token = Log::addSink([&](Log::Level level, const std::string&) { sunk.push_back(level); });
@@ -40,7 +33,7 @@ TEST(Log, EveryLineReachesSinksAndSystemLogTheTerminalOnlyWhatItsOptionsAllow) {
         Log::removeSink(token);
         using L = Log::Level;
         EXPECT_EQ(sunk, (std::vector<L>{L::Debug, L::Info, L::Warning, L::Error}));
-        EXPECT_EQ(gSystemLog, (std::vector<std::pair<int, std::string>>{
+        EXPECT_EQ(systemLog, (std::vector<std::pair<int, std::string>>{
                                   {LOG_DEBUG, "d"}, {LOG_INFO, "i\n"}, {LOG_WARNING, "w"}, {LOG_ERR, "e"}}));
     }
     Log::replaceSystemLogForTesting(nullptr);

@@ -21,24 +21,22 @@ MainLoop& loop() { return MainLoop::shared(); }
 TEST(MainLoopConcurrency, WorkPostedFromOtherThreadsRunsOnTheLoopThreadInOrder) {
     const auto loopThread = std::this_thread::get_id();
     constexpr int kThreads = 4, kPerThread = 200;
-    std::vector<std::vector<int>> seen(kThreads);  // touched on the loop thread only
-    int offThread = 0, done = 0;
+    std::vector<std::vector<int>> seen(kThreads);  // touched on the loop thread only; -1 for work run elsewhere
+    int done = 0;
     std::vector<std::thread> posters;
     for (int t = 0; t < kThreads; ++t)
         posters.emplace_back([&, t] {
             for (int i = 0; i < kPerThread; ++i)
                 loop().performOnMain([&, t, i] {
-                    offThread += std::this_thread::get_id() != loopThread;
-                    seen[t].push_back(i);
+                    seen[t].push_back(std::this_thread::get_id() == loopThread ? i : -1);
                     ++done;
                 });
         });
     EXPECT_TRUE(loop().runUntil([&] { return done == kThreads * kPerThread; }, 10.0));
     for (auto& poster : posters) poster.join();
-    EXPECT_EQ(offThread, 0);
     std::vector<int> expected(kPerThread);
     std::iota(expected.begin(), expected.end(), 0);
-    for (const auto& values : seen) EXPECT_EQ(values, expected);
+    EXPECT_EQ(seen, std::vector(kThreads, expected));
 
     std::thread stopper([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -52,29 +50,24 @@ TEST(MainLoopConcurrency, WorkPostedFromOtherThreadsRunsOnTheLoopThreadInOrder) 
 // attached: none may fire. Its one-shot timer and fd watch run on the loop thread.
 TEST(MainLoopConcurrency, SourcesAddedAndRemovedFromAWorkerRunOnTheLoop) {
     const auto loopThread = std::this_thread::get_id();
-    std::atomic<int> fired{0}, offThread{0}, removedFired{0};
+    std::atomic<int> onLoop{0}, elsewhere{0}, removedFired{0};
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     std::thread worker([&] {
-        auto onLoop = [&] {
-            offThread += std::this_thread::get_id() != loopThread;
-            ++fired;
-        };
-        loop().addTimer(0.001, false, onLoop);
+        auto fire = [&] { ++(std::this_thread::get_id() == loopThread ? onLoop : elsewhere); };
+        loop().addTimer(0.001, false, fire);
         for (int i = 0; i < 100; ++i) loop().removeSource(loop().addTimer(0.001, true, [&] { ++removedFired; }));
-        loop().addFdWatch(fds[0], [&, onLoop] {
+        loop().addFdWatch(fds[0], [&, fire] {
             char c;
-            onLoop();
+            fire();
             return read(fds[0], &c, 1) != 1;
         });
         EXPECT_EQ(write(fds[1], "x", 1), 1);
     });
     worker.join();
-    EXPECT_TRUE(loop().runUntil([&] { return fired == 2; }, 5.0));
+    EXPECT_TRUE(loop().runUntil([&] { return onLoop + elsewhere == 2; }, 5.0));
     loop().runUntil([] { return false; }, 0.05);
-    EXPECT_EQ(fired, 2);
-    EXPECT_EQ(offThread, 0);
-    EXPECT_EQ(removedFired, 0);
+    EXPECT_EQ((std::vector<int>{onLoop, elsewhere, removedFired}), (std::vector<int>{2, 0, 0}));
     close(fds[0]);
     close(fds[1]);
 }

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 
 using namespace platform;
 
@@ -29,51 +28,34 @@ TEST(Paths, StandardFormExpandsTildeAndTidiesComponents) {
 TEST(Paths, HomeFallsBackToThePasswordDatabase) {
     const passwd* entry = getpwuid(getuid());
     ASSERT_NE(entry, nullptr);
-    ScopedEnvironment noHome("HOME", nullptr);
-    EXPECT_EQ(homeDirectory(), entry->pw_dir);
-    ScopedEnvironment emptyHome("HOME", "");
-    EXPECT_EQ(homeDirectory(), entry->pw_dir);
+    for (const char* home : {static_cast<const char*>(nullptr), ""}) {
+        ScopedEnvironment variable("HOME", home);
+        EXPECT_EQ(homeDirectory(), entry->pw_dir);
+    }
 }
 
 // Each XDG variable: an absolute value wins; unset, empty or relative values
 // give the default under home.
 TEST(Paths, XdgFoldersTakeAbsoluteValuesElseTheirDefault) {
-    const struct {
-        const char* variable;
-        std::function<std::string()> folder;
-        const char* underHome;
-    } cases[] = {
+    // The variable, its folder, and the folder's default under home.
+    const std::tuple<const char*, std::string (*)(), const char*> cases[] = {
         {"XDG_CONFIG_HOME", userConfigDirectory, "/.config"},
         {"XDG_DATA_HOME", userDataDirectory, "/.local/share"},
         {"XDG_CACHE_HOME", userCacheDirectory, "/.cache"},
         {"XDG_STATE_HOME", userStateDirectory, "/.local/state"},
     };
     ScopedEnvironment home("HOME", "/home/user");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.variable);
+    for (const auto& [variable, folder, underHome] : cases) {
+        SCOPED_TRACE(variable);
         for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative/dir"}) {
-            ScopedEnvironment value(c.variable, ignored);
-            EXPECT_EQ(c.folder(), std::string("/home/user") + c.underHome);
+            ScopedEnvironment value(variable, ignored);
+            EXPECT_EQ(folder(), std::string("/home/user") + underHome);
         }
-        ScopedEnvironment absolute(c.variable, "/elsewhere");
-        EXPECT_EQ(c.folder(), "/elsewhere");
+        ScopedEnvironment absolute(variable, "/elsewhere");
+        EXPECT_EQ(folder(), "/elsewhere");
     }
     ScopedEnvironment cache("XDG_CACHE_HOME", "/c");
     EXPECT_EQ(scratchRecordingPath(), "/c/trovario/trov_scratch.caf");
-}
-
-TEST(Paths, RuntimeFolderIsTheVariableElseAPrivateTemporaryFolder) {
-    TemporaryDirectory runtime, tmp;
-    ScopedEnvironment tmpdir("TMPDIR", tmp.path().c_str());
-    ScopedEnvironment set("XDG_RUNTIME_DIR", runtime.path().c_str());
-    EXPECT_EQ(userRuntimeDirectory().value(), runtime.path());
-    ScopedEnvironment missing("XDG_RUNTIME_DIR", (runtime / "gone").c_str());
-    EXPECT_EQ(userRuntimeDirectory().value(), tmp / ("trovario-" + std::to_string(geteuid())));
-}
-
-TEST(Paths, ExportFolderIsTrovarioInTheMusicFolder) {
-    EXPECT_EQ(exportFolder(), musicDirectory() + "/Trovario");
-    EXPECT_FALSE(musicDirectory().empty());
 }
 
 TEST(Paths, CreateDirectoriesMakesPrivateParents) {
@@ -88,57 +70,27 @@ TEST(Paths, CreateDirectoriesMakesPrivateParents) {
     EXPECT_FALSE(createDirectories(dir / "file/sub"));
 }
 
-namespace {
-
-size_t entriesIn(const std::string& folder) {
-    size_t n = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++n;
-    return n;
-}
-
-}  // namespace
-
-TEST(AtomicFile, ReplacesTheFileWholeWithTheGivenMode) {
+// The file is replaced whole with the given mode, a link at its place is
+// replaced rather than followed, and a failed rename leaves no temporary.
+TEST(AtomicFile, ReplacesTheFileWholeNeverFollowsALinkAndLeavesNoTemporary) {
     TemporaryDirectory dir;
-    const std::string path = dir / "prefs";
-    TemporaryDirectory::write(path, "old text that is longer");
-    ASSERT_TRUE(writeFileAtomically(path, "new", 0600));
+    const std::string victim = dir / "victim", path = dir / "prefs";
+    TemporaryDirectory::write(victim, "old text that is longer");
+    ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
+    ASSERT_TRUE(writeFileAtomically(path, "longer new text", 0600));
+    EXPECT_EQ(TemporaryDirectory::read(victim), "old text that is longer");
+    EXPECT_FALSE(std::filesystem::is_symlink(path));
+    ASSERT_TRUE(writeFileAtomically(path, "new", 0640));
     EXPECT_EQ(TemporaryDirectory::read(path), "new");
     struct stat info {};
     ASSERT_EQ(stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    EXPECT_EQ(entriesIn(dir.path()), 1u);
-}
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(dir.entries(), 2u);
 
-TEST(AtomicFile, AFailedRenameLeavesNoTemporary) {
-    TemporaryDirectory dir;
-    TemporaryDirectory::write(dir / "prefs/kept", "old");
-    const Status status = writeFileAtomically(dir / "prefs", "new", 0600);
+    TemporaryDirectory::write(dir / "folder/kept", "old");
+    const Status status = writeFileAtomically(dir / "folder", "new", 0600);
     EXPECT_FALSE(status);
-    EXPECT_NE(status.message().find(dir / "prefs"), std::string::npos);
-    EXPECT_EQ(TemporaryDirectory::read(dir / "prefs/kept"), "old");
-    EXPECT_EQ(entriesIn(dir.path()), 1u);
-}
-
-TEST(AtomicFile, AFullDiskKeepsTheOldFileAndLeavesNoTemporary) {
-    TemporaryDirectory dir;
-    const std::string path = dir / "prefs";
-    TemporaryDirectory::write(path, "old");
-    {
-        FileSizeLimit limit(4);
-        EXPECT_FALSE(writeFileAtomically(path, "far more than four bytes", 0600));
-    }
-    EXPECT_EQ(TemporaryDirectory::read(path), "old");
-    EXPECT_EQ(entriesIn(dir.path()), 1u);
-}
-
-TEST(AtomicFile, ALinkAtTheTargetIsReplacedNotFollowed) {
-    TemporaryDirectory dir;
-    const std::string victim = dir / "victim", path = dir / "prefs";
-    TemporaryDirectory::write(victim, "untouched");
-    ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
-    ASSERT_TRUE(writeFileAtomically(path, "new", 0600));
-    EXPECT_EQ(TemporaryDirectory::read(victim), "untouched");
-    EXPECT_FALSE(std::filesystem::is_symlink(path));
-    EXPECT_EQ(TemporaryDirectory::read(path), "new");
+    EXPECT_NE(status.message().find(dir / "folder"), std::string::npos);
+    EXPECT_EQ(TemporaryDirectory::read(dir / "folder/kept"), "old");
+    EXPECT_EQ(dir.entries(), 3u);
 }

@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the test ends.
@@ -26,6 +28,11 @@ public:
 
     const std::string& path() const { return mPath; }
     std::string operator/(const std::string& name) const { return mPath + "/" + name; }
+    // How many entries the folder holds.
+    size_t entries() const {
+        auto all = std::filesystem::directory_iterator(mPath);
+        return size_t(std::distance(begin(all), end(all)));
+    }
 
     static void write(const std::string& path, const std::string& bytes) {
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -73,3 +80,12 @@ private:
     rlimit mOld{};
     sighandler_t mOldHandler;
 };
+
+// Whether `done` comes true within `seconds`, asked every 10 ms.
+template <typename Done>
+bool eventually(Done done, double seconds = 5.0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+        if (std::chrono::steady_clock::now() > deadline) return false;
+    return true;
+}

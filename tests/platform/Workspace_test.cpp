@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <sys/stat.h>
-#include <thread>
 
 using platform::Workspace;
 
@@ -34,8 +33,7 @@ protected:
     }
     // What the editor was started with, "" if it was not started within 10 s.
     std::string launched() {
-        for (int i = 0; i < 500 && !std::filesystem::exists(record); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        eventually([this] { return std::filesystem::exists(record); }, 10.0);
         std::string text = TemporaryDirectory::read(record);
         std::filesystem::remove(record);
         return text;
@@ -80,8 +78,6 @@ TEST(WorkspaceEditorChoice, PreferenceOverridesTheEditorIdentifierUnlessItIsNoId
     TemporaryDirectory config;
     ScopedEnvironment home("XDG_CONFIG_HOME", config.path().c_str());
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
-    ASSERT_EQ(defaults.directory(), config.path() + "/trovario");
-    EXPECT_EQ(Workspace::editorIdentifier(), "org.trovario.Trovario");
     for (const auto& [chosen, used] : std::vector<std::pair<std::string, std::string>>{
              {"org.audacityteam.Audacity", "org.audacityteam.Audacity"}, {"../../bin/sh", "org.trovario.Trovario"}}) {
         ASSERT_TRUE(defaults.setObject(platform::kEditorIdentifierKey, platform::PropertyList::string(chosen)));
