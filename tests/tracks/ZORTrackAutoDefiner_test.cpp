@@ -104,10 +104,16 @@ TEST_F(AutoDefinerTest, KeepsSmallBuffersAndGivesBackLargeOnes) {
 namespace {
 
 // The tracks cut from what the recorder's silence detector, which applies the
-// same rule sample by sample, finds in the examined part of `samples`.
-Spans detectorDefinition(const std::vector<float>& samples, uint32_t length, float threshold, uint32_t silenceFrames) {
+// same rule sample by sample, finds in the examined part of `samples`, fed in
+// blocks of random lengths as a recording arrives.
+Spans detectorDefinition(const std::vector<float>& samples, uint32_t length, float threshold, uint32_t silenceFrames,
+                         std::mt19937& random) {
     SilenceDetector detector(threshold, secondsFor(silenceFrames));
-    detector.detectSilence(samples.data(), uint32_t(std::min<size_t>(length / 1000 * 1000, samples.size() / 2)));
+    const uint32_t examined = uint32_t(std::min<size_t>(length / 1000 * 1000, samples.size() / 2));
+    for (uint32_t done = 0, block = 0; done < examined; done += block) {
+        block = std::min(examined - done, std::uniform_int_distribution<uint32_t>(1, 5000)(random));
+        detector.detectSilence(samples.data() + 2 * size_t(done), block);
+    }
     if (detector.tracks().empty()) return {{0, length}};
     Spans tracks;
     uint32_t cut = 0;
@@ -162,6 +168,6 @@ TEST_F(AutoDefinerTest, AgreesWithTheSilenceDetectorOnRandomRecordings) {
         SCOPED_TRACE(testing::Message() << "round " << round << " N " << silenceFrames);
         auto tracks = define(path, length, silenceFrames, threshold);
         ASSERT_TRUE(tracks);
-        EXPECT_EQ(spans(*tracks), detectorDefinition(readAll(path), length, threshold, silenceFrames));
+        EXPECT_EQ(spans(*tracks), detectorDefinition(readAll(path), length, threshold, silenceFrames, random));
     }
 }
