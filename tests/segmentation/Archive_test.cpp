@@ -66,23 +66,6 @@ TEST(SegmentArchive, SkipListArchiveUsesCountAndPositionKeysAndReversesTies) {
     EXPECT_EQ(layout(*restored), "A5-6 A5-7");
 }
 
-// Test double: the system has no coder without keys, but every archivable
-// class must refuse one.
-struct NonKeyedCoderDouble : platform::Coder {
-    bool allowsKeyedCoding() const override { return false; }
-};
-
-TEST(SegmentArchive, EveryClassRefusesACoderWithoutKeys) {
-    NonKeyedCoderDouble coder;
-    auto tree = AudioSegmentTree::create();
-    for (const auto& action : std::vector<std::function<void()>>{
-             [&] { tree->encodeWithCoder(coder); }, [&] { AudioSegmentTree::initWithCoder(coder); },
-             [&] { tree->rootNode()->encodeWithCoder(coder); }, [&] { AudioSegmentNode::initWithCoder(coder); },
-             [&] { tree->rootNode()->childNodes().encodeWithCoder(coder); }, [&] { SkipList::initWithCoder(coder); },
-             [&] { tree->sliceAtIndex(0)->encodeWithCoder(coder); }, [&] { AudioSlice::initWithCoder(coder); }})
-        expectRaises(action, "NSInvalidArchiveOperationException", "Only supports NSKeyedArchiver coders");
-}
-
 PropertyList uid(int64_t n) {
     PropertyList ref = PropertyList::dictionary();
     ref.set("CF$UID", PropertyList::integer(n));
