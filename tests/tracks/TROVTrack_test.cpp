@@ -72,9 +72,6 @@ TEST(TROVTrack, TextSettersTrimAndFireOnlyOnEffectiveChanges) {
         EXPECT_EQ(t.recorder->events[0]->source(), t.track);
         EXPECT_EQ(t.recorder->taken(), std::string(p.name) + ":" + before + " " + p.name + ":New Order " + p.name + ":-");
     }
-    auto untrimmed = TROVTrack::initWithNum(7, "  Song \n");
-    EXPECT_EQ(untrimmed->trackName(), "  Song \n");
-    EXPECT_TRUE(untrimmed->active());
 }
 
 // Numbers fire with the old value boxed; cover art is compared by content, a
