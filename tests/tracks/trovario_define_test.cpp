@@ -10,50 +10,41 @@ using namespace definertest;
 
 namespace {
 
-struct Result {
-    int exitCode;
-    std::string output;
-};
-
-// Without an environment, preferences come from an empty folder: only the registered defaults count.
-Result define(const std::string& arguments, const std::string& environment = "XDG_CONFIG_HOME=/nonexistent") {
-    Result result{-1, {}};
-    result.output = run(environment + " '" TROVARIO_DEFINE "' " + arguments + " 2>&1", &result.exitCode);
-    return result;
-}
-
-// Three pieces of 20, 15 and 10 seconds with two seconds of digital silence between them.
-std::string mixtape(const TemporaryDirectory& dir) {
-    const uint32_t second = 44100;
-    std::string path = dir / "mixtape.caf";
-    EXPECT_EQ(writeCaf(path, recording(49 * second, {{20 * second, 22 * second}, {37 * second, 39 * second}})), 0);
-    return path;
+// Standard output and error of the command, and its exit code in `exitCode`. Without an environment,
+// preferences come from an empty folder: only the registered defaults count.
+std::string define(const std::string& arguments, int* exitCode = nullptr,
+                   const std::string& environment = "XDG_CONFIG_HOME=/nonexistent") {
+    return run(environment + " '" TROVARIO_DEFINE "' " + arguments + " 2>&1", exitCode);
 }
 
 }  // namespace
 
-// The preferences give the silence length unless an option does.
+// Three pieces of 20, 15 and 10 seconds with two seconds of digital silence
+// between them; the preferences give the silence length unless an option does.
 TEST(TrovarioDefine, CutsAMixtapeInTheMiddleOfEachSilenceAsThePreferencesOrOptionsSay) {
     TemporaryDirectory dir;
-    const std::string path = "'" + mixtape(dir) + "'", environment = "XDG_CONFIG_HOME='" + dir.path() + "'";
-    Result result = define(path, environment);
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.output,
+    const uint32_t second = 44100;
+    const std::string file = dir / "mixtape.caf";
+    ASSERT_EQ(writeCaf(file, recording(49 * second, {{20 * second, 22 * second}, {37 * second, 39 * second}})), 0);
+    const std::string path = "'" + file + "'", environment = "XDG_CONFIG_HOME='" + dir.path() + "'";
+    int exitCode = -1;
+    EXPECT_EQ(define(path, &exitCode, environment),
               "  1  0:00.00  0:21.00  0:21.00\n"
               "  2  0:21.00  0:38.00  0:17.00\n"
               "  3  0:38.00  0:49.00  0:11.00\n");
-    Result json = define("--json --sensitivity 0.03 --silence-ms=1000 " + path, environment);
-    EXPECT_EQ(json.exitCode, 0);
-    EXPECT_NE(json.output.find("\"silenceMs\": 1000"), std::string::npos);
-    EXPECT_NE(json.output.find("{\"number\": 2, \"startFrame\": 926100, \"stopFrame\": 1675800, \"start\": \"0:21.00\", "
-                               "\"stop\": \"0:38.00\", \"duration\": \"0:17.00\"}"),
+    EXPECT_EQ(exitCode, 0);
+    const std::string json = define("--json --sensitivity 0.03 --silence-ms=1000 " + path, &exitCode, environment);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_NE(json.find("\"silenceMs\": 1000"), std::string::npos);
+    EXPECT_NE(json.find("{\"number\": 2, \"startFrame\": 926100, \"stopFrame\": 1675800, \"start\": \"0:21.00\", "
+                        "\"stop\": \"0:38.00\", \"duration\": \"0:17.00\"}"),
               std::string::npos);
-    EXPECT_EQ(define("--silence-ms 2500 " + path).output, "  1  0:00.00  0:49.00  0:49.00\n");
+    EXPECT_EQ(define("--silence-ms 2500 " + path), "  1  0:00.00  0:49.00  0:49.00\n");
 
     platform::PropertyList preferences = platform::PropertyList::dictionary();
     preferences.set("ZORAutoDefineMinSilenceLengthKey", platform::PropertyList::real(2500));
     TemporaryDirectory::write(dir / "trovario/org.trovario.TrovarioAgent.plist", preferences.toXml());
-    EXPECT_EQ(define(path, environment).output, "  1  0:00.00  0:49.00  0:49.00\n");
+    EXPECT_EQ(define(path, nullptr, environment), "  1  0:00.00  0:49.00  0:49.00\n");
 }
 
 TEST(TrovarioDefine, UnreadableEmptyOrMissingFilesFailClearly) {
@@ -64,10 +55,14 @@ TEST(TrovarioDefine, UnreadableEmptyOrMissingFilesFailClearly) {
     for (const auto& [path, message] : std::vector<std::pair<std::string, std::string>>{
              {dir / "missing.caf", "missing.caf: No such file or directory"},
              {empty, "empty.caf holds no audio frames"}, {text, "not an audio file"}}) {
-        Result result = define("'" + path + "'");
-        EXPECT_EQ(result.exitCode, 1) << path;
-        EXPECT_NE(result.output.find(message), std::string::npos) << result.output;
+        int exitCode = -1;
+        const std::string output = define("'" + path + "'", &exitCode);
+        EXPECT_EQ(exitCode, 1) << path;
+        EXPECT_NE(output.find(message), std::string::npos) << output;
     }
-    for (const char* usage : {"--sensitivity -1 x.caf", "--frobnicate x.caf", ""})
-        EXPECT_EQ(define(usage).exitCode, 2) << usage;
+    for (const char* usage : {"--sensitivity -1 x.caf", "--frobnicate x.caf", ""}) {
+        int exitCode = -1;
+        define(usage, &exitCode);
+        EXPECT_EQ(exitCode, 2) << usage;
+    }
 }
