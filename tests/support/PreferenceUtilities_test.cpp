@@ -52,30 +52,24 @@ TEST_F(PreferenceDefaultsTest, FreshSystemReadsTheRegisteredValues) {
 }
 
 // The play mode button is stored shown whatever was there; a scratch folder
-// is kept if it exists, else replaced by the default.
+// is kept if it exists, in either domain, else replaced by the default.
 TEST_F(PreferenceDefaultsTest, ShowPlayModeIsStoredTrueAndAMissingScratchDirectoryReplaced) {
-    store(kOwn, ZORShowPlayModePUBKey, PropertyList::boolean(false));
     store(kEditor, ZORShowPlayModePUBKey, PropertyList::boolean(false));
-    const std::string fallback = PreferenceUtilities::defaultScratchDirectory();
-    for (const PropertyList& missing : {PropertyList::string(dir / "gone"), PropertyList::array()}) {
-        store(kOwn, ZORDefaultScratchDirectoryKey, missing);
+    std::filesystem::create_directories(dir / "kept");
+    const PropertyList kept = PropertyList::string(dir / "kept");
+    const PropertyList fallback = PropertyList::string(PreferenceUtilities::defaultScratchDirectory());
+    for (const PropertyList& scratch : {PropertyList::string(dir / "gone"), PropertyList::array(), kept}) {
+        store(kOwn, ZORShowPlayModePUBKey, PropertyList::boolean(false));
+        store(kOwn, ZORDefaultScratchDirectoryKey, scratch);
         PreferenceUtilities::registerDefaultPreferences(defaults);
-        EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey), PropertyList::string(fallback));
+        EXPECT_EQ(stored(ZORShowPlayModePUBKey), PropertyList::boolean(true));
+        EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey), scratch == kept ? kept : fallback);
     }
-    EXPECT_EQ(stored(ZORShowPlayModePUBKey), PropertyList::boolean(true));
-
-    // An existing folder is kept, in either domain.
     defaults.removeObjectForKey(ZORDefaultScratchDirectoryKey);
-    std::filesystem::create_directories(dir / "own scratch");
-    std::filesystem::create_directories(dir / "editor scratch");
-    store(kEditor, ZORDefaultScratchDirectoryKey, PropertyList::string(dir / "editor scratch"));
+    store(kEditor, ZORDefaultScratchDirectoryKey, kept);
     PreferenceUtilities::registerDefaultPreferences(defaults);
-    EXPECT_EQ(defaults.stringForKey(ZORDefaultScratchDirectoryKey), dir / "editor scratch");
+    EXPECT_EQ(defaults.stringForKey(ZORDefaultScratchDirectoryKey), dir / "kept");
     EXPECT_FALSE(stored(ZORDefaultScratchDirectoryKey));  // nothing written over the editor's choice
-
-    store(kOwn, ZORDefaultScratchDirectoryKey, PropertyList::string(dir / "own scratch"));
-    PreferenceUtilities::registerDefaultPreferences(defaults);
-    EXPECT_EQ(stored(ZORDefaultScratchDirectoryKey), PropertyList::string(dir / "own scratch"));
 }
 
 TEST_F(PreferenceDefaultsTest, UnwritablePreferencesStillGiveTheDefaults) {

@@ -67,12 +67,9 @@ TEST(ZORTimeFormatter, ReadsClockTextsBackAndRefusesWhatACountCannotHold) {
     for (const auto& [text, units] : std::vector<std::pair<std::string, uint32_t>>{
              {"1:02:03", 164184300u}, {"5:30", 873180000u}, {" 5 : 30.9", 14553000u},
              {"0:00:01 and more", 44100u}, {"27:00:00", 27u * 3600 * 44100}}) {
-        std::string error;
-        ASSERT_TRUE(formatter.getObjectValue(value, text, &error)) << text;
+        ASSERT_TRUE(formatter.getObjectValue(value, text, nullptr)) << text;
         EXPECT_EQ(std::any_cast<uint32_t>(value), units) << text;
-        EXPECT_TRUE(error.empty());
     }
-    ASSERT_TRUE(formatter.getObjectValue(value, "5:30", nullptr));
 
     value = std::string("untouched");
     for (const char* text : {"5", "abc", "", "1:02:", "1:x", ":30", "-1:00", "28:00:00"}) {
