@@ -31,11 +31,11 @@ std::string xmlOf(const AudioSegmentTree& tree) { return AudioSegmentTree::archi
 // the slices share.
 TEST(SegmentArchive, ProcessedTreeRoundTripsAndSlicesShareTheirSilences) {
     auto original = processedTree();
-    ASSERT_EQ(original->audioSegmentAtIndex(1)->nodeType(), AudioSegmentNode::Collection);
-    ASSERT_EQ(original->numberOfSlices(), 4);
     const std::string xml = xmlOf(*original);
     for (int i = 1; i <= 7; ++i) EXPECT_NE(xml.find("text " + std::to_string(i)), std::string::npos) << i;
     for (int i = 1001; i <= 1005; ++i) EXPECT_NE(xml.find(">" + std::to_string(i) + "<"), std::string::npos) << i;
+    // A list is stored as "objectCount" and "obj0", "obj1", ...
+    for (const char* key : {"<key>objectCount</key>", "<key>obj1</key>"}) EXPECT_NE(xml.find(key), std::string::npos);
     auto parsed = PropertyList::fromXml(xml, platform::kKeyedArchiveLimits);
     ASSERT_TRUE(parsed);
     auto restored = AudioSegmentTree::unarchive(*parsed);
@@ -51,19 +51,6 @@ TEST(SegmentArchive, ProcessedTreeRoundTripsAndSlicesShareTheirSilences) {
     restored->clearSplitPointAtNode(split);
     EXPECT_EQ(slices(*restored), "0..3087000 3175200..6615000 6637050..8820000");
     EXPECT_EQ(restored.use_count(), 1);
-}
-
-// A list is stored as "objectCount" and "obj0", "obj1", ...; decoding adds
-// them in that order, so ties come back reversed.
-TEST(SegmentArchive, SkipListArchiveUsesCountAndPositionKeysAndReversesTies) {
-    auto tree = AudioSegmentTree::create();
-    tree->addAudioSegmentFrom(5, 6);
-    tree->addAudioSegmentFrom(5, 7);  // tie: placed before the first
-    for (const char* key : {"<key>objectCount</key>", "<key>obj1</key>"})
-        EXPECT_NE(xmlOf(*tree).find(key), std::string::npos) << key;
-    auto restored = AudioSegmentTree::unarchive(AudioSegmentTree::archive(*tree));
-    ASSERT_NE(restored, nullptr);
-    EXPECT_EQ(layout(*restored), "A5-6 A5-7");
 }
 
 PropertyList uid(int64_t n) {
