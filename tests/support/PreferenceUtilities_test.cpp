@@ -78,25 +78,3 @@ TEST_F(PreferenceDefaultsTest, UnwritablePreferencesStillGiveTheDefaults) {
     EXPECT_TRUE(defaults.boolForKey(ZORShowPlayModePUBKey));
     EXPECT_EQ(defaults.integerForKey(ZORAutoCaptureDurationKey), 2);
 }
-
-namespace {
-
-// Runs in a process of its own, so the once-per-process rule starts afresh.
-int secondRegistrationChangesNothing() {
-    TemporaryDirectory dir;
-    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-    setenv("HOME", dir.path().c_str(), 1);
-    UserDefaults& standard = UserDefaults::standard();
-    PreferenceUtilities::registerDefaultPreferences();
-    const bool registered = standard.boolForKey(ZORShowPlayModePUBKey);
-    standard.setObject(ZORShowPlayModePUBKey, PropertyList::boolean(false));
-    PreferenceUtilities::registerDefaultPreferences();
-    return registered && !standard.boolForKey(ZORShowPlayModePUBKey) ? 0 : 1;
-}
-
-}  // namespace
-
-TEST(PreferenceRegistration, OnlyTheFirstCallInAProcessDoesAnything) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(std::_Exit(secondRegistrationChangesNothing()), ::testing::ExitedWithCode(0), "");
-}
