@@ -95,12 +95,6 @@ public:
         return at(start == 0.0 && pick(0, 1) ? -0.0 : start);
     }
 
-    void add() {
-        Node node = fresh();
-        items.insert(items.begin() + placeFor(node->startTime()), node);
-        list->addObject(node);
-    }
-
     void remove() {
         if (items.empty()) return;
         Node node = items[pick(0, items.size() - 1)];
@@ -111,6 +105,7 @@ public:
 
     // Adds objects until the list holds `count`, ordering the model once. An
     // object goes before its ties, so the new ones go newest first.
+    void add() { fill(items.size() + 1); }
     void fill(size_t count) {
         std::vector<Node> added;
         while (items.size() + added.size() < count) list->addObject(added.emplace_back(fresh()));
