@@ -19,7 +19,7 @@ TEST(SkipList, EmptyListsRefusePositionsAndCopiesReverseTies) {
     SkipList list;
     for (const auto& refused : std::vector<std::function<void()>>{
              [&] { list.firstObject(); }, [&] { list.lastObject(); }, [&] { list.objectAtIndex(0); }})
-        segtest::expectRaises(refused, "NSRangeException", "index out of array bounds");
+        segtest::expectRaises(refused, "NSRangeException");
     EXPECT_EQ(list.nextObject(), nullptr);
     list.startEnumeration();
     EXPECT_EQ(list.nextObject(), nullptr);
