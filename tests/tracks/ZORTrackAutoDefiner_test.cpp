@@ -1,8 +1,10 @@
+// The auto-definer, and the trovario-define command built on it, on generated recordings.
 #include "tracks/ZORTrackAutoDefiner.h"
 
 #include <gtest/gtest.h>
 
 #include "DefinerTestFiles.h"
+#include "platform/PropertyList.h"
 #include "segmentation/SilenceDetector.h"
 
 using namespace audiotest;
@@ -77,15 +79,6 @@ TEST_F(AutoDefinerTest, MissingOrEmptyFilesGiveNothing) {
     EXPECT_FALSE(define(file({}), 1000, 100));
 }
 
-// A run over 32000 frames needs 32 frames of 8 bytes: the buffer stays for the
-// next run; one of over 256000 bytes is given back.
-TEST_F(AutoDefinerTest, KeepsSmallBuffersAndGivesBackLargeOnes) {
-    ASSERT_TRUE(define(file(recording(32000, {})), 32000, 8000));
-    EXPECT_EQ(definer.currentOutputBufferSize(), 256u);
-    ASSERT_TRUE(define(file(recording(41000, {})), 33000000, 8000));
-    EXPECT_EQ(definer.currentOutputBufferSize(), 0u);
-}
-
 namespace {
 
 // The tracks cut from what the recorder's silence detector, which applies the
@@ -153,5 +146,65 @@ TEST_F(AutoDefinerTest, AgreesWithTheSilenceDetectorOnRandomRecordings) {
         auto tracks = define(path, length, silenceFrames, threshold);
         ASSERT_TRUE(tracks);
         EXPECT_EQ(spans(*tracks), detectorDefinition(readAll(path), length, threshold, silenceFrames, random));
+    }
+}
+
+namespace {
+
+// The trovario-define command's standard output and error of the command, and its exit code in `exitCode`. Without an environment,
+// preferences come from an empty folder: only the registered defaults count.
+std::string defineCommand(const std::string& arguments, int* exitCode = nullptr,
+                   const std::string& environment = "XDG_CONFIG_HOME=/nonexistent") {
+    return run(environment + " '" TROVARIO_DEFINE "' " + arguments + " 2>&1", exitCode);
+}
+
+}  // namespace
+
+// Three pieces of 20, 15 and 10 seconds with two seconds of digital silence
+// between them; the preferences give the silence length unless an option does.
+TEST(TrovarioDefine, CutsAMixtapeInTheMiddleOfEachSilenceAsThePreferencesOrOptionsSay) {
+    TemporaryDirectory dir;
+    const uint32_t second = 44100;
+    const std::string file = dir / "mixtape.caf";
+    ASSERT_EQ(writeCaf(file, recording(49 * second, {{20 * second, 22 * second}, {37 * second, 39 * second}})), 0);
+    const std::string path = "'" + file + "'", environment = "XDG_CONFIG_HOME='" + dir.path() + "'";
+    int exitCode = -1;
+    EXPECT_EQ(defineCommand(path, &exitCode, environment),
+              "  1  0:00.00  0:21.00  0:21.00\n"
+              "  2  0:21.00  0:38.00  0:17.00\n"
+              "  3  0:38.00  0:49.00  0:11.00\n");
+    EXPECT_EQ(exitCode, 0);
+    const std::string json =
+        defineCommand("--json --sensitivity 0.03 --silence-ms=1000 " + path, &exitCode, environment);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_NE(json.find("\"silenceMs\": 1000"), std::string::npos);
+    EXPECT_NE(json.find("{\"number\": 2, \"startFrame\": 926100, \"stopFrame\": 1675800, \"start\": \"0:21.00\", "
+                        "\"stop\": \"0:38.00\", \"duration\": \"0:17.00\"}"),
+              std::string::npos);
+    EXPECT_EQ(defineCommand("--silence-ms 2500 " + path), "  1  0:00.00  0:49.00  0:49.00\n");
+
+    platform::PropertyList preferences = platform::PropertyList::dictionary();
+    preferences.set("ZORAutoDefineMinSilenceLengthKey", platform::PropertyList::real(2500));
+    TemporaryDirectory::write(dir / "trovario/org.trovario.TrovarioAgent.plist", preferences.toXml());
+    EXPECT_EQ(defineCommand(path, nullptr, environment), "  1  0:00.00  0:49.00  0:49.00\n");
+}
+
+TEST(TrovarioDefine, UnreadableEmptyOrMissingFilesFailClearly) {
+    TemporaryDirectory dir;
+    const std::string empty = dir / "empty.caf", text = dir / "notes.wav";
+    ASSERT_EQ(writeCaf(empty, {}), 0);
+    TemporaryDirectory::write(text, "not audio");
+    for (const auto& [path, message] : std::vector<std::pair<std::string, std::string>>{
+             {dir / "missing.caf", "missing.caf: No such file or directory"},
+             {empty, "empty.caf holds no audio frames"}, {text, "not an audio file"}}) {
+        int exitCode = -1;
+        const std::string output = defineCommand("'" + path + "'", &exitCode);
+        EXPECT_EQ(exitCode, 1) << path;
+        EXPECT_NE(output.find(message), std::string::npos) << output;
+    }
+    for (const char* usage : {"--sensitivity -1 x.caf", "--frobnicate x.caf", ""}) {
+        int exitCode = -1;
+        defineCommand(usage, &exitCode);
+        EXPECT_EQ(exitCode, 2) << usage;
     }
 }
