@@ -18,8 +18,7 @@ namespace {
 
 struct Outcome {
     int exitCode = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 long lines(const std::string& text) { return std::ranges::count(text, '\n'); }

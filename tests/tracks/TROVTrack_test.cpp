@@ -128,16 +128,15 @@ TEST(TROVTrack, ListenersAreCalledOnceInOrderAndOnlyThoseAtTheStartOfTheFiring) 
     EXPECT_TRUE(weak.expired());
 }
 
-TEST(TROVTrack, IncludesBothEnds) {
+// A track includes both edges; ensuring a minimum duration moves the edge edited last.
+TEST(TROVTrack, EdgesAreIncludedAndEnsuringAMinimumDurationMovesTheOneEditedLast) {
     auto track = TROVTrack::initWithNum(0, "A");
     track->setStartTime(100);
     track->setStopTime(200);
     for (auto [point, included] :
          std::vector<std::pair<uint32_t, bool>>{{99, false}, {100, true}, {200, true}, {201, false}})
         EXPECT_EQ(track->includesTimePoint(point), included) << point;
-}
 
-TEST(TROVTrack, EnsureMinimumDurationMovesTheEdgeEditedLast) {
     // Start edited last?, start, stop, minimum, file length, new start, new stop.
     const int64_t cases[][7] = {
         {0, 500, 600, 1000, 1200, 200, 1200},  // the stop edge reaches the end, the start gives the rest
@@ -149,7 +148,7 @@ TEST(TROVTrack, EnsureMinimumDurationMovesTheEdgeEditedLast) {
         {0, 100, 1100, 1000, 9000, 100, 1100},
     };
     for (const auto& c : cases) {
-        auto track = TROVTrack::initWithNum(0, "A");
+        track = TROVTrack::initWithNum(0, "A");
         track->setStartTime(c[0] ? 0 : c[1]);
         track->setStopTime(c[2]);
         if (c[0]) track->setStartTime(c[1]);

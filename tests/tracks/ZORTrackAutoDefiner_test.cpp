@@ -45,8 +45,8 @@ TEST_F(AutoDefinerTest, CutsInTheMiddleOfEachLongSilenceWhereTheEdgeCasesSay) {
     } cases[] = {
         // Samples at the threshold are silent (see the random recordings below);
         // 0.25 survives the 16-bit file exactly, and one step above it is loud.
-        {"one step above the threshold is loud", 200000, {{80000, 100000, 0.25f + 1.0f / 32768}}, 200000, 8000, {{0, 200000}},
-         0.25f},
+        {"one step above the threshold is loud", 200000, {{80000, 100000, 0.25f + 1.0f / 32768}}, 200000, 8000,
+         {{0, 200000}}, 0.25f},
         // Alone, each 6000-frame silence is shorter than N.
         {"silences less than a merge gap apart become one", 300000, {{100000, 106000}, {110409, 116409}}, 300000, 8000,
          {{0, 108204}, {108204, 300000}}},
