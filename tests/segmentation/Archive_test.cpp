@@ -36,9 +36,7 @@ TEST(SegmentArchive, ProcessedTreeRoundTripsAndSlicesShareTheirSilences) {
     for (int i = 1001; i <= 1005; ++i) EXPECT_NE(xml.find(">" + std::to_string(i) + "<"), std::string::npos) << i;
     // A list is stored as "objectCount" and "obj0", "obj1", ...
     for (const char* key : {"<key>objectCount</key>", "<key>obj1</key>"}) EXPECT_NE(xml.find(key), std::string::npos);
-    auto parsed = PropertyList::fromXml(xml, platform::kKeyedArchiveLimits);
-    ASSERT_TRUE(parsed);
-    auto restored = AudioSegmentTree::unarchive(*parsed);
+    auto restored = AudioSegmentTree::unarchive(PropertyList::fromXml(xml, platform::kKeyedArchiveLimits).value());
     ASSERT_NE(restored, nullptr);
     EXPECT_EQ(xmlOf(*restored), xml);
     EXPECT_EQ(restored->shortestSilenceInTree(), original->shortestSilenceInTree());
