@@ -40,9 +40,8 @@ TEST(ZORTimeFormatter, WordedFormFollowsTheBundleOrATranslationAndSurvivesABroke
     ScopedEnvironment resources("TROVARIO_RESOURCE_DIR", root.path().c_str());
     ScopedEnvironment language("LANGUAGE", nullptr);
     ScopedEnvironment locale("LC_ALL", "de_DE.UTF-8");
-    const std::string text = ZORTimeFormatter::humanizedStringForUInt32ValueInSeconds(3725, 0);
     // Unknown or surplus placeholders print nothing instead of reading beyond the arguments.
-    EXPECT_EQ(text, "1 Std., 2 Min., 5 Sek.    100%");
+    EXPECT_EQ(ZORTimeFormatter::humanizedStringForUInt32ValueInSeconds(3725, 0), "1 Std., 2 Min., 5 Sek.    100%");
 }
 
 // A rate below 1 is refused: the formatter divides by it.

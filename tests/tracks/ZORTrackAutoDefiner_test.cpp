@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "DefinerTestFiles.h"
 #include "platform/PropertyList.h"
 #include "segmentation/SilenceDetector.h"
@@ -192,17 +194,13 @@ TEST(TrovarioDefine, UnreadableEmptyOrMissingFilesFailClearly) {
     const std::string empty = dir / "empty.caf", text = dir / "notes.wav";
     ASSERT_EQ(writeCaf(empty, {}), 0);
     TemporaryDirectory::write(text, "not audio");
-    for (const auto& [path, message] : std::vector<std::pair<std::string, std::string>>{
-             {dir / "missing.caf", "missing.caf: No such file or directory"},
-             {empty, "empty.caf holds no audio frames"}, {text, "not an audio file"}}) {
+    // Arguments, exit code and what the failure must say: unusable files exit 1, usage errors 2.
+    for (const auto& [arguments, status, message] : std::vector<std::tuple<std::string, int, std::string>>{
+             {"'" + dir / "missing.caf" + "'", 1, "missing.caf: No such file or directory"},
+             {"'" + empty + "'", 1, "empty.caf holds no audio frames"}, {"'" + text + "'", 1, "not an audio file"},
+             {"--sensitivity -1 x.caf", 2, ""}, {"--frobnicate x.caf", 2, ""}, {"", 2, ""}}) {
         int exitCode = -1;
-        const std::string output = defineCommand("'" + path + "'", &exitCode);
-        EXPECT_EQ(exitCode, 1) << path;
-        EXPECT_NE(output.find(message), std::string::npos) << output;
-    }
-    for (const char* usage : {"--sensitivity -1 x.caf", "--frobnicate x.caf", ""}) {
-        int exitCode = -1;
-        defineCommand(usage, &exitCode);
-        EXPECT_EQ(exitCode, 2) << usage;
+        EXPECT_NE(defineCommand(arguments, &exitCode).find(message), std::string::npos) << arguments;
+        EXPECT_EQ(exitCode, status) << arguments;
     }
 }
