@@ -36,7 +36,6 @@ TEST(AudioSegmentTree, ProcessingFillsGapsAndSplitsAtEverySilence) {
     for (int32_t slice = 0; slice < 3; ++slice)
         EXPECT_EQ(tree->audioSegmentAtIndex(0, *tree->sliceAtIndex(slice)), tree->audioSegmentAtIndex(2 * slice));
     EXPECT_EQ(tree->numberOfAudioSegmentsInSlice(*tree->sliceAtIndex(2)), 2);
-    EXPECT_EQ(tree.use_count(), 1);  // its slices do not keep it alive
     EXPECT_EQ(layout(*treeWith(0, {}, false)), "A0-0");
 }
 
@@ -86,7 +85,6 @@ TEST(AudioSegmentTree, AutoDefineMergesAudioShorterThanTheMinimumTrackDurationIn
         double middleSeconds, minimum;
         const char* layout;
     } cases[] = {
-        {10, 30, "A0-1764000 C1764000-2293200 A2293200-4057200"},
         {30, 30, "A0-1764000 S1764000-1808100 A1808100-3131100 S3131100-3175200 A3175200-4939200"},
         {30 - 1 / rate, 30, "A0-1764000 C1764000-3175199 A3175199-4939199"},
         {30, 45, "C0-4939200"},

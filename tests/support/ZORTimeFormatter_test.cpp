@@ -47,9 +47,7 @@ TEST(ZORTimeFormatter, WordedFormFollowsTheBundleOrATranslationAndSurvivesABroke
 // A rate below 1 is refused: the formatter divides by it.
 TEST(ZORTimeFormatter, InstanceUsesItsRateAndPrecision) {
     ZORTimeFormatter formatter;
-    formatter.setUnitsPerSecond(1000);
-    formatter.setUnitsPerSecond(0);
-    formatter.setUnitsPerSecond(-5);
+    for (int32_t rate : {1000, 0, -5}) formatter.setUnitsPerSecond(rate);
     formatter.setDisplayPrecision(2);
     EXPECT_EQ(formatter.stringForObjectValue(std::any(uint32_t(61500))), "1:01.50");
     EXPECT_EQ(formatter.stringForObjectValue(std::any(61500.0)), "1:01.50");
