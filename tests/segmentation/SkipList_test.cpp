@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <limits>
 #include <random>
 #include <vector>
 
