@@ -22,8 +22,7 @@ TEST(ZORTrackAutoDefinerConcurrency, CancelFromAnotherThreadReturnsTheTracksFoun
 
     ZORTrackAutoDefiner definer;
     auto full = definer.autoDefineTracksInFile(path, length, 0.03f, 1.3f);
-    ASSERT_TRUE(full);
-    ASSERT_EQ(full->size(), silences.size() + 1);
+    ASSERT_EQ(full.value().size(), silences.size() + 1);
 
     std::atomic<bool> finished{false};
     std::thread canceller([&] {
@@ -37,18 +36,13 @@ TEST(ZORTrackAutoDefinerConcurrency, CancelFromAnotherThreadReturnsTheTracksFoun
     finished = true;
     canceller.join();
 
-    ASSERT_TRUE(cancelled);
-    ASSERT_FALSE(cancelled->empty());
+    ASSERT_TRUE(cancelled && !cancelled->empty());
     EXPECT_LT(cancelled->size(), full->size());
-    EXPECT_EQ(cancelled->front()->startTime(), 0);
-    EXPECT_EQ(cancelled->back()->stopTime(), length);
-    for (size_t i = 0; i + 1 < cancelled->size(); ++i) {
-        EXPECT_EQ((*cancelled)[i]->startTime(), (*full)[i]->startTime());
-        EXPECT_EQ((*cancelled)[i]->stopTime(), (*full)[i]->stopTime());
-    }
+    std::vector<std::pair<int64_t, int64_t>> expected = spans(*full);
+    expected.resize(cancelled->size());
+    expected.back().second = length;
+    EXPECT_EQ(spans(*cancelled), expected);
 
     // The next definition starts afresh.
-    auto again = definer.autoDefineTracksInFile(path, length, 0.03f, 1.3f);
-    ASSERT_TRUE(again);
-    EXPECT_EQ(again->size(), full->size());
+    EXPECT_EQ(spans(definer.autoDefineTracksInFile(path, length, 0.03f, 1.3f).value()), spans(*full));
 }

@@ -1,8 +1,12 @@
+// The auto-definer, and the trovario-define command built on it, on generated recordings.
 #include "tracks/ZORTrackAutoDefiner.h"
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "DefinerTestFiles.h"
+#include "platform/PropertyList.h"
 #include "segmentation/SilenceDetector.h"
 
 using namespace audiotest;
@@ -11,17 +15,12 @@ using Spans = std::vector<std::pair<int64_t, int64_t>>;
 
 namespace {
 
-struct ProgressRecorder : ZORTrackAutoDefinerDelegate {
-    std::vector<float> fractions;
-    void updateAutoDefineProgress(float fraction) override { fractions.push_back(fraction); }
-};
-
 class AutoDefinerTest : public ::testing::Test {
 protected:
-    std::string file(uint32_t frames, const std::vector<Quiet>& quiet) {
-        std::string path = dir / ("rec" + std::to_string(count++) + ".caf");
-        EXPECT_EQ(writeCaf(path, recording(frames, quiet)), 0);
-        return path;
+    // The samples as the recording file (one at a time).
+    std::string file(const std::vector<float>& samples) {
+        EXPECT_EQ(writeCaf(dir / "recording.caf", samples), 0);
+        return dir / "recording.caf";
     }
     std::optional<ZORTrackAutoDefiner::Tracks> define(const std::string& path, uint32_t length, uint32_t silenceFrames,
                                                       float threshold = 0.03f) {
@@ -30,7 +29,6 @@ protected:
 
     TemporaryDirectory dir;
     ZORTrackAutoDefiner definer;
-    int count = 0;
 };
 
 }  // namespace
@@ -47,13 +45,10 @@ TEST_F(AutoDefinerTest, CutsInTheMiddleOfEachLongSilenceWhereTheEdgeCasesSay) {
         Spans expected;
         float threshold = 0.03f;
     } cases[] = {
-        {"two long silences", 500000, {{100000, 110000}, {300000, 320000}}, 500000, 8000,
-         {{0, 105000}, {105000, 310000}, {310000, 500000}}},
-        // 0.25 survives the 16-bit file exactly; one step above it is loud.
-        {"samples at the threshold are silent", 200000, {{80000, 100000, 0.25f}}, 200000, 8000,
-         {{0, 90000}, {90000, 200000}}, 0.25f},
-        {"one step above it is loud", 200000, {{80000, 100000, 0.25f + 1.0f / 32768}}, 200000, 8000, {{0, 200000}},
-         0.25f},
+        // Samples at the threshold are silent (see the random recordings below);
+        // 0.25 survives the 16-bit file exactly, and one step above it is loud.
+        {"one step above the threshold is loud", 200000, {{80000, 100000, 0.25f + 1.0f / 32768}}, 200000, 8000,
+         {{0, 200000}}, 0.25f},
         // Alone, each 6000-frame silence is shorter than N.
         {"silences less than a merge gap apart become one", 300000, {{100000, 106000}, {110409, 116409}}, 300000, 8000,
          {{0, 108204}, {108204, 300000}}},
@@ -74,40 +69,30 @@ TEST_F(AutoDefinerTest, CutsInTheMiddleOfEachLongSilenceWhereTheEdgeCasesSay) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        auto tracks = define(file(c.frames, c.quiet), c.length, c.silenceFrames, c.threshold);
-        ASSERT_TRUE(tracks);
-        EXPECT_EQ(spans(*tracks), c.expected);
-        for (const auto& track : *tracks) EXPECT_EQ(track->trackName(), "Auto-define track");
+        const auto tracks = define(file(recording(c.frames, c.quiet)), c.length, c.silenceFrames, c.threshold).value();
+        EXPECT_EQ(spans(tracks), c.expected);
+        for (const auto& track : tracks) EXPECT_EQ(track->trackName(), "Auto-define track");
     }
 }
 
-TEST_F(AutoDefinerTest, MissingOrEmptyFilesGiveNothingAndAQuickScanReportsNoProgress) {
-    auto progress = std::make_shared<ProgressRecorder>();
-    definer.setDelegate(progress);
+TEST_F(AutoDefinerTest, MissingOrEmptyFilesGiveNothing) {
     EXPECT_FALSE(define(dir / "missing.caf", 1000, 100));
-    std::string empty = dir / "empty.caf";
-    ASSERT_EQ(writeCaf(empty, {}), 0);
-    EXPECT_FALSE(define(empty, 1000, 100));
-    ASSERT_TRUE(define(file(100000, {}), 100000, 8000));
-    EXPECT_TRUE(progress->fractions.empty());
-}
-
-// A run over 32000 frames needs 32 frames of 8 bytes: the buffer stays for the
-// next run; one of over 256000 bytes is given back.
-TEST_F(AutoDefinerTest, KeepsSmallBuffersAndGivesBackLargeOnes) {
-    ASSERT_TRUE(define(file(32000, {}), 32000, 8000));
-    EXPECT_EQ(definer.currentOutputBufferSize(), 256u);
-    ASSERT_TRUE(define(file(41000, {}), 33000000, 8000));
-    EXPECT_EQ(definer.currentOutputBufferSize(), 0u);
+    EXPECT_FALSE(define(file({}), 1000, 100));
 }
 
 namespace {
 
 // The tracks cut from what the recorder's silence detector, which applies the
-// same rule sample by sample, finds in the examined part of `samples`.
-Spans detectorDefinition(const std::vector<float>& samples, uint32_t length, float threshold, uint32_t silenceFrames) {
+// same rule sample by sample, finds in the examined part of `samples`, fed in
+// blocks of random lengths as a recording arrives.
+Spans detectorDefinition(const std::vector<float>& samples, uint32_t length, float threshold, uint32_t silenceFrames,
+                         std::mt19937& random) {
     SilenceDetector detector(threshold, secondsFor(silenceFrames));
-    detector.detectSilence(samples.data(), uint32_t(std::min<size_t>(length / 1000 * 1000, samples.size() / 2)));
+    const uint32_t examined = uint32_t(std::min<size_t>(length / 1000 * 1000, samples.size() / 2));
+    for (uint32_t done = 0, block = 0; done < examined; done += block) {
+        block = std::min(examined - done, std::uniform_int_distribution<uint32_t>(1, 5000)(random));
+        detector.detectSilence(samples.data() + 2 * size_t(done), block);
+    }
     if (detector.tracks().empty()) return {{0, length}};
     Spans tracks;
     uint32_t cut = 0;
@@ -156,12 +141,66 @@ TEST_F(AutoDefinerTest, AgreesWithTheSilenceDetectorOnRandomRecordings) {
     for (int round = 0; round < 12; ++round) {
         const uint32_t silenceFrames = std::vector<uint32_t>{8, 21, 400, 3000}[round % 4];
         const uint32_t frames = 150000 + 20011 * uint32_t(round);
-        std::string path = dir / ("random" + std::to_string(round) + ".caf");
-        ASSERT_EQ(writeCaf(path, randomRecording(frames, threshold, silenceFrames / 4, random)), 0);
+        const std::string path = file(randomRecording(frames, threshold, silenceFrames / 4, random));
         const uint32_t length = frames - 777 * uint32_t(round % 3);
         SCOPED_TRACE(testing::Message() << "round " << round << " N " << silenceFrames);
-        auto tracks = define(path, length, silenceFrames, threshold);
-        ASSERT_TRUE(tracks);
-        EXPECT_EQ(spans(*tracks), detectorDefinition(readAll(path), length, threshold, silenceFrames));
+        EXPECT_EQ(spans(define(path, length, silenceFrames, threshold).value()),
+                  detectorDefinition(readAll(path), length, threshold, silenceFrames, random));
+    }
+}
+
+namespace {
+
+// The trovario-define command's standard output and error of the command, and its exit code in `exitCode`. Without an environment,
+// preferences come from an empty folder: only the registered defaults count.
+std::string defineCommand(const std::string& arguments, int* exitCode = nullptr,
+                   const std::string& environment = "XDG_CONFIG_HOME=/nonexistent") {
+    return run(environment + " '" TROVARIO_DEFINE "' " + arguments + " 2>&1", exitCode);
+}
+
+}  // namespace
+
+// Three pieces of 20, 15 and 10 seconds with two seconds of digital silence
+// between them; the preferences give the silence length unless an option does.
+TEST(TrovarioDefine, CutsAMixtapeInTheMiddleOfEachSilenceAsThePreferencesOrOptionsSay) {
+    TemporaryDirectory dir;
+    const uint32_t second = 44100;
+    const std::string file = dir / "mixtape.caf";
+    ASSERT_EQ(writeCaf(file, recording(49 * second, {{20 * second, 22 * second}, {37 * second, 39 * second}})), 0);
+    const std::string path = "'" + file + "'", environment = "XDG_CONFIG_HOME='" + dir.path() + "'";
+    int exitCode = -1;
+    EXPECT_EQ(defineCommand(path, &exitCode, environment),
+              "  1  0:00.00  0:21.00  0:21.00\n"
+              "  2  0:21.00  0:38.00  0:17.00\n"
+              "  3  0:38.00  0:49.00  0:11.00\n");
+    EXPECT_EQ(exitCode, 0);
+    const std::string json =
+        defineCommand("--json --sensitivity 0.03 --silence-ms=1000 " + path, &exitCode, environment);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_NE(json.find("\"silenceMs\": 1000"), std::string::npos);
+    EXPECT_NE(json.find("{\"number\": 2, \"startFrame\": 926100, \"stopFrame\": 1675800, \"start\": \"0:21.00\", "
+                        "\"stop\": \"0:38.00\", \"duration\": \"0:17.00\"}"),
+              std::string::npos);
+    EXPECT_EQ(defineCommand("--silence-ms 2500 " + path), "  1  0:00.00  0:49.00  0:49.00\n");
+
+    platform::PropertyList preferences = platform::PropertyList::dictionary();
+    preferences.set("ZORAutoDefineMinSilenceLengthKey", platform::PropertyList::real(2500));
+    TemporaryDirectory::write(dir / "trovario/org.trovario.TrovarioAgent.plist", preferences.toXml());
+    EXPECT_EQ(defineCommand(path, nullptr, environment), "  1  0:00.00  0:49.00  0:49.00\n");
+}
+
+TEST(TrovarioDefine, UnreadableEmptyOrMissingFilesFailClearly) {
+    TemporaryDirectory dir;
+    const std::string empty = dir / "empty.caf", text = dir / "notes.wav";
+    ASSERT_EQ(writeCaf(empty, {}), 0);
+    TemporaryDirectory::write(text, "not audio");
+    // Arguments, exit code and what the failure must say: unusable files exit 1, usage errors 2.
+    for (const auto& [arguments, status, message] : std::vector<std::tuple<std::string, int, std::string>>{
+             {"'" + dir / "missing.caf" + "'", 1, "missing.caf: No such file or directory"},
+             {"'" + empty + "'", 1, "empty.caf holds no audio frames"}, {"'" + text + "'", 1, "not an audio file"},
+             {"--sensitivity -1 x.caf", 2, ""}, {"--frobnicate x.caf", 2, ""}, {"", 2, ""}}) {
+        int exitCode = -1;
+        EXPECT_NE(defineCommand(arguments, &exitCode).find(message), std::string::npos) << arguments;
+        EXPECT_EQ(exitCode, status) << arguments;
     }
 }
