@@ -4,6 +4,8 @@
 #include "TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using platform::Bundle;
 using platform::StringsFile;
@@ -39,6 +41,15 @@ TEST(StringsFile, EncodingsWithByteOrderMarks) {
                   "\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80");
     // A lone surrogate becomes the replacement character rather than invalid UTF-8.
     EXPECT_EQ(StringsFile::parse(utf16(u"\"k\" = \"\xD800\";", false), "s").at("k"), "\xEF\xBF\xBD");
+}
+
+// A table that is no regular file is never opened: a FIFO would block the agent.
+TEST(StringsFile, TablesThatAreNoRegularFilesGiveNoTextsWithoutBlocking) {
+    TemporaryDirectory dir;
+    ASSERT_EQ(mkfifo((dir / "fifo.strings").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", (dir / "zero.strings").c_str()), 0);
+    for (const char* name : {"fifo.strings", "zero.strings", "missing.strings"})
+        EXPECT_TRUE(StringsFile::read(dir / name).empty()) << name;
 }
 
 TEST(Bundle, TextsAndResourcesFromThePreferredLanguageThenEnglishNeverOutside) {
