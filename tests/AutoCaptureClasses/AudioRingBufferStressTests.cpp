@@ -15,9 +15,9 @@ namespace {
 
 constexpr uint32_t kCapacity = 1024;
 constexpr uint32_t kMaxBlock = 700;
+using Clock = std::chrono::steady_clock;
 // Each test runs at least this long, and past it until it has checked enough;
 // only a hang reaches the cap.
-using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kMinimumRun{1500};
 constexpr std::chrono::seconds kHangCap{120};
 

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "AutoCaptureClasses/CaptureDeviceInstaller.h"
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
@@ -62,6 +60,7 @@ TEST(AudioDevice, WithoutASoundServerEveryCallFailsAtOnce) {
     EXPECT_EQ(ZORAudioDevice::setDefaultOutputDevice(
                   std::make_shared<ZORAudioDevice>(1, "speakers", "Speakers", "speakers.monitor")),
               ZORAudioDevice::kNoSoundServer);
+    EXPECT_FALSE(MySystemCaptureRecorder::init());
     EXPECT_LT(Clock::now() - start, 500ms);
     auto installed = CaptureDeviceInstaller::installCaptureDevice(true);
     ASSERT_FALSE(installed);
@@ -72,8 +71,9 @@ TEST(AudioDevice, WithoutASoundServerEveryCallFailsAtOnce) {
 }
 
 // Polled every few seconds: a line is logged only when the answer changes.
+// Without the sink a recorder cannot start, and leaves the output alone.
 TEST(CaptureDeviceInstall, LoadsTheSinkOnceAndAvailabilityFollowsIt) {
-    PrivatePulseServer server(capture_test::withoutCaptureSink());
+    PrivatePulseServer server({.captureSink = false, .scriptFile = ""});
     ASSERT_TRUE(server.started()) << server.failure();
     platform::LogCapture log;
     auto available = [&] {
@@ -84,6 +84,8 @@ TEST(CaptureDeviceInstall, LoadsTheSinkOnceAndAvailabilityFollowsIt) {
         return first;
     };
     EXPECT_FALSE(available());
+    EXPECT_FALSE(MySystemCaptureRecorder::init());
+    EXPECT_EQ(server.defaultSinkName(), "speakers");
     for (int twice = 0; twice < 2; ++twice)
         EXPECT_TRUE(CaptureDeviceInstaller::installCaptureDevice(false));
     EXPECT_TRUE(available());
@@ -115,7 +117,7 @@ TEST(CaptureDeviceInstall, PersistentConfigurationLoadsTheSinkAtTheNextServerSta
     std::string text = TemporaryDirectory::read(script);
     const std::string load = std::string("load-module module-null-sink sink_name=") + platform::kCaptureSinkName;
     EXPECT_EQ(text.find(load), text.rfind(load));
-    PrivatePulseServer server(capture_test::withoutCaptureSink(script));
+    PrivatePulseServer server({.captureSink = false, .scriptFile = script});
     ASSERT_TRUE(server.started()) << server.failure();
     auto device = ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME);
     ASSERT_TRUE(device);
@@ -147,41 +149,4 @@ TEST(DefaultOutputRestore, GivesTheOutputBackOrAnotherButLeavesAChoiceTheUserMad
     EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
     EXPECT_EQ(server.defaultSinkName(), "headphones");
     EXPECT_FALSE(DefaultOutputMemory::remembered());
-}
-
-TEST(SoundRecordStream, HandsOverEntriesLargerThanTheReadersBufferInPieces) {
-    PrivatePulseServer server;
-    ASSERT_TRUE(server.started()) << server.failure();
-    auto stream = capture_test::openMonitor("speakers.monitor", 65536);
-    ASSERT_TRUE(stream);
-    std::vector<float> samples, piece(250);  // 1000 bytes: 125 frames, far below an entry
-    std::unique_ptr<capture_test::TonePlayer> tone;
-    // Four seconds once audio flows: a fresh monitor starts late, and the
-    // sink plays what it had prepared before the tone comes through.
-    while ((!tone || samples.size() < 8 * 44100) && stream->waitForData() == 0) {
-        if (!tone && !samples.empty()) {
-            tone = std::make_unique<capture_test::TonePlayer>(1000);
-            samples.clear();
-        }
-        for (uint32_t size = 1000; stream->dataAvailable(); size = 1000) {
-            ASSERT_EQ(stream->dequeue(piece.data(), size), 0);
-            ASSERT_EQ(size % 8, 0u);
-            samples.insert(samples.end(), piece.begin(), piece.begin() + size / sizeof(float));
-        }
-    }
-    EXPECT_EQ(stream->droppedBytes(), 0u);
-    // The pieces join up again into the continuous tone.
-    std::vector<double> tones = capture_test::dominantTones(samples, 2048, {1000});
-    auto first = std::find(tones.begin(), tones.end(), 1000.0);
-    ASSERT_LT(first - tones.begin() + 20, tones.end() - tones.begin());
-    EXPECT_EQ(std::count(first + 1, tones.end() - 1, 0.0), 0);
-
-    // Interrupting wakes a waiting reader for good.
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(50ms);
-        stream->interrupt();
-    });
-    for (uint32_t size = 1000; stream->waitForData() == 0; size = 1000) stream->dequeue(piece.data(), size);
-    stopper.join();
-    EXPECT_EQ(stream->waitForData(), platform::SoundRecordStream::kInterrupted);
 }

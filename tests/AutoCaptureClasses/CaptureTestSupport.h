@@ -31,9 +31,6 @@ struct ScratchHome : TemporaryDirectory {
     ScopedEnvironment state{"XDG_STATE_HOME", (path() + "/state").c_str()};
 };
 
-// A private server without the capture sink, running `script` if one is given.
-inline PrivatePulseServer::Options withoutCaptureSink(const std::string& script = "") { return {false, script}; }
-
 // Plays a sine tone into the default output (following it when it changes);
 // the frequency can change while it plays, without a phase jump.
 class TonePlayer {

@@ -35,7 +35,7 @@ TEST_F(TrovarioRecordTool, AnInterruptEndsTheRecordingAtOnceAndKeepsTheFile) {
 }
 
 TEST_F(TrovarioRecordTool, SaysHowToLoadAMissingCaptureDevice) {
-    PrivatePulseServer server(capture_test::withoutCaptureSink());
+    PrivatePulseServer server({.captureSink = false, .scriptFile = ""});
     ASSERT_TRUE(server.started()) << server.failure();
     std::string log = run("1 --out '" + out + "'", code);
     EXPECT_EQ(code, 1);
