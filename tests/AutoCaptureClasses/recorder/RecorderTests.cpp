@@ -1,7 +1,10 @@
 // The recorder against a private PulseAudio server: what the system plays
 // reaches the scratch file and the previous output, pause and resume, the
-// default output during and after a capture, subscribers and the states.
+// default output during and after a capture, subscribers and the states; and
+// when things go wrong: a dying or stalled server, the capture device as the
+// only output.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +17,7 @@
 
 using namespace capture_test;
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -57,9 +61,9 @@ TEST_F(RecorderTest, RecordsWhatThePlayerPlaysAndPlaysItOnToThePreviousOutput) {
     ASSERT_TRUE(tone.started());
     std::this_thread::sleep_for(3500ms);
 
-    auto before = std::chrono::steady_clock::now();
+    auto before = Clock::now();
     recorder->stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);
+    EXPECT_LT(Clock::now() - before, 500ms);
     EXPECT_EQ(server.defaultSinkName(), "speakers");
     EXPECT_FALSE(DefaultOutputMemory::remembered());
     EXPECT_TRUE(recorder->successfulRecording());
@@ -176,4 +180,47 @@ TEST_F(RecorderTest, SubscribersHearEveryBlockOnceUntilRemoved) {
     // Both were added at a time when `counter` was already listening.
     EXPECT_LE(twice->mCalls, counter->mCalls);
     finish(recorder);
+}
+
+// A server that dies (SIGKILL) or stalls (SIGSTOP) during a capture: stop
+// still returns at once and the file keeps what came before.
+class ServerFault : public RecorderTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(ServerFault, StopReturnsPromptlyAndTheRecordingIsKept) {
+    const bool killed = GetParam();
+    auto recorder = startRecording();
+    ASSERT_TRUE(recorder);
+    {
+        TonePlayer tone(1000);
+        std::this_thread::sleep_for(1500ms);
+    }
+    killed ? server.kill() : void(::kill(server.pid(), SIGSTOP));
+    std::this_thread::sleep_for(killed ? 500ms : 300ms);
+    auto before = Clock::now();
+    recorder->stop();
+    auto took = Clock::now() - before;
+    if (!killed) ::kill(server.pid(), SIGCONT);
+    EXPECT_LT(took, killed ? 500ms : 800ms);
+    EXPECT_TRUE(recorder->successfulRecording());
+    int64_t frames = recorder->numberOfFramesRecorded();
+    EXPECT_GT(frames, 0);
+    EXPECT_EQ(frames % 2048, 0);
+    EXPECT_TRUE(threadsEnd(recorder));
+    EXPECT_EQ(audiotest::probe(path, "duration_ts"), std::to_string(frames));
+    EXPECT_EQ(audiotest::readAll(path).size(), static_cast<size_t>(frames) * 2);
+    // A dead server cannot be given the output back; the note stays for the next start.
+    if (killed) EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
+    else EXPECT_TRUE(waitFor([&] { return server.defaultSinkName() == "speakers"; }, 2s));
+}
+
+INSTANTIATE_TEST_SUITE_P(KilledOrStalled, ServerFault, testing::Bool());
+
+// Playing through into the capture device would feed the recording back into itself.
+TEST_F(RecorderTest, NeverPlaysThroughIntoTheCaptureDevice) {
+    server.pactl(std::string("set-default-sink ") + platform::kCaptureSinkName);
+    auto recorder = startRecording();
+    ASSERT_TRUE(recorder);
+    EXPECT_EQ(server.pactl("list sink-inputs short"), "") << "a play-through stream is open";
+    finish(recorder);
+    EXPECT_EQ(server.defaultSinkName(), platform::kCaptureSinkName);
 }
