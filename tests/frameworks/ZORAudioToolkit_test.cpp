@@ -65,18 +65,6 @@ TEST(ZORFileUtils, FillsTheReferencesAndSaysWhetherTheirTargetsExist) {
     std::filesystem::current_path("/");
 }
 
-TEST(AudioFileBackendLoader, LooksBesideTheProgramFirstAndTheBuildLastUnlessTheOverrideNamesTheLibrary) {
-    {
-        ScopedEnvironment unset(AudioFileBackendLoader::kPathVariable, nullptr);
-        std::vector<std::string> paths = AudioFileBackendLoader::candidatePaths();
-        ASSERT_GE(paths.size(), 2u);
-        EXPECT_EQ(paths.front(), std::filesystem::canonical("/proc/self/exe").parent_path().string() + "/libtrov_ffmpeg.so");
-        EXPECT_TRUE(std::filesystem::exists(paths.back())) << paths.back();
-    }
-    ScopedEnvironment set(AudioFileBackendLoader::kPathVariable, "/opt/elsewhere/libtrov_ffmpeg.so");
-    EXPECT_EQ(AudioFileBackendLoader::candidatePaths(), std::vector<std::string>{"/opt/elsewhere/libtrov_ffmpeg.so"});
-}
-
 TEST(AudioFileBackendLoader, SaysWhichLibraryFailed) {
     TemporaryDirectory dir;
     const std::string library = dir / "libtrov_ffmpeg.so";
