@@ -25,8 +25,6 @@ TEST(AudioDevice, FindsSinksSetsTheDefaultOutputAndTimesOutOnAStalledServer) {
     ASSERT_TRUE(byName);
     EXPECT_EQ(capture->sinkName(), platform::kCaptureSinkName);
     EXPECT_EQ(capture->deviceID(), byName->deviceID());
-    std::string listed = server.pactl("list sinks short");
-    EXPECT_NE(listed.find(std::to_string(capture->deviceID()) + "\t" + platform::kCaptureSinkName), std::string::npos);
     EXPECT_FALSE(ZORAudioDevice::deviceWithDeviceName("No Such Device"));
 
     auto original = ZORAudioDevice::defaultOutputDevice();
@@ -129,7 +127,6 @@ TEST(DefaultOutputRestore, GivesTheOutputBackOrAnotherButLeavesAChoiceTheUserMad
     PrivatePulseServer server;
     ASSERT_TRUE(server.started()) << server.failure();
     ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
-    EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
     server.pactl(std::string("set-default-sink ") + platform::kCaptureSinkName);
     EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
     EXPECT_EQ(server.defaultSinkName(), "speakers");

@@ -92,13 +92,12 @@ TEST_F(CAFLinearPCMEncoderTest, WritesWhatFFmpegWritesSampleForSample) {
         double rate;
         uint32_t fileFlags;
         bool floatClient;
-        const char* codec;
-    } cases[] = {{2, 44100, bigEndian, true, "pcm_s16be"},
-                 {1, 48000, kAudioFormatFlagIsSignedInteger, true, "pcm_s16le"},
-                 {6, 96000, bigEndian, true, "pcm_s16be"},
-                 {2, 44100, bigEndian, false, "pcm_s16be"}};
+    } cases[] = {{2, 44100, bigEndian, true},
+                 {1, 48000, kAudioFormatFlagIsSignedInteger, true},
+                 {6, 96000, bigEndian, true},
+                 {2, 44100, bigEndian, false}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.codec) + " " + std::to_string(c.channels));
+        SCOPED_TRACE(testing::Message() << c.channels << " channels, float " << c.floatClient);
         const auto client = ZORAudioStreamBasicDescription::linearPCM(
             c.rate, c.channels, c.floatClient ? 32 : 16,
             c.floatClient ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger);
@@ -115,9 +114,6 @@ TEST_F(CAFLinearPCMEncoderTest, WritesWhatFFmpegWritesSampleForSample) {
         EXPECT_EQ(mine[1].size, int64_t(mine[1].payload.size() + 4));
         EXPECT_EQ(mine[1].payload, reference.back().payload);
         EXPECT_EQ(std::filesystem::file_size(ours), kHeaderBytes + mine[1].payload.size());
-        EXPECT_EQ(probe(ours, "codec_name,channels,sample_rate,duration_ts"),
-                  std::string(c.codec) + "\n" + std::to_string(int(c.rate)) + "\n" + std::to_string(c.channels) +
-                      "\n" + std::to_string(frames.size() / client.mBytesPerFrame));
     }
 }
 
@@ -171,7 +167,6 @@ TEST_F(CAFLinearPCMEncoderTest, AFailedWriteKeepsTheWholeFramesThatReachedTheFil
     }
     EXPECT_EQ(std::filesystem::file_size(path), kHeaderBytes + keptFrames * 4);
     EXPECT_EQ(cafChunks(path)[1].size, int64_t(keptFrames * 4 + 4));
-    EXPECT_EQ(probe(path, "duration_ts"), std::to_string(keptFrames));
     const std::vector<float> kept = readAll(path);
     ASSERT_EQ(kept.size(), keptFrames * 2);
     EXPECT_EQ(kept[2 * 2048 + 7], kept[7]);  // the same block again

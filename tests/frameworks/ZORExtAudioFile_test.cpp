@@ -9,12 +9,6 @@ using namespace audiotest;
 
 namespace {
 
-float maxDifference(const std::vector<float>& a, const std::vector<float>& b) {
-    float worst = 0;
-    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) worst = std::max(worst, std::fabs(a[i] - b[i]));
-    return worst;
-}
-
 // The file at `path`, opened for reading.
 std::shared_ptr<ZORExtAudioFile> opened(const std::string& path) {
     auto file = ZORExtAudioFile::initForReading(path);
@@ -96,7 +90,7 @@ TEST_F(ZORExtAudioFileTest, DecodesFilesMadeByFfmpegAsFfmpegDoes) {
         std::vector<float> back = readRest(*file);
         if (c.length == prefix) expected.resize(std::min(expected.size(), back.size()));
         ASSERT_EQ(back.size(), expected.size());
-        EXPECT_LE(maxDifference(back, expected), 1e-6f);
+        for (size_t i = 0; i < back.size(); ++i) ASSERT_NEAR(back[i], expected[i], 1e-6f) << i;
     }
 }
 
@@ -175,11 +169,10 @@ TEST_F(ZORExtAudioFileTest, AnM4aThatCannotBeCompletedIsRemoved) {
     const std::string path = dir / "full.m4a";
     std::vector<float> noise;
     appendNoise(noise, 400000, 2, 0.5f);
-    int32_t status;
-    {
+    const int32_t status = [&] {
         FileSizeLimit limit(64 << 10);
-        status = writeFile(path, kAudioFileM4AType, aacFormat(), noise, 2);
-    }
+        return writeFile(path, kAudioFileM4AType, aacFormat(), noise, 2);
+    }();
     EXPECT_EQ(status, kAudioFileDiskFullError);
     EXPECT_FALSE(std::filesystem::exists(path));
 }

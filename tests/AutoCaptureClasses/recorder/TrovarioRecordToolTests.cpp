@@ -30,7 +30,6 @@ TEST_F(TrovarioRecordTool, AnInterruptEndsTheRecordingAtOnceAndKeepsTheFile) {
     EXPECT_EQ(code, 0) << log;
     EXPECT_NE(log.find("file: " + out), std::string::npos) << log;
     EXPECT_EQ(server.defaultSinkName(), "speakers");
-    EXPECT_EQ(audiotest::probe(out, "codec_name"), "pcm_s16be");
     EXPECT_GT(audiotest::readAll(out).size(), 0u);
 }
 
