@@ -16,7 +16,8 @@ using capture_test::ScratchHome;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-TEST(AudioDevice, FindsSinksSetsTheDefaultOutputAndTimesOutOnAStalledServer) {
+TEST(AudioDevice, FindsSinksSetsAndRestoresTheDefaultOutputAndTimesOutOnAStalledServer) {
+    ScratchHome home;
     PrivatePulseServer server;
     ASSERT_TRUE(server.started()) << server.failure();
     auto capture = ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME);
@@ -35,10 +36,32 @@ TEST(AudioDevice, FindsSinksSetsTheDefaultOutputAndTimesOutOnAStalledServer) {
     ASSERT_EQ(ZORAudioDevice::setDefaultOutputDevice(original), 0);
     EXPECT_EQ(server.defaultSinkName(), "speakers");
 
+    // After an interrupted capture: the output back, or another, but a choice the user made since is left.
+    ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
+    server.pactl(std::string("set-default-sink ") + platform::kCaptureSinkName);
+    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
+    EXPECT_EQ(server.defaultSinkName(), "speakers");
+    EXPECT_FALSE(DefaultOutputMemory::remembered());
+    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
+
+    // The remembered output has gone: another sink, not the capture device.
+    ASSERT_TRUE(DefaultOutputMemory::remember("unplugged_usb_headset"));
+    server.pactl(std::string("set-default-sink ") + platform::kCaptureSinkName);
+    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
+    EXPECT_EQ(server.defaultSinkName(), "speakers");
+
+    // The user chose another output since.
+    server.pactl("load-module module-null-sink sink_name=headphones");
+    ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
+    server.pactl("set-default-sink headphones");
+    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
+    EXPECT_EQ(server.defaultSinkName(), "headphones");
+    EXPECT_FALSE(DefaultOutputMemory::remembered());
+
     // A device that has gone since it was looked up is refused.
     ASSERT_TRUE(server.unloadCaptureSink());
     EXPECT_EQ(ZORAudioDevice::setDefaultOutputDevice(capture), ZORAudioDevice::kRefused);
-    EXPECT_EQ(server.defaultSinkName(), "speakers");
+    EXPECT_EQ(server.defaultSinkName(), "headphones");
 
     ::kill(server.pid(), SIGSTOP);
     auto start = Clock::now();
@@ -120,30 +143,4 @@ TEST(CaptureDeviceInstall, PersistentConfigurationLoadsTheSinkAtTheNextServerSta
     auto device = ZORAudioDevice::deviceWithDeviceName(CAPTURE_DEVICE_NAME);
     ASSERT_TRUE(device);
     EXPECT_EQ(device->sinkName(), platform::kCaptureSinkName);
-}
-
-TEST(DefaultOutputRestore, GivesTheOutputBackOrAnotherButLeavesAChoiceTheUserMadeSince) {
-    ScratchHome home;
-    PrivatePulseServer server;
-    ASSERT_TRUE(server.started()) << server.failure();
-    ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
-    server.pactl(std::string("set-default-sink ") + platform::kCaptureSinkName);
-    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
-    EXPECT_EQ(server.defaultSinkName(), "speakers");
-    EXPECT_FALSE(DefaultOutputMemory::remembered());
-    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
-
-    // The remembered output has gone: another sink, not the capture device.
-    ASSERT_TRUE(DefaultOutputMemory::remember("unplugged_usb_headset"));
-    server.pactl(std::string("set-default-sink ") + platform::kCaptureSinkName);
-    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
-    EXPECT_EQ(server.defaultSinkName(), "speakers");
-
-    // The user chose another output since.
-    server.pactl("load-module module-null-sink sink_name=headphones");
-    ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
-    server.pactl("set-default-sink headphones");
-    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
-    EXPECT_EQ(server.defaultSinkName(), "headphones");
-    EXPECT_FALSE(DefaultOutputMemory::remembered());
 }
