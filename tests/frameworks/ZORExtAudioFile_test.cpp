@@ -305,10 +305,8 @@ TEST_F(ZORExtAudioFileTest, ConvertsRateAndCopiesMonoIntoBothChannels) {
     const std::string wav = dir / "mono48k.wav";
     run("ffmpeg -v error -f lavfi -i 'sine=f=440:d=2:r=48000' -af volume=0.5 -c:a pcm_f32le '" + wav + "'");
     auto file = opened(wav);
-    EXPECT_EQ(file->channelsPerFrame(), 1u);
     EXPECT_EQ(file->lengthInFrames(), 96000);
     ASSERT_EQ(file->setClientStreamFormat(standardFormat()), 0);
-    EXPECT_EQ(file->channelsPerFrame(), 2u);
     std::vector<float> back = readRest(*file);
     EXPECT_NEAR(double(back.size() / 2), 88200.0, 2.0);
     float peak = 0;
