@@ -1,8 +1,15 @@
-// The ring's result codes, gap fill and wrap-around.
+// The ring's result codes, gap fill and wrap-around; and one writer and one
+// reader thread on a small ring: every frame the reader accepts must carry
+// exactly the content stored for its frame number, while the writer wraps
+// around the buffer and laps the reader again and again.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <numeric>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "AutoCaptureClasses/AudioRingBuffer.h"
@@ -23,6 +30,18 @@ struct Block {
         list.mBuffers[0] = {2, frames * 8, words.data()};
     }
 };
+
+// The stress tests' ring and largest store. Each stress test runs at least
+// kMinimumRun, and past it until it has checked enough; only a hang reaches the cap.
+constexpr uint32_t kCapacity = 1024;
+constexpr uint32_t kMaxBlock = 700;
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds kMinimumRun{1500};
+constexpr std::chrono::seconds kHangCap{120};
+
+// A stress test's channel 0 holds the frame number, channel 1 its complement.
+uint64_t word0(int64_t frame) { return static_cast<uint64_t>(frame) * 0x9E3779B97F4A7C15ull; }
+uint64_t word1(int64_t frame) { return ~word0(frame); }
 
 struct TwoBuffers {
     uint32_t count = 2;
@@ -67,7 +86,7 @@ TEST(AudioRingBuffer, ResultCodesAtEveryEdgeOfTheHeldRange) {
     for (uint32_t i = 0; i < 2048; ++i) ASSERT_EQ(out.words[i], 1024 + i);
 }
 
-TEST(AudioRingBuffer, UnallocatedEmptyOrOverfilledRingsHandOutNothing) {
+TEST(AudioRingBuffer, UnallocatedEmptyOverfilledOrRewoundRingsHandOutNothingStale) {
     AudioRingBuffer ring;
     Block out(1024), first(100, 7);
     EXPECT_EQ(ring.Fetch(&out.list, 16, 0), kRingBufferEndsLate);
@@ -91,6 +110,14 @@ TEST(AudioRingBuffer, UnallocatedEmptyOrOverfilledRingsHandOutNothing) {
     EXPECT_EQ(bounds(ring), std::make_pair(int64_t{5000}, int64_t{6024}));
     ASSERT_EQ(ring.Fetch(&out.list, 1024, 5000), kRingBufferOK);
     EXPECT_EQ(out.words, whole.words);
+
+    // A store back in time discards everything held.
+    Block earlier(64, 300);
+    ASSERT_EQ(ring.Store(&earlier.list, 64, 5200), kRingBufferStored);
+    EXPECT_EQ(bounds(ring), std::make_pair(int64_t{5200}, int64_t{5264}));
+    ASSERT_EQ(ring.Fetch(&out.list, 64, 5200), kRingBufferOK);
+    EXPECT_TRUE(std::equal(earlier.words.begin(), earlier.words.end(), out.words.begin()));
+    EXPECT_EQ(ring.Fetch(&out.list, 1, 5199), kRingBufferStartsEarly);
 
     // Reallocating discards content and bounds.
     ring.Allocate(2, 8, 2048);
@@ -116,10 +143,8 @@ TEST(AudioRingBuffer, StoreBeyondTheEndLeavesSilenceInEveryChannel) {
     EXPECT_EQ(gap0.words[0], first.words[198]);  // the last frame of `first`
     EXPECT_EQ(gap0.words[1002], later.words[0]);
     EXPECT_EQ(gap1.words[0], filler.words[198]);  // channel 1 outside the gap is kept
-    for (uint32_t i = 2; i < 1002; ++i) {
-        ASSERT_EQ(gap0.words[i], 0u) << i;
-        ASSERT_EQ(gap1.words[i], 0u) << i;
-    }
+    EXPECT_EQ(std::count(gap0.words.begin() + 2, gap0.words.begin() + 1002, 0u), 1000);
+    EXPECT_EQ(std::count(gap1.words.begin() + 2, gap1.words.begin() + 1002, 0u), 1000);
 
     // A gap longer than the capacity leaves only silence before the new frames.
     Block far(10, 77);
@@ -131,20 +156,7 @@ TEST(AudioRingBuffer, StoreBeyondTheEndLeavesSilenceInEveryChannel) {
     EXPECT_TRUE(std::equal(far.words.begin(), far.words.end(), all.words.end() - 20));
 }
 
-TEST(AudioRingBuffer, StoreBackInTimeDiscardsEverything) {
-    AudioRingBuffer ring;
-    ring.Allocate(2, 8, 1024);
-    Block block(512, 1), earlier(64, 300);
-    ASSERT_EQ(ring.Store(&block.list, 512, 1000), kRingBufferStored);
-    ASSERT_EQ(ring.Store(&earlier.list, 64, 1200), kRingBufferStored);
-    EXPECT_EQ(bounds(ring), std::make_pair(int64_t{1200}, int64_t{1264}));
-    Block out(64);
-    ASSERT_EQ(ring.Fetch(&out.list, 64, 1200), kRingBufferOK);
-    EXPECT_EQ(out.words, earlier.words);
-    EXPECT_EQ(ring.Fetch(&out.list, 1, 1199), kRingBufferStartsEarly);
-}
-
-TEST(AudioRingBuffer, ZeroFramesAndExtraBuffersTouchNothingTheyShouldNot) {
+TEST(AudioRingBuffer, ZeroFramesExtraBuffersAndWrappedBoundsTouchNothingTheyShouldNot) {
     AudioRingBuffer ring;
     ring.Allocate(1, 8, 64);
     Block block(16, 1);
@@ -164,12 +176,108 @@ TEST(AudioRingBuffer, ZeroFramesAndExtraBuffersTouchNothingTheyShouldNot) {
     EXPECT_EQ(ring.Fetch(out.list(), 16, 0), kRingBufferOK);
     EXPECT_EQ(out0.words, block.words);
     EXPECT_EQ(out1.words[0], kMarker);
-}
 
-TEST(AudioRingBuffer, BoundsSurviveTheQueueWrappingAndNegativeFrames) {
-    AudioRingBuffer ring;
-    ring.Allocate(2, 8, 16);
+    // The queue of bounds wraps around many times, with negative frame numbers.
     for (int64_t i = 0; i < 100; ++i) ring.SetTimeBounds(-1000 + i, -990 + i);
     EXPECT_EQ(bounds(ring), std::make_pair(int64_t{-901}, int64_t{-891}));
     EXPECT_EQ(ring.CheckTimeBounds(-901, -891), kRingBufferOK);
+}
+
+TEST(AudioRingBufferStress, ReaderOnlyEverAcceptsTheFramesStored) {
+    AudioRingBuffer ring;
+    ring.Allocate(2, sizeof(uint64_t), kCapacity);
+    std::atomic<bool> done{false};
+    std::atomic<int64_t> written{0};
+
+    std::thread writer([&] {
+        std::vector<uint64_t> channel0(kMaxBlock), channel1(kMaxBlock);
+        TwoBuffers source{2, {{1, 0, channel0.data()}, {1, 0, channel1.data()}}};
+        std::mt19937 random(1);
+        int64_t frame = 0;
+        while (!done) {
+            uint32_t n = 1 + random() % kMaxBlock;
+            for (uint32_t i = 0; i < n; ++i) {
+                channel0[i] = word0(frame + i);
+                channel1[i] = word1(frame + i);
+            }
+            ASSERT_EQ(ring.Store(source.list(), n, frame), kRingBufferStored);
+            frame += n;
+            written.store(frame, std::memory_order_relaxed);
+            // Now and then give the reader time to catch up, else it is lapped
+            // every time.
+            if (random() % 8 == 0) std::this_thread::yield();
+        }
+    });
+
+    std::vector<uint64_t> channel0(kCapacity), channel1(kCapacity);
+    TwoBuffers destination{2, {{1, 0, channel0.data()}, {1, 0, channel1.data()}}};
+    std::mt19937 random(2);
+    int64_t readFrame = 0;
+    uint64_t verified = 0, lapped = 0, wrapped = 0;
+    // Until the reader has been lapped and has wrapped often enough, however
+    // slow the machine (a sanitizer build, a loaded runner).
+    const auto start = Clock::now();
+    auto enough = [&] {
+        return verified >= 20000 && lapped >= 10 && wrapped >= 20 && Clock::now() > start + kMinimumRun;
+    };
+    while (!enough() && Clock::now() < start + kHangCap) {
+        uint32_t n = 1 + random() % 600;
+        int32_t result = ring.Fetch(destination.list(), n, readFrame);
+        if (result == kRingBufferOK) {
+            for (uint32_t i = 0; i < n; ++i) {
+                ASSERT_EQ(channel0[i], word0(readFrame + i)) << "frame " << readFrame + i;
+                ASSERT_EQ(channel1[i], word1(readFrame + i)) << "frame " << readFrame + i;
+            }
+            wrapped += ((readFrame & (kCapacity - 1)) + n) > kCapacity;
+            verified += n;
+            readFrame += n;
+        } else if (result == kRingBufferStartsEarly || result == kRingBufferWholeRangeEarly ||
+                   result == kRingBufferTooMuch) {
+            int64_t start = 0, end = 0;
+            if (ring.GetTimeBounds(start, end) == kRingBufferOK) readFrame = start + (end - start) / 2;
+            ++lapped;
+        }
+    }
+    done = true;
+    writer.join();
+    EXPECT_TRUE(enough()) << "verified " << verified << ", lapped " << lapped << ", wrapped " << wrapped;
+    EXPECT_LE(static_cast<int64_t>(readFrame), written.load());
+}
+
+// The writer goes back to frame 0 again and again, each time with content of
+// a new round, while the reader already fetches the new round from frame 0.
+// The old round ended far beyond the capacity, so its bounds hold no frame 0;
+// a reader that took the old end and the new start for one pair of bounds
+// would accept the old round's frames still lying under the new numbers.
+TEST(AudioRingBufferStress, ReaderNeverAcceptsARoundTheWriterHasLeft) {
+    constexpr uint32_t kBlock = 64;
+    constexpr int64_t kRingBlocks = 4;
+    constexpr int64_t kBlocksPerRound = 3 * kRingBlocks;
+    constexpr uint64_t kRounds = 100;
+    AudioRingBuffer ring;
+    ring.Allocate(1, sizeof(uint64_t), kBlock * kRingBlocks);
+    std::vector<uint64_t> out(kBlock);
+    TwoBuffers destination{1, {{1, 0, out.data()}, {1, 0, nullptr}}};
+    const auto start = Clock::now();
+    for (uint64_t round = 1; round <= kRounds || Clock::now() < start + kMinimumRun; ++round) {
+        ASSERT_LT(Clock::now() - start, kHangCap) << "round " << round;
+        // The writer never laps the reader, so every block of the round arrives.
+        std::atomic<int64_t> readBlocks{0};
+        std::thread writer([&ring, &readBlocks, round] {
+            std::vector<uint64_t> in(kBlock);
+            TwoBuffers source{1, {{1, 0, in.data()}, {1, 0, nullptr}}};
+            for (int64_t block = 0; block < kBlocksPerRound; ++block) {
+                while (block - readBlocks.load(std::memory_order_acquire) >= kRingBlocks) std::this_thread::yield();
+                for (uint32_t i = 0; i < kBlock; ++i) in[i] = word0(block * kBlock + i) ^ round;
+                ring.Store(source.list(), kBlock, block * kBlock);
+            }
+        });
+        for (int64_t block = 0; block < kBlocksPerRound;) {
+            if (ring.Fetch(destination.list(), kBlock, block * kBlock) != kRingBufferOK) continue;
+            for (uint32_t i = 0; i < kBlock; ++i)
+                ASSERT_EQ(out[i], word0(block * kBlock + i) ^ round) << "round " << round << ", block " << block;
+            readBlocks.store(++block, std::memory_order_release);
+        }
+        writer.join();
+    }
 }

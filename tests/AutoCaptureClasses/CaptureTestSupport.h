@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,12 +17,10 @@
 #include "AutoCaptureClasses/AudioIOSubscriber.h"
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 #include "PrivatePulseServer.h"
+#include "platform/AudioConstants.h"
+#include "platform/SoundPlaybackStream.h"
 #include "platform/SoundRecordStream.h"
-
-namespace platform {
-class SoundServer;
-class SoundPlaybackStream;
-}  // namespace platform
+#include "platform/SoundServer.h"
 
 namespace capture_test {
 
@@ -31,15 +31,25 @@ struct ScratchHome : TemporaryDirectory {
     ScopedEnvironment state{"XDG_STATE_HOME", (path() + "/state").c_str()};
 };
 
-// A private server without the capture sink, running `script` if one is given.
-inline PrivatePulseServer::Options withoutCaptureSink(const std::string& script = "") { return {false, script}; }
-
 // Plays a sine tone into the default output (following it when it changes);
 // the frequency can change while it plays, without a phase jump.
 class TonePlayer {
 public:
-    explicit TonePlayer(double frequency);
-    ~TonePlayer();
+    explicit TonePlayer(double frequency) : mFrequency(frequency) {
+        auto server = platform::SoundServer::connect("tone player", 2000);
+        if (!server) return;
+        // Quanta of 1024 frames (279 ms buffered): deep enough that a slow
+        // (sanitizer) build never lets the tone run dry.
+        auto stream = platform::SoundPlaybackStream::open(*server, "", 1024, true, [this](float* data, uint32_t n) {
+            double step = 2 * M_PI * mFrequency.load() / platform::kCaptureSampleRate;
+            for (uint32_t i = 0; i < n; ++i) {
+                data[2 * i] = data[2 * i + 1] = 0.5f * static_cast<float>(std::sin(mPhase));
+                mPhase = std::fmod(mPhase + step, 2 * M_PI);
+            }
+            return true;
+        });
+        if (stream) mStream = std::move(*stream);
+    }
     bool started() const { return mStream != nullptr; }
     void setFrequency(double frequency) { mFrequency = frequency; }
 
@@ -50,24 +60,62 @@ private:
 };
 
 // A record stream on `source` (e.g. "speakers.monitor") over a connection of its own.
-std::unique_ptr<platform::SoundRecordStream> openMonitor(const std::string& source, uint32_t fragmentBytes);
+inline std::unique_ptr<platform::SoundRecordStream> openMonitor(const std::string& source, uint32_t fragmentBytes) {
+    auto server = platform::SoundServer::connect("test", 2000);
+    if (!server) return ADD_FAILURE() << server.message(), nullptr;
+    auto stream = platform::SoundRecordStream::open(*server, source, fragmentBytes);
+    if (!stream) return ADD_FAILURE() << stream.message(), nullptr;
+    return std::move(*stream);
+}
 
 // Counts the frames the capture thread hands to subscribers.
 class CountingSubscriber : public AudioIOSubscriber {
 public:
-    int32_t audioIOHandler(void* device, const void*, const AudioBufferList* inInputData, const void*,
-                           AudioBufferList*, const void*, void*) override;
+    int32_t audioIOHandler(void*, const void*, const AudioBufferList* inInputData, const void*, AudioBufferList*,
+                           const void*, void*) override {
+        mFrames += inInputData->mBuffers[0].mDataByteSize / 8;
+        ++mCalls;
+        if (mOnCall) mOnCall();
+        return 0;
+    }
     std::atomic<int64_t> mFrames{0};
     std::atomic<int64_t> mCalls{0};
     std::function<void()> mOnCall;
 };
 
 // For each block of `blockFrames`: the last of `frequencies` that has more
-// than 0.8 of channel 0's power, or 0 (silence or a mixture).
-std::vector<double> dominantTones(const std::vector<float>& stereo, size_t blockFrames,
-                                  const std::vector<double>& frequencies);
+// than 0.8 of channel 0's power, or 0 (silence or a mixture). A Goertzel
+// filter at each frequency against the block's total power.
+inline std::vector<double> dominantTones(const std::vector<float>& stereo, size_t blockFrames,
+                                         const std::vector<double>& frequencies) {
+    std::vector<double> tones;
+    for (size_t first = 0; 2 * (first + blockFrames) <= stereo.size(); first += blockFrames) {
+        tones.push_back(0);
+        for (double frequency : frequencies) {
+            double coefficient = 2 * std::cos(2 * M_PI * frequency / 44100.0);
+            double s1 = 0, s2 = 0, total = 0;
+            for (size_t i = first; i < first + blockFrames; ++i) {
+                double s0 = stereo[2 * i] + coefficient * s1 - s2;
+                s2 = s1;
+                s1 = s0;
+                total += stereo[2 * i] * stereo[2 * i];
+            }
+            double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+            if (total > 1e-9 && power / (total * static_cast<double>(blockFrames) / 2) > 0.8) tones.back() = frequency;
+        }
+    }
+    return tones;
+}
+
 // Waits up to `limit` for `done`.
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit);
+inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
 
 // A private sound server and scratch folder for a recorder that records into `path`.
 class RecorderTest : public ::testing::Test {

@@ -4,13 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <sys/wait.h>
 
 #include "../platform/TemporaryDirectory.h"
 #include "CommandOutput.h"

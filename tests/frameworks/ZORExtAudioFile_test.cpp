@@ -1,26 +1,79 @@
-#include "frameworks/ZORExtAudioFile.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include "AudioTestSupport.h"
+#include "frameworks/AudioFileBackend.h"
+#include "frameworks/AudioFileBackendLoader.h"
+#include "frameworks/CAFLinearPCMEncoder.h"
+#include "frameworks/ZORExtAudioFile.h"
 
 using namespace audiotest;
+using namespace std::string_literals;
 
 namespace {
 
-std::vector<float> musicLike(size_t frames) {
-    std::vector<float> samples, noise;
-    appendTone(samples, frames, 2, 440, 0.5f);
-    appendNoise(noise, frames, 2, 0.2f);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] += noise[i];
-    return samples;
+constexpr size_t kHeaderBytes = 68;  // what our writer puts before the first sample
+
+struct CafChunk {
+    std::string tag;
+    int64_t size;
+    std::string payload;  // a data chunk's without its edit count
+};
+
+// The chunks of a CAF file as a reader meets them; a size of -1 runs to the end.
+std::vector<CafChunk> cafChunks(const std::string& path) {
+    const std::string bytes = TemporaryDirectory::read(path);
+    std::vector<CafChunk> chunks;
+    for (size_t at = 8; at + 12 <= bytes.size();) {
+        int64_t size = 0;
+        for (int i = 0; i < 8; ++i) size = size << 8 | uint8_t(bytes[at + 4 + i]);
+        const size_t start = at + 12, length = size < 0 ? bytes.size() - start : size_t(size);
+        const size_t skip = bytes.compare(at, 4, "data") == 0 ? 4 : 0;
+        chunks.push_back({bytes.substr(at, 4), size, bytes.substr(start + skip, length - skip)});
+        at = start + length;
+    }
+    return chunks;
 }
 
-float maxDifference(const std::vector<float>& a, const std::vector<float>& b) {
-    float worst = 0;
-    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) worst = std::max(worst, std::fabs(a[i] - b[i]));
-    return worst;
+// Writes `frames` in blocks of 2048 through our toolkit or through the FFmpeg backend's own encoder.
+void writeBlocks(bool withFFmpeg, const std::string& path, const AudioStreamBasicDescription& client,
+                 const AudioStreamBasicDescription& fileFormat, std::string frames) {
+    std::string whyNot, error;
+    AudioFileBackend* backend = AudioFileBackendLoader::backend(whyNot);
+    ASSERT_NE(backend, nullptr) << whyNot;
+    auto encoder = backend->makeEncoder();
+    auto file = ZORExtAudioFile::initForWriting(path, kAudioFileCAFType, client, fileFormat);
+    ASSERT_EQ(withFFmpeg ? encoder->open(path, kAudioFileCAFType, client, fileFormat, error) : file->open(), 0);
+    const uint32_t count = uint32_t(frames.size() / client.mBytesPerFrame);
+    for (uint32_t done = 0; done < count; done += 2048) {
+        const uint32_t n = std::min(2048u, count - done);
+        char* at = frames.data() + size_t(done) * client.mBytesPerFrame;
+        AudioBufferList list{1, {{client.mChannelsPerFrame, n * client.mBytesPerFrame, at}}};
+        ASSERT_EQ(withFFmpeg ? encoder->write(at, n, error) : file->write(&list, n), 0) << error;
+    }
+    ASSERT_EQ(withFFmpeg ? encoder->finish(error) : file->close(), 0) << error;
+}
+
+template <typename Sample>
+std::string bytesOf(const std::vector<Sample>& samples) {
+    return std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(Sample));
+}
+
+// Noise, then the values where a conversion can go wrong, at the end of a
+// block of 2048 frames and again in the short block after it.
+std::vector<float> awkwardSamples(uint32_t channels) {
+    const std::vector<float> awkward = {1.0f, -1.0f, 1.5f, -2.0f, 100.0f, -65535.0f, -0.0f, 1e-30f, -1e-40f,
+                                        0.5f / 32768, 1.5f / 32768, -2.5f / 32768, 32767.5f / 32768,
+                                        -32768.5f / 32768, 32766.5f / 32768, 1e-5f, -3e-5f};
+    std::vector<float> samples;
+    appendNoise(samples, 2048, channels, 1.2f);
+    std::copy(awkward.begin(), awkward.end(), samples.end() - awkward.size());
+    samples.insert(samples.end(), awkward.begin(), awkward.end());
+    samples.resize((samples.size() + channels - 1) / channels * channels, 0.25f);
+    return samples;
 }
 
 // The file at `path`, opened for reading.
@@ -43,19 +96,170 @@ class ZORExtAudioFileTest : public testing::Test {
 protected:
     TemporaryDirectory dir;
 };
+using CAFLinearPCMEncoderTest = ZORExtAudioFileTest;
 
 }  // namespace
 
-TEST_F(ZORExtAudioFileTest, SeeksToTheExactFrameInCafAndM4aAndReadsNothingPastTheEnd) {
-    std::vector<float> samples = musicLike(200000);
-    const std::string caf = dir / "seek.caf", m4a = dir / "seek.m4a";
+TEST_F(CAFLinearPCMEncoderTest, WritesWhatFFmpegWritesSampleForSample) {
+    const uint32_t bigEndian = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsBigEndian;
+    std::vector<int16_t> integers;
+    for (int i = 0; i < 5000; ++i) integers.push_back(int16_t(i * 7919 + (i % 7 == 0 ? 32767 : 0)));
+    const struct {
+        uint32_t channels;
+        double rate;
+        uint32_t fileFlags;
+        bool floatClient;
+    } cases[] = {{2, 44100, bigEndian, true},
+                 {1, 48000, kAudioFormatFlagIsSignedInteger, true},
+                 {6, 96000, bigEndian, true},
+                 {2, 44100, bigEndian, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.channels << " channels, float " << c.floatClient);
+        const auto client = ZORAudioStreamBasicDescription::linearPCM(
+            c.rate, c.channels, c.floatClient ? 32 : 16,
+            c.floatClient ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger);
+        const auto fileFormat = ZORAudioStreamBasicDescription::linearPCM(c.rate, c.channels, 16, c.fileFlags);
+        ASSERT_TRUE(CAFLinearPCMEncoder::handles(kAudioFileCAFType, client, fileFormat));
+        const std::string frames = c.floatClient ? bytesOf(awkwardSamples(c.channels)) : bytesOf(integers);
+        const std::string ours = dir / "ours.caf", theirs = dir / "theirs.caf";
+        writeBlocks(false, ours, client, fileFormat, frames);
+        writeBlocks(true, theirs, client, fileFormat, frames);
+
+        const std::vector<CafChunk> mine = cafChunks(ours), reference = cafChunks(theirs);
+        ASSERT_EQ(mine.size(), 2u);
+        EXPECT_EQ(mine[0].payload, reference[0].payload);  // rate, 'lpcm', flags, sizes, channels, bits
+        EXPECT_EQ(mine[1].size, int64_t(mine[1].payload.size() + 4));
+        EXPECT_EQ(mine[1].payload, reference.back().payload);
+        EXPECT_EQ(std::filesystem::file_size(ours), kHeaderBytes + mine[1].payload.size());
+    }
+}
+
+TEST_F(CAFLinearPCMEncoderTest, OutOfRangeSamplesSaturateAndNaNIsSilence) {
+    // FFmpeg's own results for these depend on where a sample falls in its buffer.
+    const std::vector<float> samples = {NAN, -NAN, INFINITY, -INFINITY, 1e5f, -1e5f, 65536.0f, -65537.0f};
+    const std::string path = dir / "wild.caf";
+    ASSERT_EQ(writeCaf(path, samples), 0);
+    EXPECT_EQ(cafChunks(path)[1].payload, "\0\0\0\0\x7f\xff\x80\0\x7f\xff\x80\0\x7f\xff\x80\0"s);
+}
+
+TEST_F(CAFLinearPCMEncoderTest, AFileWhoseWriterDiedIsReadableToItsLastWholeFrame) {
+    const std::string path = dir / "trov_scratch.caf";
+    const std::vector<float> samples = awkwardSamples(2);
+    pid_t child = fork();
+    if (child == 0) {
+        auto file = ZORExtAudioFile::initForWriting(path, kAudioFileCAFType, standardFormat(), cafFormat());
+        AudioBufferList list{1, {{2, uint32_t(samples.size() * 4), const_cast<float*>(samples.data())}}};
+        _exit(file->open() == 0 && file->write(&list, uint32_t(samples.size() / 2)) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(cafChunks(path)[1].size, -1);
+    const std::vector<float> expected = readAll(path);
+    ASSERT_EQ(expected.size(), samples.size());
+
+    // Half a frame more, as a write cut short by a crash may leave.
+    std::ofstream(path, std::ios::app | std::ios::binary) << std::string("\x12\x34", 2);
+    EXPECT_TRUE(ffmpegDecode(path) == expected);
+    auto reader = ZORExtAudioFile::initForReading(path);
+    ASSERT_EQ(reader->open(), 0);
+    EXPECT_EQ(reader->lengthInFrames(), int64_t(samples.size() / 2));
+    EXPECT_TRUE(readRest(*reader) == expected);
+}
+
+TEST_F(CAFLinearPCMEncoderTest, AFailedWriteKeepsTheWholeFramesThatReachedTheFile) {
+    const std::string path = dir / "full.caf";
+    const size_t keptFrames = 5000;
+    auto file = ZORExtAudioFile::initForWriting(path, kAudioFileCAFType, standardFormat(), cafFormat());
+    std::vector<float> samples = awkwardSamples(2);
+    AudioBufferList list{1, {{2, 2048 * 8, samples.data()}}};
+    {
+        FileSizeLimit limit(kHeaderBytes + keptFrames * 4 + 2);  // the file ends inside a frame
+        ASSERT_EQ(file->open(), 0);
+        int32_t status = 0;
+        for (int block = 0; block < 4 && status == 0; ++block) status = file->write(&list, 2048);
+        EXPECT_EQ(status, kAudioFileDiskFullError);
+        EXPECT_EQ(file->writeSynch(&list, 1), kAudioFileDiskFullError);
+        EXPECT_EQ(file->close(), kAudioFileDiskFullError);
+    }
+    EXPECT_EQ(std::filesystem::file_size(path), kHeaderBytes + keptFrames * 4);
+    EXPECT_EQ(cafChunks(path)[1].size, int64_t(keptFrames * 4 + 4));
+    const std::vector<float> kept = readAll(path);
+    ASSERT_EQ(kept.size(), keptFrames * 2);
+    EXPECT_EQ(kept[2 * 2048 + 7], kept[7]);  // the same block again
+}
+
+TEST_F(CAFLinearPCMEncoderTest, BothWritersReplaceALinkOrAnOlderFileButRefuseADirectory) {
+    const std::string victim = dir / "victim";
+    TemporaryDirectory::write(victim, "precious");
+    for (const std::string name : {"scratch.caf", "track.m4a"}) {
+        const std::string path = dir / name;
+        const uint32_t type = name.ends_with(".caf") ? kAudioFileCAFType : kAudioFileM4AType;
+        const auto format = type == kAudioFileCAFType ? cafFormat() : aacFormat();
+        ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
+        ASSERT_EQ(writeFile(path, type, format, std::vector<float>(200, 0.5f), 2), 0) << path;
+        struct stat info {};
+        ASSERT_EQ(lstat(path.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        EXPECT_EQ(TemporaryDirectory::read(victim), "precious");
+        // An older file at the path is replaced, not appended to.
+        ASSERT_EQ(writeFile(path, type, format, std::vector<float>(100, 0.5f), 2), 0) << path;
+        EXPECT_EQ(readAll(path).size(), 100u) << path;
+
+        std::filesystem::remove(path);
+        std::filesystem::create_directory(path);
+        EXPECT_EQ(ZORExtAudioFile::initForWriting(path, type, standardFormat(), format)->open(), kAudioFileIOError);
+        EXPECT_TRUE(std::filesystem::is_directory(path));
+    }
+}
+
+// Formats this encoder cannot write, and a client rate it refuses once open.
+TEST_F(CAFLinearPCMEncoderTest, OtherFormatsGoToFFmpegAndARateChangeIsRefused) {
+    const std::vector<float> samples(2 * 4410, 0.5f);
+    const struct {
+        const char* name;
+        AudioStreamBasicDescription format;
+        const char* probed;
+    } cases[] = {{"float.caf",
+                  ZORAudioStreamBasicDescription::linearPCM(44100, 2, 32,
+                                                            kAudioFormatFlagIsFloat | kAudioFormatFlagIsBigEndian),
+                  "pcm_f32be\n4410"},
+                 {"wide.caf", ZORAudioStreamBasicDescription::linearPCM(44100, 2, 24, kAudioFormatFlagIsSignedInteger),
+                  "pcm_s24le\n4410"},
+                 {"resampled.caf", cafFormat(2, 48000), "pcm_s16be\n4800"}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(writeFile(dir / c.name, kAudioFileCAFType, c.format, samples, 2), 0) << c.name;
+        EXPECT_EQ(probe(dir / c.name, "codec_name,duration_ts"), c.probed);
+    }
+
+    auto file = ZORExtAudioFile::initForWriting(dir / "switch.caf", kAudioFileCAFType, standardFormat(), cafFormat());
+    ASSERT_EQ(file->open(), 0);
+    auto faster = ZORAudioStreamBasicDescription::linearPCM(48000, 2, 32, kAudioFormatFlagIsFloat);
+    EXPECT_EQ(file->setClientStreamFormat(faster), kAudioFileUnsupportedDataFormatError);
+}
+
+// Our M4A files record the encoder's delay and padding: exact length, no delay.
+// The content, not the name, decides the type.
+TEST_F(ZORExtAudioFileTest, SeeksToTheExactFrameKeepsLengthAndTimingAndReadsNothingPastTheEnd) {
+    std::vector<float> samples;
+    appendTone(samples, 200000, 2, 1000, 0.6f);
+    const std::string caf = dir / "seek.caf", m4a = dir / "trov_scratch.caf";
     ASSERT_EQ(writeCaf(caf, samples), 0);
-    ASSERT_EQ(writeFile(m4a, kAudioFileM4AType, aacFormat(), samples, 2), 0);
+    ASSERT_EQ(writeFile(m4a, kAudioFileM4AType, aacFormat(), samples, 2, 44100, 16384), 0);
+    EXPECT_EQ(probe(m4a, "codec_name,sample_rate,duration_ts"), "aac\n44100\n200000");
     for (const std::string& path : {caf, m4a}) {
         SCOPED_TRACE(path);
         const std::vector<float> whole = readAll(path);
         ASSERT_EQ(whole.size(), samples.size());
+        double error = 0, energy = 0;
+        for (size_t i = 8192; i < whole.size(); ++i) {
+            error += (whole[i] - samples[i]) * (whole[i] - samples[i]);
+            energy += samples[i] * samples[i];
+        }
+        EXPECT_LT(error / energy, 1e-3);
         auto file = opened(path);
+        EXPECT_EQ(file->lengthInFrames(), 200000);
         for (int64_t target : {0, 1, 1023, 1024, 2047, 150000, 123457, 199999, 199990, 200000}) {
             std::vector<float> part = readAt(*file, target, 1000);
             ASSERT_EQ(part.size(), std::min<size_t>(1000, 200000 - target) * 2) << target;
@@ -64,26 +268,6 @@ TEST_F(ZORExtAudioFileTest, SeeksToTheExactFrameInCafAndM4aAndReadsNothingPastTh
         EXPECT_TRUE(readAt(*file, 250000, 100).empty());
         EXPECT_EQ(file->seek(-1), kAudio_ParamError);
     }
-}
-
-// Our M4A files record the encoder's delay and padding: exact length, no delay.
-TEST_F(ZORExtAudioFileTest, M4aKeepsTheExactLengthAndTimingAndContentDecidesTheType) {
-    const std::string path = dir / "trov_scratch.caf";  // AAC, whatever the name says
-    std::vector<float> samples;
-    appendTone(samples, 66151, 2, 1000, 0.6f);
-    ASSERT_EQ(writeFile(path, kAudioFileM4AType, aacFormat(), samples, 2, 44100, 16384), 0);
-    EXPECT_EQ(probe(path, "codec_name,sample_rate,duration_ts"), "aac\n44100\n66151");
-    auto file = opened(path);
-    EXPECT_EQ(file->lengthInFrames(), 66151);
-    EXPECT_EQ(file->fileStreamFormat().mFormatID, kAudioFormatMPEG4AAC);
-    std::vector<float> back = readRest(*file);
-    ASSERT_EQ(back.size(), samples.size());
-    double error = 0, energy = 0;
-    for (size_t i = 8192; i < back.size(); ++i) {
-        error += (back[i] - samples[i]) * (back[i] - samples[i]);
-        energy += samples[i] * samples[i];
-    }
-    EXPECT_LT(error / energy, 1e-3);
 }
 
 TEST_F(ZORExtAudioFileTest, DecodesFilesMadeByFfmpegAsFfmpegDoes) {
@@ -113,7 +297,7 @@ TEST_F(ZORExtAudioFileTest, DecodesFilesMadeByFfmpegAsFfmpegDoes) {
         std::vector<float> back = readRest(*file);
         if (c.length == prefix) expected.resize(std::min(expected.size(), back.size()));
         ASSERT_EQ(back.size(), expected.size());
-        EXPECT_LE(maxDifference(back, expected), 1e-6f);
+        for (size_t i = 0; i < back.size(); ++i) ASSERT_NEAR(back[i], expected[i], 1e-6f) << i;
     }
 }
 
@@ -121,10 +305,8 @@ TEST_F(ZORExtAudioFileTest, ConvertsRateAndCopiesMonoIntoBothChannels) {
     const std::string wav = dir / "mono48k.wav";
     run("ffmpeg -v error -f lavfi -i 'sine=f=440:d=2:r=48000' -af volume=0.5 -c:a pcm_f32le '" + wav + "'");
     auto file = opened(wav);
-    EXPECT_EQ(file->channelsPerFrame(), 1u);
     EXPECT_EQ(file->lengthInFrames(), 96000);
     ASSERT_EQ(file->setClientStreamFormat(standardFormat()), 0);
-    EXPECT_EQ(file->channelsPerFrame(), 2u);
     std::vector<float> back = readRest(*file);
     EXPECT_NEAR(double(back.size() / 2), 88200.0, 2.0);
     float peak = 0;
@@ -190,11 +372,12 @@ TEST_F(ZORExtAudioFileTest, WriterTakesZeroFramesRefusesShortBuffersAndIsNeverRe
 // What a CAF file keeps of a failed write is tested with its encoder.
 TEST_F(ZORExtAudioFileTest, AnM4aThatCannotBeCompletedIsRemoved) {
     const std::string path = dir / "full.m4a";
-    int32_t status;
-    {
+    std::vector<float> noise;
+    appendNoise(noise, 400000, 2, 0.5f);
+    const int32_t status = [&] {
         FileSizeLimit limit(64 << 10);
-        status = writeFile(path, kAudioFileM4AType, aacFormat(), musicLike(400000), 2);
-    }
+        return writeFile(path, kAudioFileM4AType, aacFormat(), noise, 2);
+    }();
     EXPECT_EQ(status, kAudioFileDiskFullError);
     EXPECT_FALSE(std::filesystem::exists(path));
 }

@@ -30,19 +30,15 @@ TEST_F(TrovarioRecordTool, AnInterruptEndsTheRecordingAtOnceAndKeepsTheFile) {
     EXPECT_EQ(code, 0) << log;
     EXPECT_NE(log.find("file: " + out), std::string::npos) << log;
     EXPECT_EQ(server.defaultSinkName(), "speakers");
-    EXPECT_EQ(audiotest::probe(out, "codec_name"), "pcm_s16be");
     EXPECT_GT(audiotest::readAll(out).size(), 0u);
 }
 
-TEST_F(TrovarioRecordTool, SaysHowToLoadAMissingCaptureDevice) {
-    PrivatePulseServer server(capture_test::withoutCaptureSink());
+TEST_F(TrovarioRecordTool, SaysHowToLoadAMissingCaptureDeviceAndRefusesArgumentsItCannotUse) {
+    PrivatePulseServer server({.captureSink = false, .scriptFile = ""});
     ASSERT_TRUE(server.started()) << server.failure();
     std::string log = run("1 --out '" + out + "'", code);
     EXPECT_EQ(code, 1);
     EXPECT_NE(log.find("trovarioctl install-capture-device"), std::string::npos) << log;
-}
-
-TEST_F(TrovarioRecordTool, RefusesArgumentsItCannotUse) {
     for (std::string arguments : {"", "ten", "-1", "5 --pause-at 2", "5 --pause-at 3 --resume-at 2", "5 --out",
                                   "5 --loud yes"}) {
         run(arguments, code);
