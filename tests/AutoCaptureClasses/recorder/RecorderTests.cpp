@@ -38,6 +38,14 @@ size_t longestSilentRun(const std::vector<float>& stereo, size_t firstFrame) {
 
 }  // namespace
 
+// Planar frames are one sample of one channel each; only the interleaved
+// format is in use today, so nothing else would notice a wrong planar size.
+TEST(PlayThru, CanonicalPlanarFormatHasOneSamplePerPacket) {
+    const AudioStreamBasicDescription planar = ASBD_CreateCanonical(48000, 6, false);
+    EXPECT_EQ(std::tuple(planar.mFormatFlags, planar.mBytesPerPacket, planar.mBytesPerFrame, planar.mChannelsPerFrame),
+              std::tuple(41u, 4u, 4u, 6u));
+}
+
 TEST_F(RecorderTest, RecordsWhatThePlayerPlaysAndPlaysItOnToThePreviousOutput) {
     auto speakers = openMonitor("speakers.monitor", 16384);
     ASSERT_TRUE(speakers);
