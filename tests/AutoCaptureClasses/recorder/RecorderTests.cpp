@@ -134,26 +134,23 @@ TEST_F(RecorderTest, StateChangesFollowTheStateMachineAndStopIsFinalWithoutPlayi
     ASSERT_TRUE(recorder);
     recorder->setAudioFilePath(path);
     recorder->addAudioIOSubscriber(counter);
-    EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStateReady);
-    recorder->pause();
-    recorder->stop();
-    EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStateReady);
-    recorder->record();
-    recorder->record();
-    EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStateRecording);
-    recorder->pause();
-    EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStatePaused);
-    recorder->record();
-    EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStateRecording);
+    using R = MySystemCaptureRecorder;
+    // Each step, and the recorder's state after it.
+    auto steps = [&](std::initializer_list<std::pair<void (R::*)(), int32_t>> list) {
+        for (const auto& [step, state] : list) {
+            ((*recorder).*step)();
+            EXPECT_EQ(recorder->recorderState(), state);
+        }
+    };
+    steps({{&R::pause, R::kRecorderStateReady}, {&R::stop, R::kRecorderStateReady},
+           {&R::record, R::kRecorderStateRecording}, {&R::record, R::kRecorderStateRecording},
+           {&R::pause, R::kRecorderStatePaused}, {&R::record, R::kRecorderStateRecording}});
     ASSERT_TRUE(waitFor([&] { return counter->mFrames > kRate / 4; }, 8s)) << "no audio from the server";
     EXPECT_EQ(server.pactl("list sink-inputs short"), "") << "a play-through stream is open";
 
     // Stopped while paused; nothing starts it again.
-    recorder->pause();
-    recorder->stop();
-    recorder->record();
-    recorder->pause();
-    EXPECT_EQ(recorder->recorderState(), MySystemCaptureRecorder::kRecorderStateStopped);
+    steps({{&R::pause, R::kRecorderStatePaused}, {&R::stop, R::kRecorderStateStopped},
+           {&R::record, R::kRecorderStateStopped}, {&R::pause, R::kRecorderStateStopped}});
     int64_t frames = recorder->numberOfFramesRecorded();
     std::this_thread::sleep_for(400ms);
     EXPECT_EQ(recorder->numberOfFramesRecorded(), frames);
