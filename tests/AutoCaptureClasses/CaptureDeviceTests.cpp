@@ -16,7 +16,7 @@ using capture_test::ScratchHome;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-TEST(AudioDevice, FindsSinksSetsAndRestoresTheDefaultOutputAndTimesOutOnAStalledServer) {
+TEST(AudioDevice, FindsSinksSetsAndRestoresTheDefaultOutputLoadsTheSinkOnceAndTimesOutOnAStalledServer) {
     ScratchHome home;
     PrivatePulseServer server;
     ASSERT_TRUE(server.started()) << server.failure();
@@ -36,32 +36,45 @@ TEST(AudioDevice, FindsSinksSetsAndRestoresTheDefaultOutputAndTimesOutOnAStalled
     ASSERT_EQ(ZORAudioDevice::setDefaultOutputDevice(original), 0);
     EXPECT_EQ(server.defaultSinkName(), "speakers");
 
-    // After an interrupted capture: the output back, or another, but a choice the user made since is left.
-    ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
-    server.pactl(std::string("set-default-sink ") + platform::kCaptureSinkName);
-    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
-    EXPECT_EQ(server.defaultSinkName(), "speakers");
-    EXPECT_FALSE(DefaultOutputMemory::remembered());
-    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
-
-    // The remembered output has gone: another sink, not the capture device.
-    ASSERT_TRUE(DefaultOutputMemory::remember("unplugged_usb_headset"));
-    server.pactl(std::string("set-default-sink ") + platform::kCaptureSinkName);
-    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
-    EXPECT_EQ(server.defaultSinkName(), "speakers");
-
-    // The user chose another output since.
+    // After an interrupted capture: the output back, or another if it has gone, but a choice the user made since
+    // is left. What is the default output afterwards.
+    auto restored = [&](const char* remembered, const std::string& current) {
+        EXPECT_TRUE(DefaultOutputMemory::remember(remembered));
+        server.pactl("set-default-sink " + current);
+        EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
+        EXPECT_FALSE(DefaultOutputMemory::remembered());
+        return server.defaultSinkName();
+    };
     server.pactl("load-module module-null-sink sink_name=headphones");
-    ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
-    server.pactl("set-default-sink headphones");
+    EXPECT_EQ(restored("speakers", platform::kCaptureSinkName), "speakers");
+    EXPECT_EQ(restored("unplugged_usb_headset", platform::kCaptureSinkName), "speakers");
+    EXPECT_EQ(restored("speakers", "headphones"), "headphones");
     EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
-    EXPECT_EQ(server.defaultSinkName(), "headphones");
-    EXPECT_FALSE(DefaultOutputMemory::remembered());
 
     // A device that has gone since it was looked up is refused.
     ASSERT_TRUE(server.unloadCaptureSink());
     EXPECT_EQ(ZORAudioDevice::setDefaultOutputDevice(capture), ZORAudioDevice::kRefused);
     EXPECT_EQ(server.defaultSinkName(), "headphones");
+
+    // Polled every few seconds: a line is logged only when the answer changes.
+    // Without the sink a recorder cannot start, and leaves the output alone.
+    platform::LogCapture log;
+    auto available = [&] {
+        bool first = MySystemCaptureRecorder::isAvailable();
+        size_t lines = log.lines().size();
+        EXPECT_EQ(MySystemCaptureRecorder::isAvailable(), first);
+        EXPECT_EQ(log.lines().size(), lines) << "logged again without a change";
+        return first;
+    };
+    EXPECT_FALSE(available());
+    EXPECT_FALSE(MySystemCaptureRecorder::init());
+    EXPECT_EQ(server.defaultSinkName(), "headphones");
+    for (int twice = 0; twice < 2; ++twice)
+        EXPECT_TRUE(CaptureDeviceInstaller::installCaptureDevice(false));
+    EXPECT_TRUE(available());
+    std::string sinks = server.pactl("list sinks short");
+    const std::string listed = std::string("\t") + platform::kCaptureSinkName + "\t";
+    EXPECT_EQ(sinks.find(listed), sinks.rfind(listed));
 
     ::kill(server.pid(), SIGSTOP);
     auto start = Clock::now();
@@ -69,6 +82,8 @@ TEST(AudioDevice, FindsSinksSetsAndRestoresTheDefaultOutputAndTimesOutOnAStalled
     auto waited = Clock::now() - start;
     ::kill(server.pid(), SIGCONT);
     EXPECT_LT(waited, std::chrono::milliseconds(ZORAudioDevice::kTimeoutMs + 500));
+    server.kill();
+    EXPECT_FALSE(MySystemCaptureRecorder::isAvailable());
 }
 
 // Every call fails at once and says why; the remembered output is kept for later.
@@ -89,32 +104,6 @@ TEST(AudioDevice, WithoutASoundServerEveryCallFailsAtOnce) {
     ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
     EXPECT_NE(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
     EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
-}
-
-// Polled every few seconds: a line is logged only when the answer changes.
-// Without the sink a recorder cannot start, and leaves the output alone.
-TEST(CaptureDeviceInstall, LoadsTheSinkOnceAndAvailabilityFollowsIt) {
-    PrivatePulseServer server({.captureSink = false, .scriptFile = ""});
-    ASSERT_TRUE(server.started()) << server.failure();
-    platform::LogCapture log;
-    auto available = [&] {
-        bool first = MySystemCaptureRecorder::isAvailable();
-        size_t lines = log.lines().size();
-        EXPECT_EQ(MySystemCaptureRecorder::isAvailable(), first);
-        EXPECT_EQ(log.lines().size(), lines) << "logged again without a change";
-        return first;
-    };
-    EXPECT_FALSE(available());
-    EXPECT_FALSE(MySystemCaptureRecorder::init());
-    EXPECT_EQ(server.defaultSinkName(), "speakers");
-    for (int twice = 0; twice < 2; ++twice)
-        EXPECT_TRUE(CaptureDeviceInstaller::installCaptureDevice(false));
-    EXPECT_TRUE(available());
-    std::string sinks = server.pactl("list sinks short");
-    const std::string listed = std::string("\t") + platform::kCaptureSinkName + "\t";
-    EXPECT_EQ(sinks.find(listed), sinks.rfind(listed));
-    server.kill();
-    EXPECT_FALSE(MySystemCaptureRecorder::isAvailable());
 }
 
 TEST(CaptureDeviceInstall, PersistentConfigurationLoadsTheSinkAtTheNextServerStart) {

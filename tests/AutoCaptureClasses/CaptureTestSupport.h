@@ -59,15 +59,6 @@ private:
     std::unique_ptr<platform::SoundPlaybackStream> mStream;
 };
 
-// A record stream on `source` (e.g. "speakers.monitor") over a connection of its own.
-inline std::unique_ptr<platform::SoundRecordStream> openMonitor(const std::string& source, uint32_t fragmentBytes) {
-    auto server = platform::SoundServer::connect("test", 2000);
-    if (!server) return ADD_FAILURE() << server.message(), nullptr;
-    auto stream = platform::SoundRecordStream::open(*server, source, fragmentBytes);
-    if (!stream) return ADD_FAILURE() << stream.message(), nullptr;
-    return std::move(*stream);
-}
-
 // Counts the frames the capture thread hands to subscribers.
 class CountingSubscriber : public AudioIOSubscriber {
 public:

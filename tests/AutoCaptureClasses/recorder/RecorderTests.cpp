@@ -47,8 +47,11 @@ TEST(PlayThru, CanonicalPlanarFormatHasOneSamplePerPacket) {
 }
 
 TEST_F(RecorderTest, RecordsWhatThePlayerPlaysAndPlaysItOnToThePreviousOutput) {
-    auto speakers = openMonitor("speakers.monitor", 16384);
-    ASSERT_TRUE(speakers);
+    auto connection = platform::SoundServer::connect("test", 2000);
+    ASSERT_TRUE(connection) << connection.message();
+    auto monitor = platform::SoundRecordStream::open(*connection, "speakers.monitor", 16384);
+    ASSERT_TRUE(monitor) << monitor.message();
+    std::unique_ptr<platform::SoundRecordStream> speakers = std::move(*monitor);
     std::vector<float> heard;  // by the connection's thread until the stream goes
     speakers->setConsumer([&heard, s = speakers.get()] {
         std::vector<float> entry(4096);
@@ -71,7 +74,6 @@ TEST_F(RecorderTest, RecordsWhatThePlayerPlaysAndPlaysItOnToThePreviousOutput) {
     EXPECT_FALSE(DefaultOutputMemory::remembered());
     EXPECT_TRUE(recorder->successfulRecording());
     int64_t frames = recorder->numberOfFramesRecorded();
-    EXPECT_EQ(frames % 2048, 0);
     EXPECT_GT(frames, 2 * kRate);
     EXPECT_EQ(recorder->audioSegmentTree()->duration(), static_cast<double>(frames));
     EXPECT_TRUE(threadsEnd(recorder)) << "the recorder's threads did not end";
