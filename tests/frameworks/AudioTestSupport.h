@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "../platform/TemporaryDirectory.h"
 #include "CommandOutput.h"
 #include "frameworks/ZORAudioBufferList.h"
@@ -28,11 +30,7 @@ inline AudioStreamBasicDescription cafFormat(uint32_t channels = 2, double rate 
 }
 
 inline AudioStreamBasicDescription aacFormat() {
-    AudioStreamBasicDescription format;
-    format.mFormatID = kAudioFormatMPEG4AAC;
-    format.mSampleRate = 44100;
-    format.mChannelsPerFrame = 2;
-    return format;
+    return {.mSampleRate = 44100, .mFormatID = kAudioFormatMPEG4AAC, .mChannelsPerFrame = 2};
 }
 
 inline void appendTone(std::vector<float>& samples, size_t frames, uint32_t channels, double frequency,
@@ -51,10 +49,8 @@ inline void appendNoise(std::vector<float>& samples, size_t frames, uint32_t cha
 
 // Writes float frames through our writer in chunks of `chunk` frames; the status of the first failure.
 inline int32_t writeFile(const std::string& path, uint32_t fileType, const AudioStreamBasicDescription& fileFormat,
-                         const std::vector<float>& samples, uint32_t channels, double rate = 44100,
-                         uint32_t chunk = 2048) {
-    AudioStreamBasicDescription client = ZORAudioStreamBasicDescription::linearPCM(
-        rate, channels, 32, kAudioFormatFlagIsFloat);
+                         const std::vector<float>& samples, uint32_t channels, uint32_t chunk = 2048) {
+    const auto client = ZORAudioStreamBasicDescription::linearPCM(44100, channels, 32, kAudioFormatFlagIsFloat);
     auto file = ZORExtAudioFile::initForWriting(path, fileType, client, fileFormat);
     int32_t status = file->open();
     const size_t frames = samples.size() / channels;
@@ -69,6 +65,13 @@ inline int32_t writeFile(const std::string& path, uint32_t fileType, const Audio
 
 inline int32_t writeCaf(const std::string& path, const std::vector<float>& samples, uint32_t channels = 2) {
     return writeFile(path, kAudioFileCAFType, cafFormat(channels), samples, channels);
+}
+
+// The file at `path`, opened for reading.
+inline std::shared_ptr<ZORExtAudioFile> opened(const std::string& path) {
+    auto file = ZORExtAudioFile::initForReading(path);
+    EXPECT_EQ(file->open(), 0) << path;
+    return file;
 }
 
 // Reads the remaining frames of an open reader in its client format (float).

@@ -35,9 +35,7 @@ TEST(ZORExtAudioFileConcurrency, CloseFromAnotherThreadWaitsForTheWriteInProgres
     EXPECT_EQ(file->close(), 0);
     writer.join();
     EXPECT_TRUE(refused);
-    auto reader = ZORExtAudioFile::initForReading(path);
-    ASSERT_EQ(reader->open(), 0);
-    EXPECT_EQ(reader->lengthInFrames(), int64_t(written) * 2048);
+    EXPECT_EQ(opened(path)->lengthInFrames(), int64_t(written) * 2048);
 }
 
 namespace {

@@ -76,22 +76,6 @@ std::vector<float> awkwardSamples(uint32_t channels) {
     return samples;
 }
 
-// The file at `path`, opened for reading.
-std::shared_ptr<ZORExtAudioFile> opened(const std::string& path) {
-    auto file = ZORExtAudioFile::initForReading(path);
-    EXPECT_EQ(file->open(), 0) << path;
-    return file;
-}
-
-std::vector<float> readAt(ZORExtAudioFile& file, int64_t frame, uint32_t frames) {
-    EXPECT_EQ(file.seek(frame), 0);
-    std::vector<float> samples(frames * 2);
-    AudioBufferList list{1, {{2, frames * 8, samples.data()}}};
-    EXPECT_EQ(file.read(&list, frames), 0);
-    samples.resize(frames * 2);
-    return samples;
-}
-
 class ZORExtAudioFileTest : public testing::Test {
 protected:
     TemporaryDirectory dir;
@@ -161,13 +145,12 @@ TEST_F(CAFLinearPCMEncoderTest, AFileWhoseWriterDiedIsReadableToItsLastWholeFram
     // Half a frame more, as a write cut short by a crash may leave.
     std::ofstream(path, std::ios::app | std::ios::binary) << std::string("\x12\x34", 2);
     EXPECT_TRUE(ffmpegDecode(path) == expected);
-    auto reader = ZORExtAudioFile::initForReading(path);
-    ASSERT_EQ(reader->open(), 0);
+    auto reader = opened(path);
     EXPECT_EQ(reader->lengthInFrames(), int64_t(samples.size() / 2));
     EXPECT_TRUE(readRest(*reader) == expected);
 }
 
-TEST_F(CAFLinearPCMEncoderTest, AFailedWriteKeepsTheWholeFramesThatReachedTheFile) {
+TEST_F(CAFLinearPCMEncoderTest, AFailedWriteKeepsTheWholeFramesThatReachedTheFileButRemovesAnM4a) {
     const std::string path = dir / "full.caf";
     const size_t keptFrames = 5000;
     auto file = ZORExtAudioFile::initForWriting(path, kAudioFileCAFType, standardFormat(), cafFormat());
@@ -187,6 +170,13 @@ TEST_F(CAFLinearPCMEncoderTest, AFailedWriteKeepsTheWholeFramesThatReachedTheFil
     const std::vector<float> kept = readAll(path);
     ASSERT_EQ(kept.size(), keptFrames * 2);
     EXPECT_EQ(kept[2 * 2048 + 7], kept[7]);  // the same block again
+
+    // An M4A file that cannot be completed is removed.
+    std::vector<float> noise;
+    appendNoise(noise, 400000, 2, 0.5f);
+    FileSizeLimit limit(64 << 10);
+    EXPECT_EQ(writeFile(dir / "full.m4a", kAudioFileM4AType, aacFormat(), noise, 2), kAudioFileDiskFullError);
+    EXPECT_FALSE(std::filesystem::exists(dir / "full.m4a"));
 }
 
 TEST_F(CAFLinearPCMEncoderTest, BothWritersReplaceALinkOrAnOlderFileButRefuseADirectory) {
@@ -198,10 +188,9 @@ TEST_F(CAFLinearPCMEncoderTest, BothWritersReplaceALinkOrAnOlderFileButRefuseADi
         const auto format = type == kAudioFileCAFType ? cafFormat() : aacFormat();
         ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
         ASSERT_EQ(writeFile(path, type, format, std::vector<float>(200, 0.5f), 2), 0) << path;
-        struct stat info {};
-        ASSERT_EQ(lstat(path.c_str(), &info), 0);
-        EXPECT_TRUE(S_ISREG(info.st_mode));
-        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        const auto status = std::filesystem::symlink_status(path);
+        EXPECT_EQ(status.type(), std::filesystem::file_type::regular);
+        EXPECT_EQ(status.permissions(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
         EXPECT_EQ(TemporaryDirectory::read(victim), "precious");
         // An older file at the path is replaced, not appended to.
         ASSERT_EQ(writeFile(path, type, format, std::vector<float>(100, 0.5f), 2), 0) << path;
@@ -246,7 +235,7 @@ TEST_F(ZORExtAudioFileTest, SeeksToTheExactFrameKeepsLengthAndTimingAndReadsNoth
     appendTone(samples, 200000, 2, 1000, 0.6f);
     const std::string caf = dir / "seek.caf", m4a = dir / "trov_scratch.caf";
     ASSERT_EQ(writeCaf(caf, samples), 0);
-    ASSERT_EQ(writeFile(m4a, kAudioFileM4AType, aacFormat(), samples, 2, 44100, 16384), 0);
+    ASSERT_EQ(writeFile(m4a, kAudioFileM4AType, aacFormat(), samples, 2, 16384), 0);
     EXPECT_EQ(probe(m4a, "codec_name,sample_rate,duration_ts"), "aac\n44100\n200000");
     for (const std::string& path : {caf, m4a}) {
         SCOPED_TRACE(path);
@@ -260,12 +249,11 @@ TEST_F(ZORExtAudioFileTest, SeeksToTheExactFrameKeepsLengthAndTimingAndReadsNoth
         EXPECT_LT(error / energy, 1e-3);
         auto file = opened(path);
         EXPECT_EQ(file->lengthInFrames(), 200000);
-        for (int64_t target : {0, 1, 1023, 1024, 2047, 150000, 123457, 199999, 199990, 200000}) {
-            std::vector<float> part = readAt(*file, target, 1000);
-            ASSERT_EQ(part.size(), std::min<size_t>(1000, 200000 - target) * 2) << target;
-            EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin() + target * 2)) << target;
+        for (int64_t target : {0, 1, 1023, 1024, 2047, 150000, 123457, 199999, 199990, 200000, 250000}) {
+            ASSERT_EQ(file->seek(target), 0);
+            EXPECT_TRUE(readRest(*file) == std::vector<float>(whole.begin() + std::min<int64_t>(target, 200000) * 2,
+                                                               whole.end())) << target;
         }
-        EXPECT_TRUE(readAt(*file, 250000, 100).empty());
         EXPECT_EQ(file->seek(-1), kAudio_ParamError);
     }
 }
@@ -322,10 +310,6 @@ TEST_F(ZORExtAudioFileTest, UnreadableInputsGiveAStatus) {
     auto file = ZORExtAudioFile::initForReading(dir / "missing.caf");
     EXPECT_EQ(file->open(), kAudioFileFileNotFoundError);
     EXPECT_EQ(file->lengthInFrames(), 0);
-    uint32_t count = 10;
-    AudioBufferList list{1, {{2, 80, nullptr}}};
-    EXPECT_EQ(file->read(&list, count), kAudioFileNotOpenError);
-    EXPECT_EQ(count, 0u);
 
     TemporaryDirectory::write(dir / "notes.caf", "these are not audio frames\n");
     EXPECT_EQ(ZORExtAudioFile::initForReading(dir / "notes.caf")->open(), kAudioFileUnsupportedFileTypeError);
@@ -354,7 +338,6 @@ TEST_F(ZORExtAudioFileTest, UnwritableRequestsFailWithoutLeavingAFile) {
 
 TEST_F(ZORExtAudioFileTest, WriterTakesZeroFramesRefusesShortBuffersAndIsNeverReopened) {
     auto file = ZORExtAudioFile::initForWriting(dir / "p.caf", kAudioFileCAFType, standardFormat(), cafFormat());
-    EXPECT_EQ(file->write(nullptr, 0), kAudioFileNotOpenError);
     ASSERT_EQ(file->open(), 0);
     EXPECT_EQ(file->write(nullptr, 0), 0);
     std::vector<float> samples(200, 0.25f);
@@ -367,17 +350,4 @@ TEST_F(ZORExtAudioFileTest, WriterTakesZeroFramesRefusesShortBuffersAndIsNeverRe
     // A closed writer is not opened again: that would wipe the finished file.
     EXPECT_NE(file->open(), 0);
     EXPECT_EQ(readAll(dir / "p.caf").size(), 200u);
-}
-
-// What a CAF file keeps of a failed write is tested with its encoder.
-TEST_F(ZORExtAudioFileTest, AnM4aThatCannotBeCompletedIsRemoved) {
-    const std::string path = dir / "full.m4a";
-    std::vector<float> noise;
-    appendNoise(noise, 400000, 2, 0.5f);
-    const int32_t status = [&] {
-        FileSizeLimit limit(64 << 10);
-        return writeFile(path, kAudioFileM4AType, aacFormat(), noise, 2);
-    }();
-    EXPECT_EQ(status, kAudioFileDiskFullError);
-    EXPECT_FALSE(std::filesystem::exists(path));
 }
