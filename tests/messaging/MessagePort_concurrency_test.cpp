@@ -47,7 +47,7 @@ TEST_F(MessagePortTest, RequestsAndOneWayMessagesTravelThroughTheNamedPort) {
     auto replies = whileServing([] {
         std::vector<int> received;
         auto remote = TROVRemoteMessagePort::initWithName(kName);
-        for (int i = 0; remote && i < 20; ++i) {
+        for (int i = 0; remote && i < 6; ++i) {
             auto request = TROVMessage::initWithRemoteMessagePort(remote);
             request->setValueWithSInt32("n", i);
             auto reply = request->sendWithReply(i % 2 == 0);
@@ -55,10 +55,8 @@ TEST_F(MessagePortTest, RequestsAndOneWayMessagesTravelThroughTheNamedPort) {
         }
         return received;
     });
-    std::vector<int> expected;
-    for (int i = 0; i < 20; ++i) expected.push_back(i % 2 ? -1 : i);
-    EXPECT_EQ(replies, expected);
-    EXPECT_EQ(handler.seen, 20);
+    EXPECT_EQ(replies, (std::vector<int>{0, -1, 2, -1, 4, -1}));
+    EXPECT_EQ(handler.seen, 6);
 
     // Without a delegate the request is answered with no data.
     port->setDelegate(nullptr);

@@ -67,8 +67,7 @@ TEST_F(UserDefaultsTest, OwnDomainThenSuitesThenRegistered) {
     ASSERT_TRUE(defaults.setObject("b", PropertyList::boolean(true)));
     EXPECT_EQ(TemporaryDirectory::read(path(kEditor)), editorBefore);
     EXPECT_EQ(PropertyList::fromFile(path(kOwn), {1 << 20, 8, true})->keys().size(), 2u);  // nothing registered
-    UserDefaults again(kOwn, dir.path());
-    EXPECT_TRUE(again.boolForKey("b"));
+    EXPECT_TRUE(UserDefaults(kOwn, dir.path()).boolForKey("b"));
     ASSERT_TRUE(defaults.removeObjectForKey("b"));
     EXPECT_EQ(defaults.stringForKey("b"), "ed");
 }
