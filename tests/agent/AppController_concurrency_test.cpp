@@ -60,7 +60,7 @@ protected:
 };
 
 // The idle reply's keys, in order, are checked as trovarioctl shows them.
-TEST_F(AppControllerTest, TelemetryHasFourKeysOrSixWhileProcessing) {
+TEST_F(AppControllerTest, TelemetryHasFourKeysOrSixWhileProcessingAndQuitIsOnlyTakenIdle) {
     auto reply = handle(command(kTROVDMessage_RequestTelemetry));
     ASSERT_TRUE(reply);
     // No capture yet: the whole clock time, to a 32-bit float's precision.
@@ -74,10 +74,8 @@ TEST_F(AppControllerTest, TelemetryHasFourKeysOrSixWhileProcessing) {
     EXPECT_EQ(getInt(*reply, "total_tracks"), 5);
     controller->setState(kAgentStateCapturing);
     EXPECT_EQ(handle(command(kTROVDMessage_RequestTelemetry))->messageDictionary().size(), 4u);
-}
 
-// Quit is ignored, with an empty reply, unless the agent is idle; then there is no reply.
-TEST_F(AppControllerTest, QuitOnlyInIdleState) {
+    // Quit is ignored, with an empty reply, unless the agent is idle; then there is no reply.
     for (int32_t state : {kAgentStateCapturing, kAgentStateProcessing, kAgentStateIdle}) {
         controller->setState(state);
         auto reply = handle(command(kTROVDMessage_Quit));
