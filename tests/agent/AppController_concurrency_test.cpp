@@ -60,7 +60,7 @@ protected:
 };
 
 // The idle reply's keys, in order, are checked as trovarioctl shows them.
-TEST_F(AppControllerTest, TelemetryHasFourKeysOrSixWhileProcessing) {
+TEST_F(AppControllerTest, TelemetryHasFourKeysOrSixWhileProcessingAndQuitIsOnlyTakenIdle) {
     auto reply = handle(command(kTROVDMessage_RequestTelemetry));
     ASSERT_TRUE(reply);
     // No capture yet: the whole clock time, to a 32-bit float's precision.
@@ -74,10 +74,8 @@ TEST_F(AppControllerTest, TelemetryHasFourKeysOrSixWhileProcessing) {
     EXPECT_EQ(getInt(*reply, "total_tracks"), 5);
     controller->setState(kAgentStateCapturing);
     EXPECT_EQ(handle(command(kTROVDMessage_RequestTelemetry))->messageDictionary().size(), 4u);
-}
 
-// Quit is ignored, with an empty reply, unless the agent is idle; then there is no reply.
-TEST_F(AppControllerTest, QuitOnlyInIdleState) {
+    // Quit is ignored, with an empty reply, unless the agent is idle; then there is no reply.
     for (int32_t state : {kAgentStateCapturing, kAgentStateProcessing, kAgentStateIdle}) {
         controller->setState(state);
         auto reply = handle(command(kTROVDMessage_Quit));
@@ -87,34 +85,27 @@ TEST_F(AppControllerTest, QuitOnlyInIdleState) {
 
 // A value that is absent, or of the wrong kind, keeps the stored one.
 TEST_F(AppControllerTest, SettingsKeepWhatIsNotSentOrNotReadable) {
-    using Stored = std::tuple<float, float, int32_t>;  // threshold, length of silence, minutes
+    using Stored = std::tuple<float, float, int32_t, bool>;  // threshold, length of silence, minutes, menu shown
     const std::pair<std::shared_ptr<TROVMessage>, Stored> steps[] = {
-        {command(kTROVDMessage_RequestTelemetry), {0.001f, 0.25f, 0}},
-        {command(kTROVDMessage_SetSilenceParameters, "SilenceThreshold", PL::real(0.5)), {0.5f, 0.25f, 0}},
-        {command(kTROVDMessage_SetSilenceParameters, "LengthOfSilence", PL::real(2)), {0.5f, 2.0f, 0}},
-        {command(kTROVDMessage_SetRecordingTimeLimit, "timeout", PL::integer(5)), {0.5f, 2.0f, 5}},
-        {command(kTROVDMessage_SetRecordingTimeLimit), {0.5f, 2.0f, 5}},
-        {command(kTROVDMessage_SetRecordingTimeLimit, "timeout", PL::string("7")), {0.5f, 2.0f, 5}},
-        {command(kTROVDMessage_SetSilenceParameters, "SilenceThreshold", PL::string("1")), {0.5f, 2.0f, 5}}};
+        {command(kTROVDMessage_RequestTelemetry), {0.001f, 0.25f, 0, false}},
+        {command(kTROVDMessage_SetSilenceParameters, "SilenceThreshold", PL::real(0.5)), {0.5f, 0.25f, 0, false}},
+        {command(kTROVDMessage_SetSilenceParameters, "LengthOfSilence", PL::real(2)), {0.5f, 2.0f, 0, false}},
+        {command(kTROVDMessage_SetRecordingTimeLimit, "timeout", PL::integer(5)), {0.5f, 2.0f, 5, false}},
+        {command(kTROVDMessage_SetRecordingTimeLimit), {0.5f, 2.0f, 5, false}},
+        {command(kTROVDMessage_SetRecordingTimeLimit, "timeout", PL::string("7")), {0.5f, 2.0f, 5, false}},
+        {command(kTROVDMessage_SetSilenceParameters, "SilenceThreshold", PL::string("1")), {0.5f, 2.0f, 5, false}},
+        {command(kTROVDMessage_SetMenuVisible, "visible", PL::boolean(true)), {0.5f, 2.0f, 5, true}},
+        {command(kTROVDMessage_SetMenuVisible), {0.5f, 2.0f, 5, true}},
+        {command(kTROVDMessage_SetMenuVisible, "visible", PL::boolean(false)), {0.5f, 2.0f, 5, false}}};
     for (const auto& [message, stored] : steps) {
         ASSERT_TRUE(handle(message));
         EXPECT_EQ(Stored(controller->storedSilenceThreshold(), controller->storedLengthOfSilence(),
-                         controller->storedMaxRecordingMins()), stored);
+                         controller->storedMaxRecordingMins(), controller->isStatusMenuVisible()), stored);
     }
     // 'pFil' without a string path processes nothing.
     EXPECT_EQ(handle(command(kTROVDMessage_ProcessFile))->messageDictionary().size(), 0u);
     handle(command(kTROVDMessage_ProcessFile, "path", PL::integer(12)));
     EXPECT_EQ(controller->state(), kAgentStateIdle);
-}
-
-// Shown and hidden on command; a command without the value changes nothing.
-TEST_F(AppControllerTest, MenuVisibilityFollowsTheCommand) {
-    for (const auto& [visible, expected] : std::vector<std::pair<std::optional<PL>, bool>>{
-             {PL::boolean(false), false}, {PL::boolean(true), true}, {PL::boolean(true), true}, {std::nullopt, true},
-             {PL::boolean(false), false}}) {
-        handle(command(kTROVDMessage_SetMenuVisible, "visible", visible));
-        EXPECT_EQ(controller->isStatusMenuVisible(), expected);
-    }
 }
 
 // Each is answered with an empty dictionary as an unknown command; an

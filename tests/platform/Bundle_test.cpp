@@ -10,7 +10,7 @@
 using platform::Bundle;
 using platform::StringsFile;
 
-TEST(StringsFile, EntriesCommentsEscapesAndErrors) {
+TEST(StringsFile, EntriesCommentsEscapesEncodingsAndErrors) {
     const auto table = StringsFile::parse("/* block \"quoted\" = x; */\n\"plain\" = \"Open Trovario\";\n"
                                           "// \"ignored\" = \"x\";\n\"escapes\" = \"tab\\t\\\"q\\\" back\\\\slash\\n\";\n"
                                           "\"unicode\" = \"caf\\U00E9 \\u2192 \\UD83D\\UDE00\"; \"octal\" = \"\\101\\102\";\n"
@@ -26,9 +26,8 @@ TEST(StringsFile, EntriesCommentsEscapesAndErrors) {
              {"\"a\" = \"1\";\n\"b\" = \"2\"\n\"c\" = \"3\";", 1}, {"\"a\" = \"never closed;", 0},
              {"\"a\" = \"1\"; /* open", 1}, {"= \"x\";", 0}, {"\"k\" = ;", 0}, {"\"k\" = \"trailing\\", 0}})
         EXPECT_EQ(StringsFile::parse(text, "s").size(), kept) << text;
-}
 
-TEST(StringsFile, EncodingsWithByteOrderMarks) {
+    // UTF-8 and both UTF-16 byte orders, by their byte order marks.
     EXPECT_EQ(StringsFile::parse("\xEF\xBB\xBF\"k\" = \"\xC3\xA9t\xC3\xA9\";", "s").at("k"), "\xC3\xA9t\xC3\xA9");
     auto utf16 = [](const std::u16string& text, bool bigEndian) {
         std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";

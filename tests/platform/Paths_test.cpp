@@ -13,30 +13,19 @@
 
 using namespace platform;
 
+// A relative path keeps its "..": it may leave where it starts.
 TEST(Paths, StandardFormExpandsTildeAndTidiesComponents) {
     ScopedEnvironment home("HOME", "/home/user");
-    EXPECT_EQ(standardizePath("~/Library/Application Support/Trovario/Scratch/"),
-              "/home/user/Library/Application Support/Trovario/Scratch");
-    EXPECT_EQ(standardizePath("~"), "/home/user");
-    EXPECT_EQ(standardizePath("/a//b/./c/../d/"), "/a/b/d");
-    EXPECT_EQ(standardizePath("/.."), "/");
-    EXPECT_EQ(standardizePath("a/../b"), "a/../b");  // relative: ".." may leave the start
-    EXPECT_EQ(standardizePath("~other/x"), "~other/x");
-    EXPECT_EQ(standardizePath(""), "");
-}
-
-TEST(Paths, HomeFallsBackToThePasswordDatabase) {
-    const passwd* entry = getpwuid(getuid());
-    ASSERT_NE(entry, nullptr);
-    for (const char* home : {static_cast<const char*>(nullptr), ""}) {
-        ScopedEnvironment variable("HOME", home);
-        EXPECT_EQ(homeDirectory(), entry->pw_dir);
-    }
+    for (const auto& [path, standard] : std::vector<std::pair<std::string, std::string>>{
+             {"~/Library/Application Support/Trovario/Scratch/", "/home/user/Library/Application Support/Trovario/Scratch"},
+             {"~", "/home/user"}, {"/a//b/./c/../d/", "/a/b/d"}, {"/..", "/"}, {"a/../b", "a/../b"},
+             {"~other/x", "~other/x"}, {"", ""}})
+        EXPECT_EQ(standardizePath(path), standard) << path;
 }
 
 // Each XDG variable: an absolute value wins; unset, empty or relative values
-// give the default under home.
-TEST(Paths, XdgFoldersTakeAbsoluteValuesElseTheirDefault) {
+// give the default under home. Home, unset or empty, comes from the password database.
+TEST(Paths, XdgFoldersTakeAbsoluteValuesElseTheirDefaultUnderHome) {
     // The variable, its folder, and the folder's default under home.
     const std::tuple<const char*, std::string (*)(), const char*> cases[] = {
         {"XDG_CONFIG_HOME", userConfigDirectory, "/.config"},
@@ -56,24 +45,24 @@ TEST(Paths, XdgFoldersTakeAbsoluteValuesElseTheirDefault) {
     }
     ScopedEnvironment cache("XDG_CACHE_HOME", "/c");
     EXPECT_EQ(scratchRecordingPath(), "/c/trovario/trov_scratch.caf");
+    const passwd* entry = getpwuid(getuid());
+    ASSERT_NE(entry, nullptr);
+    for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
+        ScopedEnvironment variable("HOME", unset);
+        EXPECT_EQ(homeDirectory(), entry->pw_dir);
+    }
 }
 
-TEST(Paths, CreateDirectoriesMakesPrivateParents) {
+// Folders are made private with their parents. The file is replaced whole with
+// the given mode, a link at its place is replaced rather than followed, and a
+// failed rename leaves no temporary.
+TEST(AtomicFile, PrivateFoldersAndFilesReplacedWholeNeverFollowingALinkNorLeavingATemporary) {
     TemporaryDirectory dir;
-    ASSERT_TRUE(createDirectories(dir / "a/b/c"));
     struct stat info {};
+    ASSERT_TRUE(createDirectories(dir / "a/b/c"));
     ASSERT_EQ(stat((dir / "a/b").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     EXPECT_TRUE(createDirectories(dir / "a/b/c"));
-    TemporaryDirectory::write(dir / "file", "x");
-    EXPECT_FALSE(createDirectories(dir / "file"));
-    EXPECT_FALSE(createDirectories(dir / "file/sub"));
-}
-
-// The file is replaced whole with the given mode, a link at its place is
-// replaced rather than followed, and a failed rename leaves no temporary.
-TEST(AtomicFile, ReplacesTheFileWholeNeverFollowsALinkAndLeavesNoTemporary) {
-    TemporaryDirectory dir;
     const std::string victim = dir / "victim", path = dir / "prefs";
     TemporaryDirectory::write(victim, "old text that is longer");
     ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
@@ -82,15 +71,16 @@ TEST(AtomicFile, ReplacesTheFileWholeNeverFollowsALinkAndLeavesNoTemporary) {
     EXPECT_FALSE(std::filesystem::is_symlink(path));
     ASSERT_TRUE(writeFileAtomically(path, "new", 0640));
     EXPECT_EQ(TemporaryDirectory::read(path), "new");
-    struct stat info {};
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
-    EXPECT_EQ(dir.entries(), 2u);
+    EXPECT_EQ(dir.entries(), 3u);  // "a", the victim and the file
 
     TemporaryDirectory::write(dir / "folder/kept", "old");
     const Status status = writeFileAtomically(dir / "folder", "new", 0600);
     EXPECT_FALSE(status);
     EXPECT_NE(status.message().find(dir / "folder"), std::string::npos);
     EXPECT_EQ(TemporaryDirectory::read(dir / "folder/kept"), "old");
-    EXPECT_EQ(dir.entries(), 3u);
+    EXPECT_EQ(dir.entries(), 4u);
+    EXPECT_FALSE(createDirectories(victim));
+    EXPECT_FALSE(createDirectories(victim + "/sub"));
 }

@@ -30,8 +30,7 @@ public:
     std::string operator/(const std::string& name) const { return mPath + "/" + name; }
     // How many entries the folder holds.
     size_t entries() const {
-        auto all = std::filesystem::directory_iterator(mPath);
-        return size_t(std::distance(begin(all), end(all)));
+        return size_t(std::distance(std::filesystem::directory_iterator(mPath), std::filesystem::directory_iterator()));
     }
 
     static void write(const std::string& path, const std::string& bytes) {

@@ -49,8 +49,9 @@ protected:
 }  // namespace
 
 // The own domain, then the suites, then the registered defaults; writes go to
-// the own domain only, and removing the own value uncovers the editor's.
-TEST_F(UserDefaultsTest, OwnDomainThenSuitesThenRegistered) {
+// the own domain only, removing the own value uncovers the editor's, and the
+// editor's changes are seen.
+TEST_F(UserDefaultsTest, OwnDomainThenSuitesThenRegisteredAndChangesByAnotherProcessAreSeen) {
     TemporaryDirectory::write(path(kOwn), plistWith("<key>a</key><string>own</string>"));
     TemporaryDirectory::write(path(kEditor), plistWith("<key>a</key><string>ed</string><key>b</key><string>ed</string>"));
     TemporaryDirectory::write(dir / "outside.plist", plistWith("<key>c</key><string>outside</string>"));
@@ -67,10 +68,18 @@ TEST_F(UserDefaultsTest, OwnDomainThenSuitesThenRegistered) {
     ASSERT_TRUE(defaults.setObject("b", PropertyList::boolean(true)));
     EXPECT_EQ(TemporaryDirectory::read(path(kEditor)), editorBefore);
     EXPECT_EQ(PropertyList::fromFile(path(kOwn), {1 << 20, 8, true})->keys().size(), 2u);  // nothing registered
-    UserDefaults again(kOwn, dir.path());
-    EXPECT_TRUE(again.boolForKey("b"));
+    EXPECT_TRUE(UserDefaults(kOwn, dir.path()).boolForKey("b"));
     ASSERT_TRUE(defaults.removeObjectForKey("b"));
     EXPECT_EQ(defaults.stringForKey("b"), "ed");
+
+    // Replaced by rename with the same size (and possibly the same time stamp), as editors save.
+    for (int n : {3, 4}) {
+        TemporaryDirectory::write(path(kEditor) + ".new", plistWith("<key>n</key><integer>" + std::to_string(n) + "</integer>"));
+        std::filesystem::rename(path(kEditor) + ".new", path(kEditor));
+        EXPECT_EQ(defaults.integerForKey("n"), n);
+    }
+    std::filesystem::remove(path(kEditor));
+    EXPECT_EQ(defaults.integerForKey("n"), 0);
 }
 
 TEST_F(UserDefaultsTest, TypedReadsConvertLikePropertyListUsersExpect) {
@@ -88,19 +97,6 @@ TEST_F(UserDefaultsTest, TypedReadsConvertLikePropertyListUsersExpect) {
             << defaults.stringForKey(key);
         EXPECT_EQ(out.str(), expected) << key;
     }
-}
-
-// Replaced by rename with the same size (and possibly the same time stamp), as editors save.
-TEST_F(UserDefaultsTest, ChangesByAnotherProcessAreSeen) {
-    UserDefaults defaults(kOwn, dir.path());
-    defaults.addSuiteNamed(kEditor);
-    for (int n : {3, 4}) {
-        TemporaryDirectory::write(path(kEditor) + ".new", plistWith("<key>n</key><integer>" + std::to_string(n) + "</integer>"));
-        std::filesystem::rename(path(kEditor) + ".new", path(kEditor));
-        EXPECT_EQ(defaults.integerForKey("n"), n);
-    }
-    std::filesystem::remove(path(kEditor));
-    EXPECT_EQ(defaults.integerForKey("n"), 0);
 }
 
 TEST_F(UserDefaultsTest, FailedWritesLeaveTheOldFileWholeAndNoLeftovers) {

@@ -42,7 +42,7 @@ protected:
 
 }  // namespace
 
-TEST_F(WorkspaceTest, LocatesTheBundleNamedByAValidVisibleEntry) {
+TEST_F(WorkspaceTest, LocatesTheBundleOfAValidVisibleEntryAndLaunchesAndOpensWithItsProgramOrFails) {
     std::filesystem::create_directories(dir / "bundles/Editor.bundle");
     std::filesystem::create_directories(dir / "applications/Beside.bundle");
     addEntry("com.example.Absolute", "X-Trovario-Bundle=" + (dir / "bundles/Editor.bundle") + "\n");
@@ -56,9 +56,7 @@ TEST_F(WorkspaceTest, LocatesTheBundleNamedByAValidVisibleEntry) {
              {"com.example.Plain", dir / "applications/com.example.Plain.desktop"}, {"com.example.Nothing", ""},
              {"com.example.Deleted", ""}, {"../secret", ""}, {".hidden", ""}, {"a b", ""}})
         EXPECT_EQ(Workspace::absolutePathForAppBundleWithIdentifier(identifier).value_or(""), expected) << identifier;
-}
 
-TEST_F(WorkspaceTest, LaunchAndOpenRunTheEntrysProgramOrFail) {
     addEntry("com.example.Editor", "");
     ASSERT_TRUE(Workspace::launchApplication("com.example.Editor"));
     EXPECT_EQ(launched(), "started:\n");
