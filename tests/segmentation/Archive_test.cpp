@@ -79,7 +79,7 @@ std::shared_ptr<AudioSegmentTree> decodeEdited(const std::string& className, con
     return AudioSegmentTree::unarchive(archive);
 }
 
-TEST(SegmentArchive, MalformedArchivesDecodeToNothing) {
+TEST(SegmentArchive, MalformedOrDeeplyNestedArchivesDecodeToNothing) {
     EXPECT_NE(decodeEdited("", {}), nullptr);
     EXPECT_EQ(AudioSegmentTree::unarchive(PropertyList::dictionary()), nullptr);
     const std::pair<const char*, Change> cases[] = {
@@ -93,11 +93,9 @@ TEST(SegmentArchive, MalformedArchivesDecodeToNothing) {
         {"SkipList", [](PropertyList& l, auto& root) { l.set("obj0", root); }},
     };
     for (const auto& [className, change] : cases) EXPECT_EQ(decodeEdited(className, change), nullptr) << className;
-}
 
-// Collections nested far deeper than any real tree: refused, without
-// exhausting the stack.
-TEST(SegmentArchive, DeeplyNestedArchivesAreRefusedWithoutExhaustingTheStack) {
+    // Collections nested far deeper than any real tree: refused, without
+    // exhausting the stack.
     Node deep = audio(0, 1);
     for (int i = 0; i < 2000; ++i) deep = collectionOf({deep});
     auto tree = AudioSegmentTree::create();

@@ -10,14 +10,12 @@ namespace {
 
 using namespace segtest;
 
-const char* const kChanged = AudioSegmentTreeDidChangeNotification;
-
 // A new tree has one expanded slice over the whole recording; processing
 // fuses overlapping silences, fills the gaps with audio and splits at every
 // silence but a trailing one.
 TEST(AudioSegmentTree, ProcessingFillsGapsAndSplitsAtEverySilence) {
     auto tree = AudioSegmentTree::create();
-    NotificationCounter changes(kChanged, tree.get());
+    TreeChanges changes(*tree);
     tree->setDuration(1000);
     EXPECT_EQ(slices(*tree), "0..1000");
     EXPECT_EQ(tree->indexOfSliceForAudioSegment(*audio(9e9, 1e10)), 0);
@@ -45,7 +43,7 @@ TEST(AudioSegmentTree, SettingAndClearingSplitPoints) {
     Node quiet = tree->addSilenceSegmentFrom(400, 450);
     tree->setSplitPointAtNode(quiet);
     tree->sliceAtIndex(0)->setExpandedInOutlineView(false);
-    NotificationCounter changes(kChanged, tree.get());
+    TreeChanges changes(*tree);
     tree->clearSplitPointAtNode(quiet);
     EXPECT_EQ(slices(*tree), "0..1000");
     EXPECT_TRUE(tree->sliceAtIndex(0)->expandedInOutlineView());  // the following slice was expanded
@@ -94,7 +92,7 @@ TEST(AudioSegmentTree, AutoDefineMergesAudioShorterThanTheMinimumTrackDurationIn
         const double middleEnd = 41 * rate + c.middleSeconds * rate;
         auto tree = treeWith(middleEnd + 41 * rate, {{40 * rate, 41 * rate}, {middleEnd, middleEnd + rate}});
         tree->setMinimumTrackDuration(c.minimum);
-        NotificationCounter changes(kChanged, tree.get());
+        TreeChanges changes(*tree);
         tree->performAutoDefine();
         EXPECT_EQ(layout(*tree), c.layout);
         EXPECT_EQ(changes.count, tree->numberOfAudioSegments() == 5 ? 0 : 1);
@@ -107,7 +105,7 @@ TEST(AudioSegmentTree, AutoDefineMergesAudioShorterThanTheMinimumTrackDurationIn
 
 TEST(AudioSegmentTree, ChangingTheSilenceBoundsReordersOnlyOnChange) {
     auto tree = treeWith(100, {{10, 12}, {50, 80}}, false);
-    NotificationCounter changes(kChanged, tree.get());
+    TreeChanges changes(*tree);
     tree->setSilenceRangeMin(1.0, 60.0);
     EXPECT_EQ(changes.count, 0);
 
@@ -197,7 +195,7 @@ TEST(AudioSegmentNode, UnmergingASilenceSplitsTheCollectionAroundIt) {
 
 // A slice runs between its silences, numbers itself by its place in the tree
 // unless numbered, and is harmless once its tree is gone.
-TEST(AudioSlice, SpansAndNumbersFollowTheTreeWhileItLives) {
+TEST(AudioSlice, SpansBoundsAndNumbersFollowTheTreeWhileItLives) {
     std::shared_ptr<AudioSlice> copy;
     {
         auto tree = AudioSegmentTree::create();
@@ -209,23 +207,20 @@ TEST(AudioSlice, SpansAndNumbersFollowTheTreeWhileItLives) {
         EXPECT_EQ(copy->trackNumber(), 0);  // not held by the tree: no place to number it by
         auto between = AudioSlice::audioSliceWithTree(tree, silence(100, 200), silence(500, 600));
         EXPECT_EQ(std::make_pair(between->startTime(), between->duration()), std::make_pair(200.0, 300.0));
+
+        // Only silences bound a slice: other nodes are refused and the previous silence kept.
+        Node quiet = silence(1, 2);
+        slice.setLeftSilenceSegment(quiet);
+        for (const auto& refused : std::vector<std::function<void()>>{
+                 [&] { slice.setLeftSilenceSegment(audio(3, 4)); },
+                 [&] { slice.setRightSilenceSegment(AudioSegmentNode::collectionSegmentNode()); }})
+            expectRaises(refused, "NSInvalidArgumentException");
+        EXPECT_EQ(slice.leftSilenceSegment(), quiet);
+        EXPECT_EQ(slice.rightSilenceSegment(), nullptr);
     }
     EXPECT_EQ(copy->audioSegmentTree(), nullptr);
     EXPECT_EQ(copy->endTime(), 0.0);
     EXPECT_EQ(copy->trackCount(), 9);
-}
-
-TEST(AudioSlice, NonSilenceNodesAreRefusedAndThePreviousSilenceKept) {
-    auto tree = AudioSegmentTree::create();
-    AudioSlice& slice = *tree->sliceAtIndex(0);
-    Node quiet = silence(1, 2);
-    slice.setLeftSilenceSegment(quiet);
-    for (const auto& refused : std::vector<std::function<void()>>{
-             [&] { slice.setLeftSilenceSegment(audio(3, 4)); },
-             [&] { slice.setRightSilenceSegment(AudioSegmentNode::collectionSegmentNode()); }})
-        expectRaises(refused, "NSInvalidArgumentException");
-    EXPECT_EQ(slice.leftSilenceSegment(), quiet);
-    EXPECT_EQ(slice.rightSilenceSegment(), nullptr);
 }
 
 TEST(DCDynamicBuffer, GrowsShrinksAndKeepsStorageNullWhenEmpty) {

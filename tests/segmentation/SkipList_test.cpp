@@ -82,8 +82,7 @@ TEST(SkipList, ObjectsWhoseStartChangesInPlaceOrderLaterAddsByTheNewStart) {
 // rules: a new object goes before the first one that does not start earlier;
 // removal finds only that first one. Starts are negative and positive, with
 // zeros of both signs, which are ties.
-class Randomized {
-public:
+struct Randomized {
     Randomized() : random(20240611) { srandom(99); }
 
     size_t pick(size_t low, size_t high) { return std::uniform_int_distribution<size_t>(low, high)(random); }
@@ -166,7 +165,6 @@ public:
     std::shared_ptr<SkipList> list = std::make_shared<SkipList>();
     std::vector<Node> items;
 
-private:
     static void holds(SkipList& list, const std::vector<Node>& items) {
         ASSERT_EQ(list.count(), items.size());
         ASSERT_TRUE(list.isWellFormed());

@@ -44,18 +44,7 @@ TEST(ZORTimeFormatter, WordedFormFollowsTheBundleOrATranslationAndSurvivesABroke
     EXPECT_EQ(ZORTimeFormatter::humanizedStringForUInt32ValueInSeconds(3725, 0), "1 Std., 2 Min., 5 Sek.    100%");
 }
 
-// A rate below 1 is refused: the formatter divides by it.
-TEST(ZORTimeFormatter, InstanceUsesItsRateAndPrecision) {
-    ZORTimeFormatter formatter;
-    for (int32_t rate : {1000, 0, -5}) formatter.setUnitsPerSecond(rate);
-    formatter.setDisplayPrecision(2);
-    EXPECT_EQ(formatter.stringForObjectValue(std::any(uint32_t(61500))), "1:01.50");
-    EXPECT_EQ(formatter.stringForObjectValue(std::any(61500.0)), "1:01.50");
-    EXPECT_EQ(formatter.stringForObjectValue(std::any(int64_t(3600000)), 0, true), "01:00:00");
-    EXPECT_FALSE(formatter.stringForObjectValue(std::any(std::string("61500"))).has_value());
-}
-
-TEST(ZORTimeFormatter, ReadsClockTextsBackAndRefusesWhatACountCannotHold) {
+TEST(ZORTimeFormatter, InstanceReadsClockTextsBackAndWritesThemAtItsRateAndPrecision) {
     ZORTimeFormatter formatter;
     std::any value;
     for (const auto& [text, units] : std::vector<std::pair<std::string, uint32_t>>{
@@ -73,4 +62,12 @@ TEST(ZORTimeFormatter, ReadsClockTextsBackAndRefusesWhatACountCannotHold) {
     }
     EXPECT_EQ(std::any_cast<std::string>(value), "untouched");
     EXPECT_FALSE(formatter.getObjectValue(value, "5", nullptr));
+
+    // A rate below 1 is refused: the formatter divides by it.
+    for (int32_t rate : {1000, 0, -5}) formatter.setUnitsPerSecond(rate);
+    formatter.setDisplayPrecision(2);
+    EXPECT_EQ(formatter.stringForObjectValue(std::any(uint32_t(61500))), "1:01.50");
+    EXPECT_EQ(formatter.stringForObjectValue(std::any(61500.0)), "1:01.50");
+    EXPECT_EQ(formatter.stringForObjectValue(std::any(int64_t(3600000)), 0, true), "01:00:00");
+    EXPECT_FALSE(formatter.stringForObjectValue(std::any(std::string("61500"))).has_value());
 }

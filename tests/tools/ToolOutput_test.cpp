@@ -20,8 +20,6 @@ struct Outcome {
     std::string out, err;
 };
 
-long lines(const std::string& text) { return std::ranges::count(text, '\n'); }
-
 class ToolOutput : public testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(chmod(dir.path().c_str(), 0700), 0); }
@@ -69,7 +67,7 @@ TEST_F(ToolOutput, FailuresNameWhatFailedAndDiagnosticsNeedVerbose) {
         EXPECT_EQ(quiet.exitCode, 1) << command;
         EXPECT_NE(quiet.err.find(named), std::string::npos) << quiet.err;
         // The diagnostic lines come on top of the failure.
-        EXPECT_GT(lines(verbose.err), lines(quiet.err)) << verbose.err;
+        EXPECT_GT(std::ranges::count(verbose.err, '\n'), std::ranges::count(quiet.err, '\n')) << verbose.err;
     }
     close(stuck);
 }
