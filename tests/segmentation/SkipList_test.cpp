@@ -156,8 +156,7 @@ struct Randomized {
     void check() {
         holds(*list, items);
         if (items.empty()) return;
-        ASSERT_EQ(list->lastObject(), items.back());
-        ASSERT_EQ(list->firstObject(), items.front());
+        ASSERT_EQ(std::make_pair(list->firstObject(), list->lastObject()), std::make_pair(items.front(), items.back()));
         // Leave the finger somewhere at random for the next operation.
         list->objectAtIndex(uint32_t(pick(0, items.size() - 1)));
     }
