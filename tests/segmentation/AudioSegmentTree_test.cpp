@@ -130,8 +130,7 @@ TEST(AudioSegmentTree, DescriptionListsEverySegmentWhateverTheSilenceLengths) {
     for (double start : {0.0, 30.0, 60.0}) tree->addSilenceSegmentFrom(start, start + 19.95);
     tree->addSilenceSegmentFrom(100, 120);
     tree->addSilenceSegmentFrom(200, 44200);
-    std::string text = tree->description();
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
+    EXPECT_EQ(std::ranges::count(tree->description(), '\n'), 6);
 }
 
 // A leaf that receives a child becomes a collection headed by a copy of itself;

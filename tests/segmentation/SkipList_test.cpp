@@ -43,7 +43,6 @@ TEST(SkipList, ObjectsWhoseStartChangesInPlaceOrderLaterAddsByTheNewStart) {
     Node parent = segtest::collectionOf({at(10), quiet, at(30)});
     std::shared_ptr<SkipList> copy = parent->childNodes().copy();
     parent->addNodeToChildren(segtest::silence(12, 21));  // quiet now starts at 12
-    ASSERT_EQ(segtest::layout(*parent), "A10-11 S12-25 A30-31");
     parent->addNodeToChildren(at(15));
     EXPECT_EQ(segtest::layout(*parent), "A10-11 S12-25 A15-16 A30-31");
 

@@ -33,8 +33,6 @@ struct Recorder : TrackChangeListener {
     }
 };
 
-using Text = TROVTrack::Text;
-
 }  // namespace
 
 // Texts are trimmed and fire only on an effective change, an absent stored
@@ -44,8 +42,8 @@ using Text = TROVTrack::Text;
 TEST(TROVTrack, SettersFireWithTheOldValueOnlyOnEffectiveChanges) {
     const struct {
         const char* name;
-        void (TROVTrack::*set)(const Text&);
-        const Text& (TROVTrack::*get)() const;
+        void (TROVTrack::*set)(const TROVTrack::Text&);
+        const TROVTrack::Text& (TROVTrack::*get)() const;
     } properties[] = {{"trackName", &TROVTrack::setTrackName, &TROVTrack::trackName},
                       {"artistName", &TROVTrack::setArtistName, &TROVTrack::artistName},
                       {"albumName", &TROVTrack::setAlbumName, &TROVTrack::albumName},

@@ -92,7 +92,6 @@ Spans detectorDefinition(const std::vector<float>& samples, uint32_t length, flo
         block = std::min(examined - done, std::uniform_int_distribution<uint32_t>(1, 5000)(random));
         detector.detectSilence(samples.data() + 2 * size_t(done), block);
     }
-    if (detector.tracks().empty()) return {{0, length}};
     Spans tracks;
     uint32_t cut = 0;
     for (const SilenceObject& silence : detector.tracks()) {
