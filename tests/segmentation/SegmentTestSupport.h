@@ -61,12 +61,12 @@ inline std::shared_ptr<AudioSegmentTree> treeWith(double duration, const std::ve
     return tree;
 }
 
-// Counts the notifications `name` that `sender` posts while the counter lives.
-struct NotificationCounter {
-    NotificationCounter(const char* name, const void* sender)
+// Counts the change notifications `tree` posts while the counter lives.
+struct TreeChanges {
+    explicit TreeChanges(const AudioSegmentTree& tree)
         : mToken(platform::NotificationCenter::defaultCenter().addObserver(
-              name, sender, [this](const std::string&, const void*) { ++count; })) {}
-    ~NotificationCounter() { platform::NotificationCenter::defaultCenter().removeObserver(mToken); }
+              AudioSegmentTreeDidChangeNotification, &tree, [this](const std::string&, const void*) { ++count; })) {}
+    ~TreeChanges() { platform::NotificationCenter::defaultCenter().removeObserver(mToken); }
     int count = 0;
     int mToken;
 };

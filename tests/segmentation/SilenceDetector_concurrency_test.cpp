@@ -36,10 +36,9 @@ TEST(SilenceDetectorThreads, WriterFeedsWhileAnotherThreadReadsProgress) {
 
     detector.mergeSilentTracks();
     EXPECT_EQ(detector.sampleOffset(), frames);
-    EXPECT_EQ(detector.audioSegmentTree()->duration(), frames);
     // Gaps at 1.0-1.5 s, 2.5-3.0 s, ... up to 9.0 s.
-    EXPECT_EQ(detector.tracks().size(), 6u);
-    EXPECT_EQ(detector.audioSegmentTree()->numberOfAudioSegments(), 6);
+    EXPECT_EQ(std::make_tuple(detector.tracks().size(), detector.audioSegmentTree()->numberOfAudioSegments()),
+              std::make_tuple(6u, 6));
 }
 
 }  // namespace

@@ -43,7 +43,6 @@ TEST(SkipList, ObjectsWhoseStartChangesInPlaceOrderLaterAddsByTheNewStart) {
     Node parent = segtest::collectionOf({at(10), quiet, at(30)});
     std::shared_ptr<SkipList> copy = parent->childNodes().copy();
     parent->addNodeToChildren(segtest::silence(12, 21));  // quiet now starts at 12
-    ASSERT_EQ(segtest::layout(*parent), "A10-11 S12-25 A30-31");
     parent->addNodeToChildren(at(15));
     EXPECT_EQ(segtest::layout(*parent), "A10-11 S12-25 A15-16 A30-31");
 
@@ -82,8 +81,7 @@ TEST(SkipList, ObjectsWhoseStartChangesInPlaceOrderLaterAddsByTheNewStart) {
 // rules: a new object goes before the first one that does not start earlier;
 // removal finds only that first one. Starts are negative and positive, with
 // zeros of both signs, which are ties.
-class Randomized {
-public:
+struct Randomized {
     Randomized() : random(20240611) { srandom(99); }
 
     size_t pick(size_t low, size_t high) { return std::uniform_int_distribution<size_t>(low, high)(random); }
@@ -157,8 +155,7 @@ public:
     void check() {
         holds(*list, items);
         if (items.empty()) return;
-        ASSERT_EQ(list->lastObject(), items.back());
-        ASSERT_EQ(list->firstObject(), items.front());
+        ASSERT_EQ(std::make_pair(list->firstObject(), list->lastObject()), std::make_pair(items.front(), items.back()));
         // Leave the finger somewhere at random for the next operation.
         list->objectAtIndex(uint32_t(pick(0, items.size() - 1)));
     }
@@ -166,7 +163,6 @@ public:
     std::shared_ptr<SkipList> list = std::make_shared<SkipList>();
     std::vector<Node> items;
 
-private:
     static void holds(SkipList& list, const std::vector<Node>& items) {
         ASSERT_EQ(list.count(), items.size());
         ASSERT_TRUE(list.isWellFormed());

@@ -33,8 +33,6 @@ struct Recorder : TrackChangeListener {
     }
 };
 
-using Text = TROVTrack::Text;
-
 }  // namespace
 
 // Texts are trimmed and fire only on an effective change, an absent stored
@@ -44,8 +42,8 @@ using Text = TROVTrack::Text;
 TEST(TROVTrack, SettersFireWithTheOldValueOnlyOnEffectiveChanges) {
     const struct {
         const char* name;
-        void (TROVTrack::*set)(const Text&);
-        const Text& (TROVTrack::*get)() const;
+        void (TROVTrack::*set)(const TROVTrack::Text&);
+        const TROVTrack::Text& (TROVTrack::*get)() const;
     } properties[] = {{"trackName", &TROVTrack::setTrackName, &TROVTrack::trackName},
                       {"artistName", &TROVTrack::setArtistName, &TROVTrack::artistName},
                       {"albumName", &TROVTrack::setAlbumName, &TROVTrack::albumName},
@@ -110,8 +108,7 @@ TEST(TROVTrack, ListenersAreCalledOnceInOrderAndOnlyThoseAtTheStartOfTheFiring) 
     EXPECT_TRUE(late->events.empty());
     EXPECT_EQ(first->events[0], second->events[0]);
     track->setTrackName("C");
-    EXPECT_EQ(late->events.size(), 1u);
-    EXPECT_EQ(second->events.size(), 1u);
+    EXPECT_EQ(std::make_tuple(late->events.size(), second->events.size()), std::make_tuple(1u, 1u));
     // The kept events hold the track, which holds its listeners: break the circle.
     for (auto* recorder : {first.get(), second.get(), late.get()}) recorder->events.clear();
 }
