@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
@@ -21,7 +22,6 @@ namespace {
 // leaves the file writer room for its 2048-frame blocks.
 constexpr uint32_t kRingBlocks = 256;
 constexpr uint32_t kMinimumBlockFrames = 512;
-constexpr uint32_t kBlocksPerFragment = 4;
 
 std::shared_ptr<ZORAudioDevice> deviceFrom(const platform::SinkInfo& sink) {
     return std::make_shared<ZORAudioDevice>(sink.index, sink.name, sink.description, sink.monitorSource);
@@ -54,7 +54,15 @@ std::shared_ptr<MySystemCaptureRecorder> MySystemCaptureRecorder::init(const Opt
         return nullptr;
     }
     recorder->findOutputDevice();
+    // Switched before `init` returns, so that `record` right after it
+    // already captures what the programs play.
+    recorder->switchToCaptureDevice();
     recorder->setupPlayThru();
+    if (!recorder->waitForFirstAudio()) {
+        recorder->disablePlayThru();
+        recorder->restoreOutputDevice();
+        return nullptr;
+    }
     recorder->mRecorderState = kRecorderStateReady;
     recorder->startThreads();
     return recorder;
@@ -96,10 +104,9 @@ int32_t MySystemCaptureRecorder::prepareIOA() {
         return kCaptureErrorNoDevice;
     }
     mCaptureDevice = deviceFrom(*byDescription);
-    // The server sends several blocks at a time: fewer wake-ups for a little
-    // more delay before play-through. They are still taken block by block.
-    auto stream = platform::SoundRecordStream::open(mServer, mCaptureDevice->monitorSourceName(),
-                                                    kBlocksPerFragment * mCaptureBlockBytes);
+    // One block per fragment: the small fragments keep the server's timing
+    // of the stream, and so the recording's ends, within a block.
+    auto stream = platform::SoundRecordStream::open(mServer, mCaptureDevice->monitorSourceName(), mCaptureBlockBytes);
     if (!stream) {
         Log::error("Capture stream failed: %s\n", stream.message().c_str());
         return kCaptureErrorStreamFailed;
@@ -124,6 +131,17 @@ void MySystemCaptureRecorder::findOutputDevice() {
     mOutputDevice = device;
 }
 
+// Whatever the server hands over first, such as the sink's old silence, is
+// captured before `record` and so stays out of the recording.
+bool MySystemCaptureRecorder::waitForFirstAudio() {
+    int32_t waited = mRecordStream->waitForData(kFirstAudioTimeoutMs);
+    if (waited == 0) return true;
+    Log::error("The capture device \"%s\" delivered no audio within %d ms%s; nothing can be recorded\n",
+               CAPTURE_DEVICE_NAME, kFirstAudioTimeoutMs,
+               waited == platform::SoundRecordStream::kFailed ? " (the sound server ended the stream)" : "");
+    return false;
+}
+
 // Named, so that they can be told apart in top and perf.
 void MySystemCaptureRecorder::startThreads() {
     std::thread([self = shared_from_this()] {
@@ -137,33 +155,62 @@ void MySystemCaptureRecorder::startThreads() {
 }
 
 void MySystemCaptureRecorder::record() {
+    const int64_t now = captureFrameNow();
     int32_t state = mRecorderState.load();
     while (state == kRecorderStateReady || state == kRecorderStatePaused) {
-        if (mRecorderState.compare_exchange_weak(state, kRecorderStateRecording)) return;
+        if (mRecorderState.compare_exchange_weak(state, kRecorderStateRecording)) {
+            mTimeline.start(now);
+            return;
+        }
     }
 }
 
 void MySystemCaptureRecorder::pause() {
+    const int64_t now = captureFrameNow();
     int32_t state = kRecorderStateRecording;
-    mRecorderState.compare_exchange_strong(state, kRecorderStatePaused);
+    if (mRecorderState.compare_exchange_strong(state, kRecorderStatePaused)) mTimeline.end(now);
 }
 
+// The frames up to the mark are still on their way from the server; the
+// writer takes them as they come, the last partial block too, and only then
+// is the file closed.
 void MySystemCaptureRecorder::stop() {
+    const int64_t now = captureFrameNow();
     int32_t state = mRecorderState.load();
     do {
         if (state != kRecorderStateRecording && state != kRecorderStatePaused) return;
     } while (!mRecorderState.compare_exchange_weak(state, kRecorderStateStopped));
-    {
-        std::lock_guard guard(mRecordStreamLock);
-        if (mRecordStream) mRecordStream->interrupt();
-    }
+    mTimeline.end(now);
     {
         std::lock_guard guard(mWakeLock);
     }
     mWake.notify_all();
-    closeScratchFile();
+    const bool drained = waitForWriter();
+    closeScratchFile(drained);
+    {
+        std::lock_guard guard(mRecordStreamLock);
+        if (mRecordStream) mRecordStream->interrupt();
+    }
     disablePlayThru();
     restoreOutputDevice();
+}
+
+int64_t MySystemCaptureRecorder::captureFrameNow() {
+    std::lock_guard guard(mRecordStreamLock);
+    return mRecordStream ? mRecordStream->capturePosition() : mCapturedFrames.load();
+}
+
+bool MySystemCaptureRecorder::waitForWriter() {
+    std::unique_lock lock(mWakeLock);
+    if (mWake.wait_for(lock, std::chrono::milliseconds(kDrainTimeoutMs), [this] { return mWriterDone.load(); }))
+        return true;
+    mWriterAbandoned = true;
+    return false;
+}
+
+void MySystemCaptureRecorder::setCaptureFailureHandler(std::function<void(const std::string&)> handler) {
+    std::lock_guard guard(mHandlerLock);
+    mCaptureFailureHandler = std::move(handler);
 }
 
 void MySystemCaptureRecorder::addAudioIOSubscriber(const std::shared_ptr<AudioIOSubscriber>& subscriber) {
@@ -189,28 +236,48 @@ void MySystemCaptureRecorder::notifySubscribers() {
     }
 }
 
-// The capture thread switches the output, then leaves the draining to the
-// connection's loop thread, which the server wakes anyway for every fragment,
-// and waits for the end. The stream pointer is captured rather than read from
-// the member, which closeRecordStream clears; the stream stops calling the
-// consumer before it goes away.
+// The capture thread leaves the draining to the connection's loop thread,
+// which the server wakes anyway for every fragment, and waits for the end.
+// The stream pointer is captured rather than read from the member, which
+// closeRecordStream clears; the stream stops calling the consumer before it
+// goes away.
 void MySystemCaptureRecorder::captureRunLoop() {
-    switchToCaptureDevice();
     platform::SoundRecordStream* stream = mRecordStream.get();
     stream->setConsumer([this, stream] { drainCaptureStream(*stream); });
-    if (stream->waitForEnd() == platform::SoundRecordStream::kFailed)
-        Log::error("Capture stream ended: the sound server stopped delivering\n");
+    if (stream->waitForEnd() == platform::SoundRecordStream::kFailed) captureFailed();
     disablePlayThru();
     restoreOutputDevice();
     closeRecordStream();
 }
 
-void MySystemCaptureRecorder::reportLostCapture(const platform::SoundRecordStream& stream) {
+void MySystemCaptureRecorder::captureFailed() {
+    Log::error("Capture stream ended: the sound server stopped delivering\n");
+    mCaptureFailed = true;
+    {
+        std::lock_guard guard(mWakeLock);
+    }
+    mWake.notify_all();
+    int32_t state = mRecorderState.load();
+    if (state != kRecorderStateRecording && state != kRecorderStatePaused) return;
+    std::function<void(const std::string&)> handler;
+    {
+        std::lock_guard guard(mHandlerLock);
+        handler = mCaptureFailureHandler;
+    }
+    if (handler) handler("the sound server went away");
+}
+
+// Frames the queue could not take still count, as silence, so that every
+// later frame keeps its place in the stream.
+void MySystemCaptureRecorder::takeDroppedFrames(const platform::SoundRecordStream& stream) {
     uint64_t lost = stream.droppedBytes();
     if (lost == mReportedLoss) return;
+    const int64_t frames = static_cast<int64_t>((lost - mReportedLoss) / kCaptureBytesPerFrame);
     Log::warning("Capture thread fell behind: %llu bytes of audio lost\n",
                  static_cast<unsigned long long>(lost - mReportedLoss));
     mReportedLoss = lost;
+    if (mRecorderState == kRecorderStateRecording) mLostFrames += frames;
+    mFileFrame += frames;
 }
 
 void MySystemCaptureRecorder::allocateRings(uint32_t firstBlockBytes) {
@@ -221,10 +288,12 @@ void MySystemCaptureRecorder::allocateRings(uint32_t firstBlockBytes) {
     mRingsAllocated = true;
 }
 
+// Every frame goes into the file ring, numbered as in the stream; which of
+// them belong to the recording is the timeline's business.
 void MySystemCaptureRecorder::drainCaptureStream(platform::SoundRecordStream& stream) {
-    reportLostCapture(stream);
+    takeDroppedFrames(stream);
     const uint32_t entryLimit = std::min(mCaptureBlockBytes, kDequeueBufferBytes);
-    while (mRecorderState != kRecorderStateStopped && stream.dataAvailable()) {
+    while (stream.dataAvailable()) {
         if (!mRingsAllocated) allocateRings(std::min(stream.peekSize(), entryLimit));
         // A block larger than the buffer comes in several pieces; none is lost.
         uint32_t size = entryLimit;
@@ -237,10 +306,9 @@ void MySystemCaptureRecorder::drainCaptureStream(platform::SoundRecordStream& st
             mPlayThruRingBuffer.Store(&mCaptureBufferList, frames, mPlayThruFrame);
             mPlayThruFrame += frames;
         }
-        if (mRecorderState == kRecorderStateRecording) {
-            mFileOutputRingBuffer.Store(&mCaptureBufferList, frames, mFileFrame);
-            mFileFrame += frames;
-        }
+        mFileOutputRingBuffer.Store(&mCaptureBufferList, frames, mFileFrame);
+        mFileFrame += frames;
+        mCapturedFrames.store(mFileFrame, std::memory_order_release);
     }
 }
 
@@ -253,7 +321,7 @@ void MySystemCaptureRecorder::closeRecordStream() {
 // killed mid-capture can give it back at its next start.
 void MySystemCaptureRecorder::switchToCaptureDevice() {
     std::lock_guard guard(mDeviceLock);
-    if (mRecorderState == kRecorderStateStopped || mOutputSwitched) return;
+    if (mOutputSwitched) return;
     if (mOutputDevice && !DefaultOutputMemory::remember(mOutputDevice->sinkName()))
         Log::warning("Cannot note the default output in %s\n", DefaultOutputMemory::path().c_str());
     if (switchSystemOutputDeviceTo(mCaptureDevice) == 0)

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -11,7 +12,9 @@
 
 #include "AutoCaptureClasses/AudioIOSubscriber.h"
 #include "AutoCaptureClasses/AudioRingBuffer.h"
+#include "AutoCaptureClasses/CaptureTimeline.h"
 #include "frameworks/CoreAudioTypes.h"
+#include "platform/Result.h"
 #include "segmentation/SilenceDetector.h"
 
 class AudioSegmentTree;
@@ -37,6 +40,11 @@ AudioStreamBasicDescription ASBD_CreateCanonical(double sampleRate, uint32_t cha
 // plays the audio on to the output that was the default when the recorder was
 // created, so that the user keeps hearing it.
 //
+// The recording holds exactly what the capture device played from the moment
+// `record` returns to the moment `stop` is called (less the paused stretches):
+// each call marks the frame being captured then, and `stop` waits for the
+// frames up to its mark to reach the file before it closes it.
+//
 // The public operations are meant for one controlling thread. Both worker
 // threads hold the recorder until they end, which they do after `stop`.
 class MySystemCaptureRecorder : public std::enable_shared_from_this<MySystemCaptureRecorder> {
@@ -61,6 +69,11 @@ public:
     static constexpr uint32_t kFileBlockFrames = 2048;
     static constexpr uint32_t kPlayThruQuantumFrames = 512;
     static constexpr int kSoundServerTimeoutMs = 500;
+    // A sink that was rendering far ahead starts delivering only once that
+    // audio has been played.
+    static constexpr int kFirstAudioTimeoutMs = 3000;
+    // How long `stop` waits for the frames up to its mark.
+    static constexpr int kDrainTimeoutMs = 500;
 
     struct Options {
         // Size of the blocks the sound server is asked to deliver.
@@ -78,8 +91,9 @@ public:
     // that polls does not flood the log.
     static bool isAvailable();
 
-    // A ready recorder whose threads run, or nullptr (with log lines) when the
-    // sound server or the capture device cannot be reached.
+    // A ready recorder whose threads run, the capture device the default
+    // output and its audio flowing; or nullptr (with log lines) when the sound
+    // server or the capture device cannot be reached.
     static std::shared_ptr<MySystemCaptureRecorder> init();
     static std::shared_ptr<MySystemCaptureRecorder> init(const Options& options);
     MySystemCaptureRecorder(Token, const Options& options);
@@ -92,12 +106,20 @@ public:
 
     void record();  // 1 or 3 -> 2
     void pause();   // 2 -> 3
-    void stop();    // 2 or 3 -> 4; closes the file, stops play-through, restores the output
+    void stop();    // 2 or 3 -> 4; drains and closes the file, stops play-through, restores the output
     int32_t recorderState() const { return mRecorderState.load(); }
 
     // The scratch file's data format once the writer has started (zero before).
     AudioStreamBasicDescription streamFormat() const;
+    // Whether the file was closed and holds every frame from `record` to
+    // `stop`; after `stop`.
     bool successfulRecording() const;
+    // What went wrong with the recording, in words, when it was not successful.
+    platform::Status recordingStatus() const;
+    // Called once, from the capture thread, when the capture ends on its own
+    // during a recording (the sound server went away); the owner should
+    // `stop`, which keeps and closes what was recorded.
+    void setCaptureFailureHandler(std::function<void(const std::string& why)> handler);
     int64_t numberOfFramesRecorded() const { return mNumRecordedFrames.load(); }
 
     void addAudioIOSubscriber(const std::shared_ptr<AudioIOSubscriber>& subscriber);
@@ -122,11 +144,15 @@ public:
 private:
     int32_t prepareIOA();
     void findOutputDevice();
+    bool waitForFirstAudio();
     void startThreads();
+    int64_t captureFrameNow();
+    void captureFailed();
+    bool waitForWriter();
     void captureRunLoop();
     void drainCaptureStream(platform::SoundRecordStream& stream);
     void allocateRings(uint32_t firstBlockBytes);
-    void reportLostCapture(const platform::SoundRecordStream& stream);
+    void takeDroppedFrames(const platform::SoundRecordStream& stream);
     void notifySubscribers();
     void switchToCaptureDevice();
     void restoreOutputDevice();
@@ -135,10 +161,14 @@ private:
 
     void fileWriteLoop();
     bool createScratchFile(const AudioStreamBasicDescription& clientFormat);
-    bool writeBlock(AudioBufferList* list, int64_t& readFrame);
+    bool captureExhausted(int64_t readFrame) const;
+    int32_t writeAvailable(const CaptureTimeline::Span& span, AudioBufferList* list, int64_t& readFrame);
+    bool writeBlock(AudioBufferList* list, uint32_t frames, int64_t& readFrame);
     void skipLostFrames(int64_t& readFrame);
     bool sleepWhileRunning(double seconds);
-    void closeScratchFile();
+    void finishWriting();
+    void closeScratchFile(bool drained);
+    std::string describeProblems(bool drained, const std::string& closeError) const;
 
     int32_t setupPlayThru();
     int32_t enablePlayThru();
@@ -151,6 +181,8 @@ private:
     std::string mFileName;
     uint32_t mDataBufferByteSize = 0;
     bool mFinishedSuccessfully = false;
+    std::string mProblem;      // why not, in words
+    std::string mFileProblem;  // the file could not be made
     std::atomic<int64_t> mNumRecordedFrames{0};
     AudioStreamBasicDescription mStreamFormat{};
     std::shared_ptr<ZORExtAudioFile> mAudioFile;
@@ -165,11 +197,22 @@ private:
     std::recursive_mutex mSubscriberLock;  // a subscriber may remove itself from its callback
     std::array<float, kDequeueBufferBytes / sizeof(float)> mCaptureDequeueBuffer{};
     AudioBufferList mCaptureBufferList{};
-    // The draining's own, on the connection's loop thread.
+    // The draining's own, on the connection's loop thread. mFileFrame counts
+    // every frame of the stream, recorded or not.
     bool mRingsAllocated = false;
     int64_t mFileFrame = 0;
     int64_t mPlayThruFrame = 0;
     uint64_t mReportedLoss = 0;
+
+    CaptureTimeline mTimeline;
+    std::atomic<int64_t> mCapturedFrames{0};  // stored in the file ring so far
+    std::atomic<int64_t> mWrittenUntil{0};    // the stream frame the writer has reached
+    std::atomic<int64_t> mLostFrames{0};      // of the recording, never to be had
+    std::atomic<bool> mCaptureFailed{false};
+    std::atomic<bool> mWriterDone{false};
+    std::atomic<bool> mWriterAbandoned{false};
+    std::mutex mHandlerLock;
+    std::function<void(const std::string&)> mCaptureFailureHandler;
 
     std::shared_ptr<platform::SoundServer> mServer;
     std::unique_ptr<platform::SoundRecordStream> mRecordStream;
@@ -184,7 +227,7 @@ private:
     std::atomic<bool> mPlayThruEnabled{false};
     std::atomic<int32_t> mRecorderState{kRecorderStateInitializing};
     std::mutex mWakeLock;
-    std::condition_variable mWake;  // ends the file writer's sleeps at stop
+    std::condition_variable mWake;  // ends the file writer's sleeps at stop; tells stop the writer is done
 
     SilenceDetector mSilenceDetector{0.001f, 0.25f};
 };

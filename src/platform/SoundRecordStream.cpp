@@ -3,6 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "platform/AudioConstants.h"
@@ -70,6 +71,8 @@ void SoundRecordStream::takeFragments() {
         took = true;
     }
     if (!took) return;
+    mLastArrivalNs.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_release);
+    mArrivedFrames.store(static_cast<int64_t>(mReceivedBytes / kBytesPerFrame), std::memory_order_release);
     if (mConsumer)
         mConsumer();
     else
@@ -82,6 +85,7 @@ void SoundRecordStream::setConsumer(std::function<void()> consumer) {
 }
 
 void SoundRecordStream::enqueue(const uint8_t* data, size_t size) {
+    mReceivedBytes += size;
     while (size > 0) {
         uint32_t tail = mTail.load(std::memory_order_relaxed);
         if (tail - mHead.load(std::memory_order_acquire) == kQueueEntries) {
@@ -106,11 +110,26 @@ void SoundRecordStream::wakeReader() {
     mWait.notify_one();
 }
 
-int32_t SoundRecordStream::waitForData() {
+int32_t SoundRecordStream::waitForData(int timeoutMs) {
     std::unique_lock lock(mWaitLock);
-    mWait.wait(lock, [this] { return mInterrupted || dataAvailable() || mFailed; });
+    mWait.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                   [this] { return mInterrupted || dataAvailable() || mFailed; });
     if (mInterrupted) return kInterrupted;
-    return dataAvailable() ? 0 : kFailed;
+    if (dataAvailable()) return 0;
+    return mFailed ? kFailed : kEmpty;
+}
+
+// The server's own timing of a new stream can be off by the sink's earlier
+// latency (measured: 600 ms for the first second), while the fragments arrive
+// within one fragment of real time. So: what has arrived, plus the time since
+// it did, but never more than the allowance: a server that has stopped
+// sending has stopped capturing too.
+int64_t SoundRecordStream::capturePosition() const {
+    const int64_t arrived = mArrivedFrames.load(std::memory_order_acquire);
+    const int64_t since = std::chrono::steady_clock::now().time_since_epoch().count() -
+                          mLastArrivalNs.load(std::memory_order_acquire);
+    const int64_t extra = std::clamp<int64_t>(since, 0, kLongestExtrapolationNs) * kCaptureSampleRate / 1000000000;
+    return arrived + (arrived > 0 ? extra : 0);
 }
 
 int32_t SoundRecordStream::waitForEnd() {

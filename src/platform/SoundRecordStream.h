@@ -43,9 +43,10 @@ public:
     SoundRecordStream(const SoundRecordStream&) = delete;
     SoundRecordStream& operator=(const SoundRecordStream&) = delete;
 
-    // Blocks until an entry waits (0), the stream fails (kFailed) or
-    // `interrupt` is called (kInterrupted, from then on for good).
-    int32_t waitForData();
+    // Blocks until an entry waits (0), the stream fails (kFailed), `interrupt`
+    // is called (kInterrupted, from then on for good) or `timeoutMs` passes
+    // (kEmpty).
+    int32_t waitForData(int timeoutMs);
     // Hands the reading to the connection's main-loop thread: from now on it
     // calls `consumer` right after queuing fragments, and wakes no reader. A
     // fragment then costs one thread wake-up instead of two. The consumer is
@@ -64,6 +65,11 @@ public:
     void interrupt();
     // Bytes the server sent while the queue was full.
     uint64_t droppedBytes() const { return mDroppedBytes.load(std::memory_order_relaxed); }
+    // The frame of this stream (counted from 0 at its first frame) that the
+    // source captures at this moment, within a fragment; callable from any
+    // thread, and never waits for the server.
+    int64_t capturePosition() const;
+    static constexpr int64_t kLongestExtrapolationNs = 50'000'000;
 
 private:
     struct Entry {
@@ -85,6 +91,9 @@ private:
     std::atomic<uint32_t> mTail{0};  // next entry to fill; the main loop's
     uint32_t mReadOffset = 0;        // into the entry at mHead
     std::atomic<uint64_t> mDroppedBytes{0};
+    uint64_t mReceivedBytes = 0;  // the main loop's, holes and dropped bytes included
+    std::atomic<int64_t> mArrivedFrames{0};
+    std::atomic<int64_t> mLastArrivalNs{0};
     std::atomic<bool> mInterrupted{false};
     std::atomic<bool> mFailed{false};
     std::mutex mWaitLock;

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
+#include "platform/AudioConstants.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
 
@@ -77,12 +79,14 @@ std::optional<Arguments> parse(int argc, char** argv, const char*& problem) {
     return args;
 }
 
-// SIGINT and SIGTERM, blocked in every thread and taken by the schedule.
+// SIGINT and SIGTERM, and SIGUSR1 from the recorder when the capture ends on
+// its own: blocked in every thread and taken by the schedule.
 sigset_t stopSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGUSR1);
     return set;
 }
 
@@ -134,18 +138,20 @@ int main(int argc, char** argv) {
         return 1;
     }
     recorder->setAudioFilePath(args->out);
+    recorder->setCaptureFailureHandler([](const std::string&) { kill(getpid(), SIGUSR1); });
     runSchedule(*recorder, *args);
     recorder->stop();
-    bool ok = recorder->successfulRecording();
-    printf("frames recorded: %lld\nfile: %s\n", static_cast<long long>(recorder->numberOfFramesRecorded()),
-           args->out.c_str());
+    const platform::Status recorded = recorder->recordingStatus();
+    const int64_t frames = recorder->numberOfFramesRecorded();
+    printf("frames recorded: %lld (%.3f s)\nfile: %s\n", static_cast<long long>(frames),
+           static_cast<double>(frames) / platform::kCaptureSampleRate, args->out.c_str());
     // The recorder's threads end right after stop; wait for them so that the
     // process does not end under them.
     std::weak_ptr<MySystemCaptureRecorder> alive = recorder;
     recorder.reset();
     for (int i = 0; i < 300 && !alive.expired(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!ok)
-        fprintf(stderr, "trovario-record: the recording in %s is incomplete (the reason is above)\n",
-                args->out.c_str());
-    return ok ? 0 : 1;
+    if (!recorded)
+        fprintf(stderr, "trovario-record: the recording in %s is incomplete: %s\n", args->out.c_str(),
+                recorded.message().c_str());
+    return recorded ? 0 : 1;
 }
