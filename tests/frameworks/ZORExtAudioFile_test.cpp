@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 
 #include "AudioTestSupport.h"
 #include "frameworks/AudioFileBackend.h"
@@ -179,28 +181,45 @@ TEST_F(CAFLinearPCMEncoderTest, AFailedWriteKeepsTheWholeFramesThatReachedTheFil
     EXPECT_FALSE(std::filesystem::exists(dir / "full.m4a"));
 }
 
-TEST_F(CAFLinearPCMEncoderTest, BothWritersReplaceALinkOrAnOlderFileButRefuseADirectory) {
+// Only an older file of the user's is replaced; anything else at the path is
+// refused and left exactly as it was (the device and the other user's file need root).
+TEST_F(CAFLinearPCMEncoderTest, BothWritersReplaceOnlyAnOlderFileOfTheUsers) {
     const std::string victim = dir / "victim";
     TemporaryDirectory::write(victim, "precious");
+    const struct {
+        const char* kind;
+        bool needsRoot;
+        std::function<int(const char*)> make;
+    } refused[] = {{"link to a file", false, [&](const char* path) { return symlink(victim.c_str(), path); }},
+                   {"FIFO", false, [](const char* path) { return mkfifo(path, 0600); }},
+                   {"folder", false, [](const char* path) { return mkdir(path, 0700); }},
+                   {"device", true, [](const char* path) { return mknod(path, S_IFCHR | 0600, makedev(1, 3)); }},
+                   {"another user's file", true, [](const char* path) {
+                        TemporaryDirectory::write(path, "theirs");
+                        return chown(path, 65534, 65534);
+                    }}};
     for (const std::string name : {"scratch.caf", "track.m4a"}) {
         const std::string path = dir / name;
         const uint32_t type = name.ends_with(".caf") ? kAudioFileCAFType : kAudioFileM4AType;
         const auto format = type == kAudioFileCAFType ? cafFormat() : aacFormat();
-        ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
         ASSERT_EQ(writeFile(path, type, format, std::vector<float>(200, 0.5f), 2), 0) << path;
-        const auto status = std::filesystem::symlink_status(path);
-        EXPECT_EQ(status.type(), std::filesystem::file_type::regular);
-        EXPECT_EQ(status.permissions(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-        EXPECT_EQ(TemporaryDirectory::read(victim), "precious");
-        // An older file at the path is replaced, not appended to.
         ASSERT_EQ(writeFile(path, type, format, std::vector<float>(100, 0.5f), 2), 0) << path;
         EXPECT_EQ(readAll(path).size(), 100u) << path;
-
+        for (const auto& [kind, needsRoot, make] : refused) {
+            if (needsRoot && geteuid() != 0) continue;
+            std::filesystem::remove(path);
+            ASSERT_EQ(make(path.c_str()), 0) << kind;
+            struct stat before {}, after {};
+            lstat(path.c_str(), &before);
+            EXPECT_EQ(writeFile(path, type, format, std::vector<float>(100, 0.5f), 2), kAudioFilePermissionsError)
+                << kind;
+            ASSERT_EQ(lstat(path.c_str(), &after), 0) << kind;
+            EXPECT_EQ(std::tuple(after.st_ino, after.st_mode, after.st_uid, after.st_size),
+                      std::tuple(before.st_ino, before.st_mode, before.st_uid, before.st_size)) << kind;
+        }
         std::filesystem::remove(path);
-        std::filesystem::create_directory(path);
-        EXPECT_EQ(ZORExtAudioFile::initForWriting(path, type, standardFormat(), format)->open(), kAudioFileIOError);
-        EXPECT_TRUE(std::filesystem::is_directory(path));
     }
+    EXPECT_EQ(TemporaryDirectory::read(victim), "precious");
 }
 
 // Formats this encoder cannot write, and a client rate it refuses once open.
