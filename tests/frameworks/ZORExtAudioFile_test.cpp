@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <functional>
 
 #include "AudioTestSupport.h"
 #include "frameworks/AudioFileBackend.h"
@@ -188,16 +187,10 @@ TEST_F(CAFLinearPCMEncoderTest, BothWritersReplaceOnlyAnOlderFileOfTheUsers) {
     TemporaryDirectory::write(victim, "precious");
     const struct {
         const char* kind;
-        bool needsRoot;
-        std::function<int(const char*)> make;
-    } refused[] = {{"link to a file", false, [&](const char* path) { return symlink(victim.c_str(), path); }},
-                   {"FIFO", false, [](const char* path) { return mkfifo(path, 0600); }},
-                   {"folder", false, [](const char* path) { return mkdir(path, 0700); }},
-                   {"device", true, [](const char* path) { return mknod(path, S_IFCHR | 0600, makedev(1, 3)); }},
-                   {"another user's file", true, [](const char* path) {
-                        TemporaryDirectory::write(path, "theirs");
-                        return chown(path, 65534, 65534);
-                    }}};
+        mode_t type;
+        uid_t owner;  // 0: the user's own
+    } refused[] = {{"link to a file", S_IFLNK, 0}, {"FIFO", S_IFIFO, 0}, {"folder", S_IFDIR, 0},
+                   {"device", S_IFCHR, 0}, {"another user's file", S_IFREG, 9}};
     for (const std::string name : {"scratch.caf", "track.m4a"}) {
         const std::string path = dir / name;
         const uint32_t type = name.ends_with(".caf") ? kAudioFileCAFType : kAudioFileM4AType;
@@ -205,10 +198,13 @@ TEST_F(CAFLinearPCMEncoderTest, BothWritersReplaceOnlyAnOlderFileOfTheUsers) {
         ASSERT_EQ(writeFile(path, type, format, std::vector<float>(200, 0.5f), 2), 0) << path;
         ASSERT_EQ(writeFile(path, type, format, std::vector<float>(100, 0.5f), 2), 0) << path;
         EXPECT_EQ(readAll(path).size(), 100u) << path;
-        for (const auto& [kind, needsRoot, make] : refused) {
-            if (needsRoot && geteuid() != 0) continue;
+        for (const auto& [kind, kindType, owner] : refused) {
+            if ((kindType == S_IFCHR || owner) && geteuid() != 0) continue;
             std::filesystem::remove(path);
-            ASSERT_EQ(make(path.c_str()), 0) << kind;
+            const int made = kindType == S_IFLNK ? symlink(victim.c_str(), path.c_str())
+                           : kindType == S_IFDIR ? mkdir(path.c_str(), 0700)
+                                                 : mknod(path.c_str(), kindType | 0600, makedev(1, 3));
+            ASSERT_EQ(made | (owner ? chown(path.c_str(), owner, owner) : 0), 0) << kind;
             struct stat before {}, after {};
             lstat(path.c_str(), &before);
             EXPECT_EQ(writeFile(path, type, format, std::vector<float>(100, 0.5f), 2), kAudioFilePermissionsError)
