@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "AutoCaptureClasses/CaptureLock.h"
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
@@ -47,6 +48,16 @@ std::optional<std::string> DefaultOutputMemory::remembered() {
 void DefaultOutputMemory::forget() { unlink(path().c_str()); }
 
 int32_t DefaultOutputMemory::restoreAfterInterruptedCapture() {
+    if (!remembered() || CaptureLock::isHeldByRecorder()) return 0;
+    auto lock = CaptureLock::acquireShared();
+    if (!lock) {
+        platform::Log::warning("cannot restore the default output yet: %s\n", lock.message().c_str());
+        return 1;
+    }
+    return restoreAfterInterruptedCapture(**lock);
+}
+
+int32_t DefaultOutputMemory::restoreAfterInterruptedCapture(const CaptureLock&) {
     auto wanted = remembered();
     if (!wanted) return 0;
     auto server = platform::SoundServer::connect("Trovario", platform::SoundServer::kDefaultTimeoutMs);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "AutoCaptureClasses/CaptureLock.h"
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
 #include "frameworks/ZORAudioDevice.h"
 #include "frameworks/ZORExtAudioFile.h"
@@ -47,7 +48,13 @@ bool MySystemCaptureRecorder::isAvailable() {
 std::shared_ptr<MySystemCaptureRecorder> MySystemCaptureRecorder::init() { return init(Options{}); }
 
 std::shared_ptr<MySystemCaptureRecorder> MySystemCaptureRecorder::init(const Options& options) {
+    auto lock = CaptureLock::acquire();
+    if (!lock) {
+        Log::error("%s\n", lock.message().c_str());
+        return nullptr;
+    }
     auto recorder = std::make_shared<MySystemCaptureRecorder>(Token{}, options);
+    recorder->mCaptureLock = std::move(*lock);
     int32_t status = recorder->prepareIOA();
     if (status != 0) {
         Log::info("prepareIOA returned %d\n", status);
@@ -120,7 +127,7 @@ int32_t MySystemCaptureRecorder::prepareIOA() {
 // an agent that died is given back first, so that play-through never feeds the
 // capture device itself.
 void MySystemCaptureRecorder::findOutputDevice() {
-    DefaultOutputMemory::restoreAfterInterruptedCapture();
+    DefaultOutputMemory::restoreAfterInterruptedCapture(*mCaptureLock);
     std::string whyNot;
     auto device = ZORAudioDevice::defaultOutputDevice(&whyNot);
     if (device && device->sinkName() == mCaptureDevice->sinkName()) {
@@ -338,15 +345,18 @@ void MySystemCaptureRecorder::switchToCaptureDevice() {
 
 // Called by stop and by the capture thread as it ends, whichever comes first;
 // one attempt only, so that a stalled server costs stop one time-out at most.
-// On failure the note on disk stays, for the next start.
+// On failure the note on disk stays, for the next start, and so does the
+// capture lock, until the recorder goes away.
 void MySystemCaptureRecorder::restoreOutputDevice() {
     std::lock_guard guard(mDeviceLock);
-    if (!mOutputSwitched || mRestoreAttempted) return;
-    mRestoreAttempted = true;
-    if (!mOutputDevice || switchSystemOutputDeviceTo(mOutputDevice) == 0) {
-        mOutputSwitched = false;
-        DefaultOutputMemory::forget();
+    if (mOutputSwitched && !mRestoreAttempted) {
+        mRestoreAttempted = true;
+        if (!mOutputDevice || switchSystemOutputDeviceTo(mOutputDevice) == 0) {
+            mOutputSwitched = false;
+            DefaultOutputMemory::forget();
+        }
     }
+    if (!mOutputSwitched) mCaptureLock.reset();
 }
 
 int32_t MySystemCaptureRecorder::switchSystemOutputDeviceTo(const std::shared_ptr<ZORAudioDevice>& device) {

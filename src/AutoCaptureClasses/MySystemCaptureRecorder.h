@@ -18,6 +18,7 @@
 #include "segmentation/SilenceDetector.h"
 
 class AudioSegmentTree;
+class CaptureLock;
 class ZORAudioDevice;
 class ZORExtAudioFile;
 namespace platform {
@@ -223,6 +224,7 @@ private:
     std::mutex mDeviceLock;  // the capture thread and stop both switch the default output
     bool mOutputSwitched = false;
     bool mRestoreAttempted = false;
+    std::unique_ptr<CaptureLock> mCaptureLock;  // held until the output is given back
 
     std::atomic<bool> mPlayThruEnabled{false};
     std::atomic<int32_t> mRecorderState{kRecorderStateInitializing};

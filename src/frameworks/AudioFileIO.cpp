@@ -1,13 +1,13 @@
 #include "frameworks/AudioFileIO.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "frameworks/CoreAudioTypes.h"
+#include "platform/RegularFile.h"
 
 namespace AudioFileIO {
 namespace {
@@ -21,12 +21,12 @@ int createExclusive(const std::string& path) {
 int createReplacing(const std::string& path, int32_t& status, std::string& error) {
     int fd = createExclusive(path);
     if (fd < 0 && errno == EEXIST) {
-        struct stat info {};
-        if (lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-            errno = EISDIR;
-        } else if (unlink(path.c_str()) == 0 || errno == ENOENT) {
-            fd = createExclusive(path);
+        if (platform::Status replaceable = platform::checkReplaceable(path); !replaceable) {
+            status = kAudioFilePermissionsError;
+            error = replaceable.message();
+            return -1;
         }
+        if (unlink(path.c_str()) == 0 || errno == ENOENT) fd = createExclusive(path);
     }
     if (fd < 0) {
         status = statusFromErrno(errno);

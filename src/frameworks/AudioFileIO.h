@@ -10,9 +10,11 @@ namespace AudioFileIO {
 
 // Creates a new file for writing with mode 0600 through
 // O_CREAT|O_EXCL|O_NOFOLLOW, so neither a symbolic link nor a file planted at
-// the path is ever written through. Whatever is already at the path (a file
-// or a link, never a directory) is unlinked first: a new recording replaces an
-// older one. The descriptor, or -1 with `status` and `error` saying why.
+// the path is ever written through. An older file of the user's at the path
+// is unlinked first: a new recording replaces an older one. Anything else
+// there (see platform::checkReplaceable) is refused with
+// kAudioFilePermissionsError and left alone. The descriptor, or -1 with
+// `status` and `error` saying why.
 int createReplacing(const std::string& path, int32_t& status, std::string& error);
 
 // Writes all `size` bytes, resuming after interruptions and short writes.

@@ -24,9 +24,9 @@ class AudioFileEncoder;
 // Writing: file type kAudioFileCAFType with linear PCM data (16-bit
 // big-endian is the scratch format), or kAudioFileM4AType with AAC
 // (kAudioFormatMPEG4AAC). The file is created with mode 0600 through
-// O_CREAT|O_EXCL|O_NOFOLLOW on a descriptor we own, after unlinking whatever
-// file or link already has the name: a symbolic link at the path is never
-// followed, another user's planted file in /tmp is never written. `close`
+// O_CREAT|O_EXCL|O_NOFOLLOW on a descriptor we own, after unlinking an older
+// file of the user's that has the name; anything else there (a link, a FIFO,
+// a device, another user's file) is refused and left alone. `close`
 // completes the file; if that is impossible (full disk, write error) it
 // returns non-zero: an M4A file is then removed, a CAF file keeps the frames
 // that reached the disk and stays readable.

@@ -32,7 +32,28 @@ Status readAtMost(int fd, size_t maxBytes, std::string& text) {
     return tooLarge(maxBytes);
 }
 
+const char* kindOf(mode_t mode) {
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a named pipe (FIFO)";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    return "not a regular file";
+}
+
 }  // namespace
+
+Status checkReplaceable(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0)
+        return errno == ENOENT ? Status::success()
+                               : Status::failure("cannot check " + path + ": " + strerror(errno));
+    const std::string refused = "will not replace " + path + ": it is ";
+    if (!S_ISREG(info.st_mode)) return Status::failure(refused + kindOf(info.st_mode));
+    if (info.st_uid != geteuid())
+        return Status::failure(refused + "another user's file (owner " + std::to_string(info.st_uid) + ")");
+    return Status::success();
+}
 
 Result<std::string> readRegularFile(const std::string& path, size_t maxBytes) {
     struct stat info {};

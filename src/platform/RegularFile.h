@@ -15,4 +15,10 @@ namespace platform {
 // is refused after at most one byte more.
 Result<std::string> readRegularFile(const std::string& path, size_t maxBytes);
 
+// Whether a writer may replace what stands at `path`: nothing, or a regular
+// file (not a link) of the effective user. Anything else (a folder, a FIFO, a
+// socket, a device, a link, another user's file) is refused with a message
+// naming the path and what it is.
+Status checkReplaceable(const std::string& path);
+
 }  // namespace platform

@@ -4,8 +4,10 @@
 #include <signal.h>
 
 #include <chrono>
+#include <thread>
 
 #include "AutoCaptureClasses/CaptureDeviceInstaller.h"
+#include "AutoCaptureClasses/CaptureLock.h"
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
 #include "CaptureTestSupport.h"
@@ -104,6 +106,30 @@ TEST(AudioDevice, WithoutASoundServerEveryCallFailsAtOnce) {
     ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
     EXPECT_NE(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
     EXPECT_EQ(DefaultOutputMemory::remembered(), "speakers");
+}
+
+// A second capture is refused naming the holder, the output is left to the
+// running one, and a restorer holding the lock for a moment is waited for.
+TEST(CaptureLock, ASecondCaptureIsRefusedAndTheRunningOnesOutputIsLeftAlone) {
+    ScratchHome home;
+    PrivatePulseServer server;
+    ASSERT_TRUE(server.started()) << server.failure();
+    auto held = CaptureLock::acquire();
+    ASSERT_TRUE(held) << held.message();
+    EXPECT_EQ(CaptureLock::acquire().message(),
+              "another capture is running (process " + std::to_string(getpid()) + "); stop it first");
+    ASSERT_TRUE(DefaultOutputMemory::remember("speakers"));
+    server.pactl(std::string("set-default-sink ") + platform::kCaptureSinkName);
+    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
+    EXPECT_EQ(server.defaultSinkName(), platform::kCaptureSinkName);
+
+    held->reset();
+    EXPECT_EQ(DefaultOutputMemory::restoreAfterInterruptedCapture(), 0);
+    EXPECT_EQ(server.defaultSinkName(), "speakers");
+    auto restorer = CaptureLock::acquireShared();
+    std::thread restoring([&] { std::this_thread::sleep_for(300ms); restorer->reset(); });
+    EXPECT_TRUE(CaptureLock::acquire());
+    restoring.join();
 }
 
 TEST(CaptureDeviceInstall, PersistentConfigurationLoadsTheSinkAtTheNextServerStart) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -179,28 +180,42 @@ TEST_F(CAFLinearPCMEncoderTest, AFailedWriteKeepsTheWholeFramesThatReachedTheFil
     EXPECT_FALSE(std::filesystem::exists(dir / "full.m4a"));
 }
 
-TEST_F(CAFLinearPCMEncoderTest, BothWritersReplaceALinkOrAnOlderFileButRefuseADirectory) {
+// Only an older file of the user's is replaced; anything else at the path is
+// refused and left exactly as it was (the device and the other user's file need root).
+TEST_F(CAFLinearPCMEncoderTest, BothWritersReplaceOnlyAnOlderFileOfTheUsers) {
     const std::string victim = dir / "victim";
     TemporaryDirectory::write(victim, "precious");
+    const struct {
+        const char* kind;
+        mode_t type;
+        uid_t owner;  // 0: the user's own
+    } refused[] = {{"link to a file", S_IFLNK, 0}, {"FIFO", S_IFIFO, 0}, {"folder", S_IFDIR, 0},
+                   {"device", S_IFCHR, 0}, {"another user's file", S_IFREG, 9}};
     for (const std::string name : {"scratch.caf", "track.m4a"}) {
         const std::string path = dir / name;
         const uint32_t type = name.ends_with(".caf") ? kAudioFileCAFType : kAudioFileM4AType;
         const auto format = type == kAudioFileCAFType ? cafFormat() : aacFormat();
-        ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0);
         ASSERT_EQ(writeFile(path, type, format, std::vector<float>(200, 0.5f), 2), 0) << path;
-        const auto status = std::filesystem::symlink_status(path);
-        EXPECT_EQ(status.type(), std::filesystem::file_type::regular);
-        EXPECT_EQ(status.permissions(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-        EXPECT_EQ(TemporaryDirectory::read(victim), "precious");
-        // An older file at the path is replaced, not appended to.
         ASSERT_EQ(writeFile(path, type, format, std::vector<float>(100, 0.5f), 2), 0) << path;
         EXPECT_EQ(readAll(path).size(), 100u) << path;
-
+        for (const auto& [kind, kindType, owner] : refused) {
+            if ((kindType == S_IFCHR || owner) && geteuid() != 0) continue;
+            std::filesystem::remove(path);
+            const int made = kindType == S_IFLNK ? symlink(victim.c_str(), path.c_str())
+                           : kindType == S_IFDIR ? mkdir(path.c_str(), 0700)
+                                                 : mknod(path.c_str(), kindType | 0600, makedev(1, 3));
+            ASSERT_EQ(made | (owner ? chown(path.c_str(), owner, owner) : 0), 0) << kind;
+            struct stat before {}, after {};
+            lstat(path.c_str(), &before);
+            EXPECT_EQ(writeFile(path, type, format, std::vector<float>(100, 0.5f), 2), kAudioFilePermissionsError)
+                << kind;
+            ASSERT_EQ(lstat(path.c_str(), &after), 0) << kind;
+            EXPECT_EQ(std::tuple(after.st_ino, after.st_mode, after.st_uid, after.st_size),
+                      std::tuple(before.st_ino, before.st_mode, before.st_uid, before.st_size)) << kind;
+        }
         std::filesystem::remove(path);
-        std::filesystem::create_directory(path);
-        EXPECT_EQ(ZORExtAudioFile::initForWriting(path, type, standardFormat(), format)->open(), kAudioFileIOError);
-        EXPECT_TRUE(std::filesystem::is_directory(path));
     }
+    EXPECT_EQ(TemporaryDirectory::read(victim), "precious");
 }
 
 // Formats this encoder cannot write, and a client rate it refuses once open.

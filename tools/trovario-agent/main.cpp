@@ -3,6 +3,7 @@
 
 #include "AutoCaptureClasses/DefaultOutputMemory.h"
 #include "agent/AppController.h"
+#include "agent/InterruptedCaptureWatcher.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "platform/ServiceNames.h"
@@ -77,7 +78,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     // Only the agent that owns the name may give back an output that an
-    // earlier agent left switched to the capture device.
+    // earlier agent or recorder left switched to the capture device. Watching
+    // first, so that a recorder that dies meanwhile is not missed.
+    auto watcher = InterruptedCaptureWatcher::start();
+    if (!watcher)
+        platform::Log::warning("the default output will come back only at the next start after a capture is "
+                               "killed: %s\n", watcher.message().c_str());
     DefaultOutputMemory::restoreAfterInterruptedCapture();
     platform::Log::open(platform::kLogIdent, options);
     platform::Log::info("ready for commands");

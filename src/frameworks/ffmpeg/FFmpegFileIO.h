@@ -21,7 +21,7 @@ public:
                                                         std::string& error);
 
     // Creates a new file as AudioFileIO::createReplacing does: mode 0600, never
-    // through a symbolic link, replacing whatever file or link is at the path.
+    // through a symbolic link, replacing only an older file of the user's.
     static std::unique_ptr<FFmpegFileIO> createForWriting(const std::string& path, int32_t& status,
                                                           std::string& error);
 
