@@ -18,6 +18,7 @@
 #include "platform/AudioConstants.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
+#include "platform/RegularFile.h"
 
 namespace {
 
@@ -127,6 +128,11 @@ int main(int argc, char** argv) {
     auto args = parse(argc, argv, problem);
     if (!args) return usage(problem);
     platform::Log::open("trovario-record", {.mSystemLog = false, .mForeground = true, .mVerbose = args->verbose});
+    // Before the capture starts, rather than after the user has played the music.
+    if (platform::Status replaceable = platform::checkReplaceable(args->out); !replaceable) {
+        fprintf(stderr, "trovario-record: nothing recorded: %s; choose another --out\n", replaceable.message().c_str());
+        return 1;
+    }
     // Before the recorder starts its threads, so that they inherit the mask.
     const sigset_t signals = stopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);

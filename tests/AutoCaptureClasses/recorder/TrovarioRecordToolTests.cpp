@@ -106,9 +106,12 @@ TEST_F(TrovarioRecordTool, ADeadSoundServerEndsTheRecordingAtOnceWithAFailure) {
 }
 
 TEST_F(TrovarioRecordTool, AMissingCaptureDeviceIsExplainedAndBadArgumentsAreRefused) {
-    ASSERT_TRUE(server.unloadCaptureSink());
     int code = -1;
-    std::string output = runTool("1 --out '" + out + "'", code);
+    std::string output = runTool("1 --out '" + home.path() + "'", code);
+    EXPECT_EQ(code, 1);
+    EXPECT_NE(output.find("will not replace"), std::string::npos) << output;
+    ASSERT_TRUE(server.unloadCaptureSink());
+    output = runTool("1 --out '" + out + "'", code);
     EXPECT_EQ(code, 1);
     EXPECT_NE(output.find("trovarioctl install-capture-device"), std::string::npos) << output;
     for (std::string arguments : {"", "ten", "-1", "5 --pause-at 2", "5 --pause-at 3 --resume-at 2", "5 --out",
