@@ -6,8 +6,10 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <thread>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,7 +22,8 @@ public:
 
     explicit ChirpPlayer(const std::string& sink)
         : mLoop(pa_threaded_mainloop_new()),
-          mContext(pa_context_new(pa_threaded_mainloop_get_api(mLoop), "chirp player")) {
+          mContext(pa_context_new(pa_threaded_mainloop_get_api(mLoop), "chirp player")),
+          mStarted(std::chrono::steady_clock::now()) {
         pa_context_set_state_callback(mContext, signal, mLoop);
         pa_threaded_mainloop_lock(mLoop);
         pa_context_connect(mContext, nullptr, PA_CONTEXT_NOFLAGS, nullptr);
@@ -42,13 +45,19 @@ public:
     ChirpPlayer& operator=(const ChirpPlayer&) = delete;
 
     bool started() const { return mStream != nullptr; }
-    // The player's frame that the sink plays at this moment.
-    int64_t playingFrame() const {
+    // The player's frame that the sink played at `when`, a moment past. The
+    // server's timing of a new stream is off at first (by the sink's earlier
+    // latency) and settles within seconds; the sink plays at the wall clock's
+    // pace, so a settled reading is taken back to `when`.
+    int64_t frameAt(std::chrono::steady_clock::time_point when) const {
+        std::this_thread::sleep_until(std::max(mStarted + std::chrono::seconds(5),
+                                               std::chrono::steady_clock::now() + std::chrono::milliseconds(200)));
         pa_threaded_mainloop_lock(mLoop);
         pa_usec_t time = 0;
         pa_stream_get_time(mStream, &time);
+        const auto now = std::chrono::steady_clock::now();
         pa_threaded_mainloop_unlock(mLoop);
-        return static_cast<int64_t>(static_cast<double>(time) * kRate / 1e6);
+        return static_cast<int64_t>((static_cast<double>(time) / 1e6 - std::chrono::duration<double>(now - when).count()) * kRate);
     }
     // Channel 0 of every frame handed to the server so far.
     std::vector<float> played() const {
@@ -93,34 +102,37 @@ private:
 
     pa_threaded_mainloop* mLoop;
     pa_context* mContext;
+    const std::chrono::steady_clock::time_point mStarted;
     pa_stream* mStream = nullptr;
     mutable std::mutex mLock;
     std::vector<float> mPlayed;
     double mPhase = 0;
 };
 
-// The player's frame where `stereo` (a recording of it) begins, or -1 when
-// its first frames are found nowhere in what was played.
-inline int64_t locateInChirp(const std::vector<float>& played, const std::vector<float>& stereo) {
+// Whether frame `frame` of `stereo` is frame `at` of the chirp.
+inline bool sameFrame(const std::vector<float>& played, size_t at, const std::vector<float>& stereo, size_t frame) {
+    return at < played.size() && 2 * frame + 1 < stereo.size() && std::fabs(played[at] - stereo[2 * frame]) < 2e-4f;
+}
+
+// The chirp's frame where `stereo` from `fromFrame` on begins, or -1 when its
+// first frames are found nowhere in what was played.
+inline int64_t locateInChirp(const std::vector<float>& played, const std::vector<float>& stereo, size_t fromFrame = 0) {
     constexpr size_t kProbe = 256;
-    if (stereo.size() < 2 * kProbe) return -1;
     for (size_t at = 0; at + kProbe <= played.size(); ++at) {
         size_t i = 0;
-        while (i < kProbe && std::fabs(played[at + i] - stereo[2 * i]) < 2e-4f) ++i;
+        while (i < kProbe && sameFrame(played, at + i, stereo, fromFrame + i)) ++i;
         if (i == kProbe) return static_cast<int64_t>(at);
     }
     return -1;
 }
 
-// Frames of `stereo` that differ from the chirp from `first` on: a gap,
-// silence or a repeat inside the recording.
-inline size_t chirpMismatches(const std::vector<float>& played, const std::vector<float>& stereo, int64_t first) {
-    size_t wrong = 0;
-    for (size_t i = 0; 2 * i < stereo.size(); ++i) {
-        size_t at = static_cast<size_t>(first) + i;
-        if (at >= played.size() || std::fabs(played[at] - stereo[2 * i]) >= 2e-4f) ++wrong;
-    }
-    return wrong;
+// How many frames of `stereo` from `fromFrame` on are the chirp from `at` on:
+// all of them, unless there is a gap, silence or a repeat.
+inline size_t matchingFrames(const std::vector<float>& played, const std::vector<float>& stereo, int64_t at,
+                             size_t fromFrame = 0) {
+    size_t i = 0;
+    while (sameFrame(played, static_cast<size_t>(at) + i, stereo, fromFrame + i)) ++i;
+    return i;
 }
 
 }  // namespace capture_test
