@@ -10,9 +10,12 @@
 #include <cmath>
 #include <cstdint>
 #include <thread>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/SoundServer.h"
 
 namespace capture_test {
 
@@ -20,29 +23,35 @@ class ChirpPlayer {
 public:
     static constexpr double kRate = 44100;
 
-    explicit ChirpPlayer(const std::string& sink)
-        : mLoop(pa_threaded_mainloop_new()),
-          mContext(pa_context_new(pa_threaded_mainloop_get_api(mLoop), "chirp player")),
-          mStarted(std::chrono::steady_clock::now()) {
-        pa_context_set_state_callback(mContext, signal, mLoop);
-        pa_threaded_mainloop_lock(mLoop);
-        pa_context_connect(mContext, nullptr, PA_CONTEXT_NOFLAGS, nullptr);
-        pa_threaded_mainloop_start(mLoop);
-        while (PA_CONTEXT_IS_GOOD(pa_context_get_state(mContext)) &&
-               pa_context_get_state(mContext) != PA_CONTEXT_READY)
-            pa_threaded_mainloop_wait(mLoop);
-        if (pa_context_get_state(mContext) == PA_CONTEXT_READY) connect(sink);
-        pa_threaded_mainloop_unlock(mLoop);
+    explicit ChirpPlayer(const std::string& sink) {
+        auto server = platform::SoundServer::connect("chirp player", 2000);
+        if (!server) return;
+        mServer = *server;
+        platform::SoundServerLock lock(mServer->mainloop());
+        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(kRate), 2};
+        pa_stream* stream = pa_stream_new(mServer->context(), "chirp", &spec, nullptr);
+        pa_stream_set_state_callback(
+            stream, [](pa_stream*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
+            mServer->mainloop());
+        pa_stream_set_write_callback(stream, onWrite, this);
+        // Half a second buffered: even a sanitizer build never lets it run dry.
+        pa_buffer_attr attr{static_cast<uint32_t>(-1), static_cast<uint32_t>(kRate / 2) * 8, static_cast<uint32_t>(-1),
+                            static_cast<uint32_t>(-1), static_cast<uint32_t>(-1)};
+        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                                    PA_STREAM_AUTO_TIMING_UPDATE);
+        pa_stream_connect_playback(stream, sink.c_str(), &attr, flags, nullptr, nullptr);
+        if (mServer->waitLocked([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; }) &&
+            pa_stream_get_state(stream) == PA_STREAM_READY)
+            mStream = stream;
+        else
+            pa_stream_unref(stream);
     }
     ~ChirpPlayer() {
-        pa_threaded_mainloop_stop(mLoop);
-        if (mStream) pa_stream_unref(mStream);
-        pa_context_disconnect(mContext);
-        pa_context_unref(mContext);
-        pa_threaded_mainloop_free(mLoop);
+        if (!mStream) return;
+        platform::SoundServerLock lock(mServer->mainloop());
+        pa_stream_disconnect(mStream);
+        pa_stream_unref(mStream);
     }
-    ChirpPlayer(const ChirpPlayer&) = delete;
-    ChirpPlayer& operator=(const ChirpPlayer&) = delete;
 
     bool started() const { return mStream != nullptr; }
     // The player's frame that the sink played at `when`, a moment past. The
@@ -52,11 +61,10 @@ public:
     int64_t frameAt(std::chrono::steady_clock::time_point when) const {
         std::this_thread::sleep_until(std::max(mStarted + std::chrono::seconds(5),
                                                std::chrono::steady_clock::now() + std::chrono::milliseconds(200)));
-        pa_threaded_mainloop_lock(mLoop);
+        platform::SoundServerLock lock(mServer->mainloop());
         pa_usec_t time = 0;
         pa_stream_get_time(mStream, &time);
         const auto now = std::chrono::steady_clock::now();
-        pa_threaded_mainloop_unlock(mLoop);
         return static_cast<int64_t>((static_cast<double>(time) / 1e6 - std::chrono::duration<double>(now - when).count()) * kRate);
     }
     // Channel 0 of every frame handed to the server so far.
@@ -66,26 +74,6 @@ public:
     }
 
 private:
-    static void signal(pa_context*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); }
-    static void streamSignal(pa_stream*, void* loop) { signal(nullptr, loop); }
-
-    // Half a second buffered: even a sanitizer build never lets it run dry.
-    void connect(const std::string& sink) {
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(kRate), 2};
-        pa_stream* stream = pa_stream_new(mContext, "chirp", &spec, nullptr);
-        pa_stream_set_state_callback(stream, streamSignal, mLoop);
-        pa_stream_set_write_callback(stream, onWrite, this);
-        pa_buffer_attr attr{static_cast<uint32_t>(-1), static_cast<uint32_t>(kRate / 2) * 8, static_cast<uint32_t>(-1),
-                            static_cast<uint32_t>(-1), static_cast<uint32_t>(-1)};
-        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                                    PA_STREAM_AUTO_TIMING_UPDATE);
-        pa_stream_connect_playback(stream, sink.c_str(), &attr, flags, nullptr, nullptr);
-        while (pa_stream_get_state(stream) == PA_STREAM_CREATING) pa_threaded_mainloop_wait(mLoop);
-        if (pa_stream_get_state(stream) == PA_STREAM_READY)
-            mStream = stream;
-        else
-            pa_stream_unref(stream);
-    }
     static void onWrite(pa_stream* stream, size_t bytes, void* userdata) {
         auto* self = static_cast<ChirpPlayer*>(userdata);
         std::vector<float> frames(bytes / sizeof(float));
@@ -100,9 +88,8 @@ private:
         pa_stream_write(stream, frames.data(), frames.size() * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE);
     }
 
-    pa_threaded_mainloop* mLoop;
-    pa_context* mContext;
-    const std::chrono::steady_clock::time_point mStarted;
+    std::shared_ptr<platform::SoundServer> mServer;
+    const std::chrono::steady_clock::time_point mStarted = std::chrono::steady_clock::now();
     pa_stream* mStream = nullptr;
     mutable std::mutex mLock;
     std::vector<float> mPlayed;

@@ -1,6 +1,7 @@
 // The real trovario-agent, each test with its own runtime and configuration
 // folders, driven by the real trovarioctl.
 
+#include "ChildProcess.h"
 #include "CommandOutput.h"
 #include "PrivatePulseServer.h"
 #include "TemporaryDirectory.h"
@@ -20,35 +21,18 @@ struct Outcome {
     std::string out, err;
 };
 
-// Its exit code (128 + signal), -1 if it is still running after 5 s.
-int waitFor(pid_t pid) {
-    int status = 0;
-    if (!eventually([&] { return waitpid(pid, &status, WNOHANG) != 0; })) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 class AgentProcessTest : public testing::Test {
 protected:
     void TearDown() override {
         for (pid_t pid : children) {
             kill(pid, SIGKILL);
-            waitFor(pid);
+            exitCodeOf(pid);
         }
     }
 
-    // Starts a program, its standard error to `logPath`.
     pid_t spawn(std::vector<const char*> argv, const std::string& logPath) {
-        const int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        argv.push_back(nullptr);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(logFd, 2);
-            execv(argv[0], const_cast<char**>(argv.data()));
-            _exit(127);
-        }
-        close(logFd);
-        children.push_back(pid);
-        return pid;
+        children.push_back(spawnLogged(std::move(argv), logPath));
+        return children.back();
     }
     // Starts an agent in the foreground, its log to a file, and waits until it takes commands.
     pid_t startAgent() {
@@ -166,7 +150,7 @@ TEST_F(AgentProcessTest, UsageErrorsExitTwoAndWithoutAnAgentCommandsExitThreeWhi
         if (signal) kill(agent, signal);
         else EXPECT_EQ(ctl("quit").exitCode, 0);
         std::erase(children, agent);
-        EXPECT_EQ(waitFor(agent), signal == SIGKILL ? 128 + SIGKILL : 0) << signal;
+        EXPECT_EQ(exitCodeOf(agent), signal == SIGKILL ? 128 + SIGKILL : 0) << signal;
         EXPECT_EQ(socketExists(), signal == SIGKILL);
         Outcome status = ctl("status");
         EXPECT_EQ(status.exitCode, 3);
