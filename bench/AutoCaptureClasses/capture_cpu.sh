@@ -4,7 +4,8 @@
 # a file over the same time, all on a private PulseAudio server while a tone
 # plays into the capture device. parecord runs twice side by side: with its
 # defaults (the server then sends it about two fragments a second) and with
-# the fragment size the recorder asks for (8192 bytes, for play-through).
+# the fragment size the recorder asks for (4096 bytes: one block, so that a
+# recording starts and ends within a block of the calls).
 # Usage: bench/AutoCaptureClasses/capture_cpu.sh BUILD_DIR [SECONDS]
 set -euo pipefail
 build=${1:?usage: capture_cpu.sh BUILD_DIR [SECONDS]}
@@ -41,10 +42,10 @@ cpu_ms "$dir/record.stat" "$record" "$seconds" --out "$dir/capture.caf" &
 ours=$!
 cpu_ms "$dir/parecord.stat" timeout -s INT "$seconds" parecord -d trovario_capture.monitor "$dir/parecord.wav" &
 peer=$!
-cpu_ms "$dir/parecord-8192.stat" timeout -s INT "$seconds" parecord --latency=8192 -d trovario_capture.monitor \
-  "$dir/parecord-8192.wav" &
-peer8192=$!
-wait "$ours" "$peer" "$peer8192"
+cpu_ms "$dir/parecord-4096.stat" timeout -s INT "$seconds" parecord --latency=4096 -d trovario_capture.monitor \
+  "$dir/parecord-4096.wav" &
+peer4096=$!
+wait "$ours" "$peer" "$peer4096"
 
 report() {  # name, stat file
   local ms
@@ -54,7 +55,7 @@ report() {  # name, stat file
 ours_ms=$(awk -F, '/task-clock/ {printf "%.0f", $1}' "$dir/record.stat")
 report "trovario-record, ${seconds} s with play-through and CAF writer" "$dir/record.stat"
 report "parecord, defaults" "$dir/parecord.stat"
-report "parecord --latency=8192" "$dir/parecord-8192.stat"
-for peer in parecord parecord-8192; do
+report "parecord --latency=4096" "$dir/parecord-4096.stat"
+for peer in parecord parecord-4096; do
   echo "ratio to $peer: $(awk -F, -v a="$ours_ms" '/task-clock/ {printf "%.2f", a / $1}' "$dir/$peer.stat")"
 done
