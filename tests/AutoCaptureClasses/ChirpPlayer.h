@@ -6,6 +6,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -34,8 +35,11 @@ public:
             stream, [](pa_stream*, void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); },
             mServer->mainloop());
         pa_stream_set_write_callback(stream, onWrite, this);
-        // Half a second buffered: even a sanitizer build never lets it run dry.
-        pa_buffer_attr attr{static_cast<uint32_t>(-1), static_cast<uint32_t>(kRate / 2) * 8, static_cast<uint32_t>(-1),
+        pa_stream_set_underflow_callback(stream, [](pa_stream*, void* self) { ++static_cast<ChirpPlayer*>(self)->mUnderflows; },
+                                         this);
+        // Two seconds buffered: a loaded machine must starve it that long
+        // before the sink plays silence.
+        pa_buffer_attr attr{static_cast<uint32_t>(-1), static_cast<uint32_t>(kRate * 2) * 8, static_cast<uint32_t>(-1),
                             static_cast<uint32_t>(-1), static_cast<uint32_t>(-1)};
         auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                                     PA_STREAM_AUTO_TIMING_UPDATE);
@@ -54,6 +58,9 @@ public:
     }
 
     bool started() const { return mStream != nullptr; }
+    // Times the sink ran out of chirp and played silence instead: the
+    // recording then rightly holds a gap, and the timing is off by it.
+    int underflows() const { return mUnderflows; }
     // The player's frame that the sink played at `when`, a moment past. The
     // server's timing of a new stream is off at first (by the sink's earlier
     // latency) and settles within seconds; the sink plays at the wall clock's
@@ -92,6 +99,7 @@ private:
     const std::chrono::steady_clock::time_point mStarted = std::chrono::steady_clock::now();
     pa_stream* mStream = nullptr;
     mutable std::mutex mLock;
+    std::atomic<int> mUnderflows{0};
     std::vector<float> mPlayed;
     double mPhase = 0;
 };
