@@ -9,7 +9,7 @@ packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libchromaprint-dev libsqlite3-dev libtag1-dev
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
-  pulseaudio pulseaudio-utils ffmpeg sqlite3
+  pulseaudio pulseaudio-utils ffmpeg sqlite3 libchromaprint-tools
 )
 
 missing=()
