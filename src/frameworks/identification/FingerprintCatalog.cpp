@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <unordered_map>
