@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <bit>
 #include <cerrno>
 #include <map>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 
 #include "frameworks/identification/Fingerprinter.h"
@@ -344,16 +346,15 @@ bool isGone(const std::string& path) {
 // page, since writing to a damaged database would spread the damage.
 Status checkReadable(sqlite3* db, FingerprintCatalog::Access access) {
     const std::string path = databasePath(db);
-    Statement version(db, "PRAGMA user_version");
+    // One statement, one snapshot: another process may be creating the tables.
+    Statement version(db, "SELECT (SELECT user_version FROM pragma_user_version), (SELECT count(*) FROM sqlite_schema)");
     if (version.step() != SQLITE_ROW) return failure(db, "read the version");
-    const int64_t found = version.integer(0);
+    const int64_t found = version.integer(0), tables = version.integer(1);
     if (found > kSchemaVersion)
         return Status::failure("the catalog " + path + " was written by a newer version of Trovario (catalog version " +
                                std::to_string(found) + ", this one reads up to " + std::to_string(kSchemaVersion) +
                                "); update Trovario, or move the catalog aside to build a new one");
-    Statement tables(db, "SELECT count(*) FROM sqlite_schema");
-    if (tables.step() != SQLITE_ROW) return failure(db, "read the tables");
-    if (found == 0 && tables.integer(0) > 0)
+    if (found == 0 && tables > 0)
         return Status::failure("the file " + path + " is not a Trovario catalog; move it aside or name another file");
     if (found == 0 && access == FingerprintCatalog::Access::kReadOnly)
         return Status::failure("the catalog " + path + " is empty; build it with trovario-catalog add");
@@ -365,10 +366,26 @@ Status checkReadable(sqlite3* db, FingerprintCatalog::Access access) {
     return Status::success();
 }
 
+// Switching a database to WAL needs it to itself, and SQLite answers "busy"
+// at once, without waiting, while another process holds it: two processes
+// opening a new catalog together retry for as long as a lock is waited for.
+Status switchToWriteAheadLog(sqlite3* db) {
+    constexpr int kRetryMilliseconds = 10;
+    for (int waited = 0;; waited += kRetryMilliseconds) {
+        Statement mode(db, "PRAGMA journal_mode = WAL");
+        const int code = mode.step();
+        if (code == SQLITE_ROW && mode.text(0) == "wal") return Status::success();
+        if ((code & 0xff) != SQLITE_BUSY || waited >= kBusyTimeoutMilliseconds)
+            return code == SQLITE_ROW ? Status::failure("the catalog " + databasePath(db) + " cannot use write-ahead logging")
+                                      : failure(db, "switch to write-ahead logging");
+        std::this_thread::sleep_for(std::chrono::milliseconds(kRetryMilliseconds));
+    }
+}
+
 // WAL, and the tables of a new database. Two processes may create the same
 // database at once: the second finds the tables made inside its transaction.
 Status prepareForWriting(sqlite3* db) {
-    if (Status wal = execute(db, "PRAGMA journal_mode = WAL", "switch to write-ahead logging"); !wal) return wal;
+    if (Status wal = switchToWriteAheadLog(db); !wal) return wal;
     if (Status sync = execute(db, "PRAGMA synchronous = NORMAL", "set the durability"); !sync) return sync;
     Transaction transaction(db);
     if (!transaction.status()) return transaction.status();
