@@ -47,7 +47,12 @@ void readProperties(const TagLib::PropertyMap& properties, TrackMetadata& metada
     std::tie(metadata.mDiscNumber, metadata.mDiscCount) = numberAndCount(firstValue(properties, "DISCNUMBER"));
     if (!metadata.mTrackCount) metadata.mTrackCount = separateCount(properties, "TRACKTOTAL", "TOTALTRACKS");
     if (!metadata.mDiscCount) metadata.mDiscCount = separateCount(properties, "DISCTOTAL", "TOTALDISCS");
-    metadata.mCompilation = numberAndCount(firstValue(properties, "COMPILATION")).first == 1;
+    // FFmpeg writes the compilation flag of MP3 files as a user text frame named TCMP.
+    const TagLib::String* compilation = firstValue(properties, "COMPILATION");
+    metadata.mCompilation = numberAndCount(compilation ? compilation : firstValue(properties, "TCMP")).first == 1;
+    // ... and their comments as a user text frame named comment, which Tag::comment() leaves out.
+    if (auto value = firstValue(properties, "COMMENT"); value && metadata.mComments.empty())
+        metadata.mComments = text(*value);
 }
 
 void setCover(TrackMetadata& metadata, const TagLib::ByteVector& data, const TagLib::String& mimeType) {
