@@ -232,15 +232,31 @@ Result<std::vector<std::pair<int64_t, std::string>>> tracksUnder(sqlite3* db, co
     return tracks;
 }
 
-double bitErrorRate(const std::vector<uint32_t>& track, const std::vector<uint32_t>& query, int64_t shift,
-                    size_t* aligned) {
+// The bit error rate of the query laid over the track from item `shift` on,
+// over the aligned stretch and over its first kMinAlignedItems (a match must
+// hold from where the query begins, not only on average: a query that starts
+// with other music and goes on into this track is not this track).
+struct Alignment {
+    size_t mItems = 0;
+    double mRate = 1;
+    double mHeadRate = 1;
+};
+
+Alignment aligned(const std::vector<uint32_t>& track, const std::vector<uint32_t>& query, int64_t shift) {
     const int64_t first = std::max<int64_t>(0, -shift);
     const int64_t last = std::min<int64_t>(int64_t(query.size()), int64_t(track.size()) - shift);
-    *aligned = last > first ? size_t(last - first) : 0;
-    if (*aligned == 0) return 1;
-    size_t bits = 0;
-    for (int64_t i = first; i < last; ++i) bits += size_t(std::popcount(track[size_t(i + shift)] ^ query[size_t(i)]));
-    return double(bits) / double(32 * *aligned);
+    Alignment result;
+    if (last <= first) return result;
+    result.mItems = size_t(last - first);
+    size_t bits = 0, headBits = 0;
+    const int64_t headEnd = std::min<int64_t>(last, first + int64_t(kMinAlignedItems));
+    for (int64_t i = first; i < last; ++i) {
+        bits += size_t(std::popcount(track[size_t(i + shift)] ^ query[size_t(i)]));
+        if (i + 1 == headEnd) headBits = bits;
+    }
+    result.mRate = double(bits) / double(32 * result.mItems);
+    result.mHeadRate = double(headBits) / double(32 * (headEnd - first));
+    return result;
 }
 
 // The query's alignments with catalogued tracks, most votes first: for
@@ -281,10 +297,10 @@ Result<std::optional<CatalogMatch>> checked(sqlite3* db, int64_t track, int64_t 
     match.mTrackId = track;
     match.mBitErrorRate = 1;
     for (int64_t tried = shift - 1; tried <= shift + 1; ++tried) {
-        size_t aligned = 0;
-        double rate = bitErrorRate(items, query, tried, &aligned);
-        if (aligned >= std::min(kMinAlignedItems, query.size()) && rate < match.mBitErrorRate) {
-            match.mBitErrorRate = rate;
+        const Alignment alignment = aligned(items, query, tried);
+        if (alignment.mItems >= std::min(kMinAlignedItems, query.size()) && alignment.mRate < match.mBitErrorRate &&
+            alignment.mHeadRate < kConfidentBitErrorRate) {
+            match.mBitErrorRate = alignment.mRate;
             match.mOffsetSeconds = double(tried) * Fingerprinter::kSecondsPerItem;
         }
     }
