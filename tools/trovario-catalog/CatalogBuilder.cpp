@@ -1,0 +1,140 @@
+#include "CatalogBuilder.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+
+#include "FileFingerprint.h"
+#include "ProgressLine.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool hasAudioExtension(const fs::path& path) {
+    static const std::set<std::string> kExtensions = {".aac", ".aif", ".aifc", ".aiff", ".ape", ".caf", ".flac",
+                                                      ".m4a", ".m4b", ".mp3", ".mp4", ".mpc", ".oga", ".ogg",
+                                                      ".opus", ".wav", ".wma", ".wv"};
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+    return kExtensions.contains(extension);
+}
+
+// The absolute paths of the files to consider, each once, in order.
+std::set<std::string> collectFiles(const std::vector<std::string>& paths, AddSummary& summary) {
+    std::set<std::string> files;
+    for (const std::string& given : paths) {
+        std::error_code error;
+        const fs::path path = fs::absolute(given, error).lexically_normal();
+        if (fs::is_directory(path, error)) {
+            for (fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, error), end;
+                 !error && it != end; it.increment(error))
+                if (std::error_code ignored; it->is_regular_file(ignored) && hasAudioExtension(it->path()))
+                    files.insert(it->path().string());
+            if (error) summary.mRefused.push_back(path.string() + ": cannot read the folder: " + error.message());
+        } else if (fs::exists(path, error)) {
+            files.insert(path.string());
+        } else {
+            summary.mRefused.push_back(given + ": no such file or folder");
+        }
+    }
+    return files;
+}
+
+struct Outcome {
+    std::optional<CatalogEntry> mEntry;
+    std::string mProblem;  // why it was refused, or why it has no tags
+};
+
+// Worker threads fingerprint the files in order; the writer takes the
+// outcomes as they come. Only a few wait at a time, so that covers and
+// samples of a whole music collection never pile up in memory.
+class FingerprintPipeline {
+public:
+    explicit FingerprintPipeline(std::vector<std::string> files) : mFiles(std::move(files)) {
+        const size_t count = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()), mFiles.size());
+        for (size_t i = 0; i < count; ++i) mWorkers.emplace_back([this] { work(); });
+    }
+    ~FingerprintPipeline() {
+        {
+            std::lock_guard lock(mLock);
+            mStopped = true;
+        }
+        mChanged.notify_all();
+        for (std::thread& worker : mWorkers) worker.join();
+    }
+
+    Outcome next() {
+        std::unique_lock lock(mLock);
+        mChanged.wait(lock, [this] { return !mReady.empty(); });
+        Outcome outcome = std::move(mReady.front());
+        mReady.pop_front();
+        mChanged.notify_all();
+        return outcome;
+    }
+
+private:
+    void work() {
+        for (;;) {
+            std::unique_lock lock(mLock);
+            if (mStopped || mNext == mFiles.size()) return;
+            const std::string& path = mFiles[mNext++];
+            lock.unlock();
+            Outcome outcome;
+            auto entry = fingerprintFile(path, outcome.mProblem);
+            if (entry) outcome.mEntry = std::move(*entry);
+            else outcome.mProblem = entry.message();
+            lock.lock();
+            mChanged.wait(lock, [this] { return mStopped || mReady.size() < 2 * mWorkers.size(); });
+            mReady.push_back(std::move(outcome));
+            mChanged.notify_all();
+        }
+    }
+
+    const std::vector<std::string> mFiles;
+    std::vector<std::thread> mWorkers;
+    std::mutex mLock;
+    std::condition_variable mChanged;
+    std::deque<Outcome> mReady;
+    size_t mNext = 0;
+    bool mStopped = false;
+};
+
+void store(FingerprintCatalog& catalog, Outcome outcome, AddSummary& summary) {
+    if (!outcome.mEntry) {
+        summary.mRefused.push_back(std::move(outcome.mProblem));
+        return;
+    }
+    if (platform::Status stored = catalog.add(*outcome.mEntry); !stored) {
+        summary.mRefused.push_back(outcome.mEntry->mPath + ": " + stored.message());
+        return;
+    }
+    ++summary.mAdded;
+    if (!outcome.mProblem.empty()) summary.mUntagged.push_back(std::move(outcome.mProblem));
+}
+
+}  // namespace
+
+AddSummary addToCatalog(FingerprintCatalog& catalog, const std::vector<std::string>& paths, FILE* progress) {
+    AddSummary summary;
+    std::vector<std::string> pending;
+    for (const std::string& path : collectFiles(paths, summary)) {
+        auto stamp = fileStamp(path);
+        if (!stamp) summary.mRefused.push_back(stamp.message());
+        else if (catalog.isCurrent(path, stamp->mSize, stamp->mModified)) ++summary.mSkipped;
+        else pending.push_back(path);
+    }
+    if (pending.empty()) return summary;
+    ProgressLine line(progress, pending.size());
+    FingerprintPipeline pipeline(pending);
+    for (size_t done = 0; done < pending.size();) {
+        store(catalog, pipeline.next(), summary);
+        line.update(++done);
+    }
+    return summary;
+}
