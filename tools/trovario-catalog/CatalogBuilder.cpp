@@ -132,6 +132,7 @@ AddSummary addToCatalog(FingerprintCatalog& catalog, const std::vector<std::stri
     if (pending.empty()) return summary;
     ProgressLine line(progress, pending.size());
     FingerprintPipeline pipeline(pending);
+    line.update(0);
     for (size_t done = 0; done < pending.size();) {
         store(catalog, pipeline.next(), summary);
         line.update(++done);
