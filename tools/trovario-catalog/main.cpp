@@ -29,7 +29,7 @@ constexpr int kExitUsage = 2;
 struct Invocation {
     std::string mCommand;
     std::vector<std::string> mArguments;
-    std::vector<std::string> mOptions;  // the command's own, in order, values following their option
+    std::map<std::string, std::optional<std::string>> mOptions;  // the command's own, with their values
     std::string mCatalogPath = FingerprintCatalog::defaultPath();
     bool mHelp = false;
 };
@@ -61,14 +61,14 @@ int withCatalog(const Invocation& call, FingerprintCatalog::Access access,
 
 // Whether the command's options are only those allowed; a usage error otherwise.
 std::optional<int> checkOptions(const Invocation& call, const std::vector<std::string>& allowed) {
-    for (const std::string& option : call.mOptions)
-        if (option.rfind("--", 0) == 0 && std::find(allowed.begin(), allowed.end(), option) == allowed.end())
+    for (const auto& [option, value] : call.mOptions)
+        if (std::find(allowed.begin(), allowed.end(), option) == allowed.end())
             return usageError(call.mCommand, "unknown option " + option);
     return std::nullopt;
 }
 
 bool hasOption(const Invocation& call, const char* option) {
-    return std::find(call.mOptions.begin(), call.mOptions.end(), option) != call.mOptions.end();
+    return call.mOptions.contains(option);
 }
 
 int add(const Invocation& call) {
@@ -144,9 +144,8 @@ int identify(const Invocation& call) {
     if (auto wrong = checkOptions(call, {"--json", "--start"})) return *wrong;
     if (call.mArguments.size() != 1) return usageError("identify", "expected one FILE");
     double start = 0;
-    for (size_t i = 0; i < call.mOptions.size(); ++i) {
-        if (call.mOptions[i] != "--start") continue;
-        std::optional<double> seconds = i + 1 < call.mOptions.size() ? parseSeconds(call.mOptions[++i]) : std::nullopt;
+    if (auto given = call.mOptions.find("--start"); given != call.mOptions.end()) {
+        std::optional<double> seconds = given->second ? parseSeconds(*given->second) : std::nullopt;
         if (!seconds) return usageError("identify", "--start needs a number of seconds of 0 or more");
         start = *seconds;
     }
@@ -207,11 +206,10 @@ std::optional<Invocation> parse(int argc, char** argv, std::string& problem) {
                 return std::nullopt;
             }
             call.mCatalogPath = argument == "--catalog" ? argv[++i] : argument.substr(10);
-        } else if (argument == "--start" && i + 1 < argc) {
-            call.mOptions.push_back(argument);
-            call.mOptions.push_back(argv[++i]);
+        } else if (argument == "--start") {
+            call.mOptions[argument] = i + 1 < argc ? std::optional<std::string>(argv[++i]) : std::nullopt;
         } else {
-            call.mOptions.push_back(argument);
+            call.mOptions[argument];
         }
     }
     return call;
@@ -226,7 +224,8 @@ int main(int argc, char** argv) {
     if (!call) return usageError("", problem);
     if (call->mCommand.empty() || call->mCommand == "help") {
         const bool asked = call->mHelp || call->mCommand == "help";
-        if (!asked && call->mOptions.size()) return usageError("", "unknown option " + call->mOptions[0]);
+        if (!asked && !call->mOptions.empty())
+            return usageError("", "unknown option " + call->mOptions.begin()->first);
         printOverview(asked ? stdout : stderr);
         return asked ? kExitSuccess : kExitUsage;
     }
