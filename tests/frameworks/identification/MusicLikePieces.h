@@ -7,10 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
+#include <numeric>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "../AudioTestSupport.h"
 #include "frameworks/identification/Fingerprinter.h"
@@ -22,28 +20,23 @@ constexpr double kRate = 44100;
 namespace detail {
 
 struct Note {
-    double mStart;     // seconds
-    double mLength;    // seconds
-    double mFrequency;
+    double mStart, mLength, mFrequency;  // seconds, seconds, Hz
     float mLoudness;
     int mHarmonics;
 };
 
 inline double midiFrequency(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
 
-// Adds one note to interleaved stereo, panned a little by its pitch.
+// Adds one note, with a short release, to interleaved stereo, panned a little by its pitch.
 inline void render(std::vector<float>& out, const Note& note) {
-    const size_t first = size_t(note.mStart * kRate);
-    const size_t frames = out.size() / 2;
-    const size_t length = size_t((note.mLength + 0.15) * kRate);  // a short release
+    const size_t first = size_t(note.mStart * kRate), frames = out.size() / 2;
     const float pan = float(0.5 + 0.3 * std::sin(note.mFrequency));
-    for (size_t i = 0; i < length && first + i < frames; ++i) {
+    for (size_t i = 0; i < size_t((note.mLength + 0.15) * kRate) && first + i < frames; ++i) {
         const double t = double(i) / kRate;
-        const double attack = std::min(1.0, t / 0.01);
-        const double decay = std::exp(-2.5 * t) * (t < note.mLength ? 1.0 : std::exp(-30 * (t - note.mLength)));
+        const double release = t < note.mLength ? 1.0 : std::exp(-30 * (t - note.mLength));
         double value = 0;
         for (int h = 1; h <= note.mHarmonics; ++h) value += std::sin(2 * M_PI * note.mFrequency * h * t) / (h * h);
-        const float sample = float(note.mLoudness * attack * decay * value);
+        const float sample = float(note.mLoudness * std::min(1.0, t / 0.01) * std::exp(-2.5 * t) * release * value);
         out[(first + i) * 2] += sample * (1 - pan);
         out[(first + i) * 2 + 1] += sample * pan;
     }
@@ -54,34 +47,26 @@ inline std::vector<Note> compose(uint32_t seed, double seconds) {
     auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
     static const int kMajor[] = {0, 2, 4, 5, 7, 9, 11}, kMinor[] = {0, 2, 3, 5, 7, 8, 10};
     const int* scale = pick(0, 1) ? kMajor : kMinor;
+    auto pitch = [&](int base, int step) { return midiFrequency(base + scale[step % 7] + 12 * (step / 7)); };
     const int root = 48 + pick(0, 11);
     const double beat = 60.0 / pick(84, 150);
     std::vector<Note> notes;
-    for (double bar = 0; bar < seconds; bar += 4 * beat) {
+    for (double bar = 0; bar < seconds; bar += 4 * beat) {  // a triad held over each bar, and a bass note
         const int degree = pick(0, 6);
-        for (int voice = 0; voice < 3; ++voice) {  // a triad held over the bar
-            const int step = degree + 2 * voice;
-            const int pitch = root - 12 + scale[step % 7] + 12 * (step / 7);
-            notes.push_back({bar, 4 * beat, midiFrequency(pitch), 0.07f, 3});
-        }
-        notes.push_back({bar, 2 * beat, midiFrequency(root - 24 + scale[degree]), 0.12f, 4});  // bass
+        for (int voice = 0; voice < 3; ++voice) notes.push_back({bar, 4 * beat, pitch(root - 12, degree + 2 * voice), 0.07f, 3});
+        notes.push_back({bar, 2 * beat, pitch(root - 24, degree), 0.12f, 4});
     }
     static const double kLengths[] = {0.5, 0.5, 1, 1, 1, 1.5, 2};
-    for (double at = 0; at < seconds;) {
-        const double length = kLengths[pick(0, 6)] * beat;
-        if (pick(0, 7) != 0) {  // now and then a rest
-            const int step = pick(0, 13);
-            notes.push_back({at, length, midiFrequency(root + 12 + scale[step % 7] + 12 * (step / 7)), 0.2f, 5});
-        }
-        at += length;
+    for (double at = 0, length = 0; at < seconds; at += length) {  // the melody, now and then a rest
+        length = kLengths[pick(0, 6)] * beat;
+        if (pick(0, 7) != 0) notes.push_back({at, length, pitch(root + 12, pick(0, 13)), 0.2f, 5});
     }
     return notes;
 }
 
 }  // namespace detail
 
-// `seconds` of the piece of `seed`: interleaved stereo float at 44100 Hz,
-// peaks around -6 dBFS.
+// `seconds` of the piece of `seed`: interleaved stereo float at 44100 Hz, peaks around -6 dBFS.
 inline std::vector<float> piece(uint32_t seed, double seconds) {
     std::vector<float> out(size_t(seconds * kRate) * 2, 0.0f);
     for (const auto& note : detail::compose(seed, seconds)) detail::render(out, note);
@@ -97,9 +82,8 @@ inline std::vector<float> concatenated(std::vector<float> first, const std::vect
 
 // The frames from `seconds` on, scaled by `gainDb`.
 inline std::vector<float> excerpt(const std::vector<float>& stereo, double seconds, double gainDb = 0) {
-    const size_t from = std::min(stereo.size(), size_t(seconds * kRate) * 2);
+    std::vector<float> out(stereo.begin() + long(std::min(stereo.size(), size_t(seconds * kRate) * 2)), stereo.end());
     const float gain = float(std::pow(10.0, gainDb / 20));
-    std::vector<float> out(stereo.begin() + long(from), stereo.end());
     for (float& sample : out) sample *= gain;
     return out;
 }
@@ -110,9 +94,8 @@ inline std::vector<int16_t> fingerprinterFormat(const std::vector<float>& stereo
     static_assert(Fingerprinter::kSampleRate * 4 == int(kRate));
     std::vector<int16_t> out(stereo.size() / 8);
     for (size_t i = 0; i < out.size(); ++i) {
-        float sum = 0;
-        for (size_t k = 0; k < 8; ++k) sum += stereo[i * 8 + k];
-        out[i] = int16_t(std::clamp(sum / 8 * 32767.0f, -32768.0f, 32767.0f));
+        const float mean = std::accumulate(&stereo[i * 8], &stereo[i * 8] + 8, 0.0f) / 8;
+        out[i] = int16_t(std::clamp(mean * 32767.0f, -32768.0f, 32767.0f));
     }
     return out;
 }
@@ -122,10 +105,10 @@ inline std::vector<uint32_t> fingerprint(const std::vector<float>& stereo) {
     return Fingerprinter::fingerprint(samples.data(), samples.size());
 }
 
-// Writes the piece as a file of the type its extension names (our toolkit);
-// the toolkit's status, 0 on success.
+// Writes the piece with our toolkit, as AAC for a path ending in ".m4a", else
+// as CAF; the toolkit's status, 0 on success.
 inline int32_t write(const std::string& path, const std::vector<float>& stereo) {
-    const bool m4a = path.size() > 4 && path.substr(path.size() - 4) == ".m4a";
+    const bool m4a = path.ends_with(".m4a");
     return audiotest::writeFile(path, m4a ? kAudioFileM4AType : kAudioFileCAFType,
                                 m4a ? audiotest::aacFormat() : audiotest::cafFormat(), stereo, 2);
 }
