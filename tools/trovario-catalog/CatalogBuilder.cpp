@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "FileFingerprint.h"
 #include "ProgressLine.h"
@@ -15,6 +16,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr size_t kBatchSize = 16;
 
 bool hasAudioExtension(const fs::path& path) {
     static const std::set<std::string> kExtensions = {".aac", ".aif", ".aifc", ".aiff", ".ape", ".caf", ".flac",
@@ -105,17 +108,29 @@ private:
     bool mStopped = false;
 };
 
-void store(FingerprintCatalog& catalog, Outcome outcome, AddSummary& summary) {
-    if (!outcome.mEntry) {
-        summary.mRefused.push_back(std::move(outcome.mProblem));
-        return;
+// Entries go in batches: one transaction for many is far cheaper in a large
+// catalog. A batch the catalog refuses goes again entry by entry, so that
+// each refusal names its file.
+void store(FingerprintCatalog& catalog, std::vector<Outcome> batch, AddSummary& summary) {
+    std::vector<CatalogEntry> entries;
+    std::vector<std::string> untagged;
+    for (Outcome& outcome : batch) {
+        if (!outcome.mEntry) {
+            summary.mRefused.push_back(std::move(outcome.mProblem));
+            continue;
+        }
+        entries.push_back(std::move(*outcome.mEntry));
+        untagged.push_back(std::move(outcome.mProblem));
     }
-    if (platform::Status stored = catalog.add(*outcome.mEntry); !stored) {
-        summary.mRefused.push_back(outcome.mEntry->mPath + ": " + stored.message());
-        return;
+    const bool together = entries.empty() || catalog.add(entries).ok();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (platform::Status stored = together ? platform::Status::success() : catalog.add(entries[i]); !stored) {
+            summary.mRefused.push_back(entries[i].mPath + ": " + stored.message());
+            continue;
+        }
+        ++summary.mAdded;
+        if (!untagged[i].empty()) summary.mUntagged.push_back(std::move(untagged[i]));
     }
-    ++summary.mAdded;
-    if (!outcome.mProblem.empty()) summary.mUntagged.push_back(std::move(outcome.mProblem));
 }
 
 }  // namespace
@@ -133,9 +148,11 @@ AddSummary addToCatalog(FingerprintCatalog& catalog, const std::vector<std::stri
     ProgressLine line(progress, pending.size());
     FingerprintPipeline pipeline(pending);
     line.update(0);
+    std::vector<Outcome> batch;
     for (size_t done = 0; done < pending.size();) {
-        store(catalog, pipeline.next(), summary);
+        batch.push_back(pipeline.next());
         line.update(++done);
+        if (batch.size() == kBatchSize || done == pending.size()) store(catalog, std::exchange(batch, {}), summary);
     }
     return summary;
 }
