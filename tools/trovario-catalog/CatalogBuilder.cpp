@@ -1,6 +1,7 @@
 #include "CatalogBuilder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
