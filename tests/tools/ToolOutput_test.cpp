@@ -39,7 +39,7 @@ protected:
 
 // Help goes to standard output; a wrong option is refused with a reason.
 TEST_F(ToolOutput, HelpGoesToStandardOutputAndUnknownOptionsAreRefused) {
-    for (const std::string tool : {TROV_AGENT, TROV_CTL, TROV_DEFINE, TROV_RECORD}) {
+    for (const std::string tool : {TROV_AGENT, TROV_CTL, TROV_DEFINE, TROV_RECORD, TROV_CATALOG}) {
         Outcome help = run(tool + " --help"), wrong = run(tool + " --bogus");
         // Exit codes, where the usage starts, and whether each went to standard error.
         EXPECT_EQ(std::make_tuple(help.exitCode, help.out.rfind("usage: ", 0), help.err.empty(), wrong.exitCode,
