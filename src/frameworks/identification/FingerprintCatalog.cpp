@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <unordered_map>
 
 #include "frameworks/identification/Fingerprinter.h"
 #include "platform/Paths.h"
@@ -198,12 +199,25 @@ void bindMetadata(Statement& insert, int first, const TrackMetadata& m) {
     if (!m.mCoverArt.empty()) insert.bindBlob(first, m.mCoverArt.data(), m.mCoverArt.size());
 }
 
-// Adds or deletes the postings of one track's fingerprint.
-Status writePostings(sqlite3* db, int64_t track, const std::vector<uint32_t>& items, bool insert) {
+struct Posting {
+    int64_t mValue;
+    int64_t mTrack;
+    int64_t mItem;
+    auto operator<=>(const Posting&) const = default;
+};
+
+void appendPostings(std::vector<Posting>& postings, int64_t track, const std::vector<uint32_t>& items) {
+    for (size_t i = 0; i < items.size(); i += kIndexStride) postings.push_back({postingValue(items[i]), track, int64_t(i)});
+}
+
+// Inserts or deletes postings, in the index's order so that each page of it
+// is visited once.
+Status writePostings(sqlite3* db, std::vector<Posting> postings, bool insert) {
+    std::sort(postings.begin(), postings.end());
     Statement statement(db, insert ? "INSERT OR IGNORE INTO postings (value, track, item) VALUES (?, ?, ?)"
                                    : "DELETE FROM postings WHERE value = ? AND track = ? AND item = ?");
-    for (size_t i = 0; i < items.size(); i += kIndexStride) {
-        statement.bind(1, postingValue(items[i])).bind(2, track).bind(3, int64_t(i));
+    for (const Posting& posting : postings) {
+        statement.bind(1, posting.mValue).bind(2, posting.mTrack).bind(3, posting.mItem);
         if (statement.step() != SQLITE_DONE) return failure(db, "index a fingerprint");
         statement.reset();
     }
@@ -214,7 +228,9 @@ Status writePostings(sqlite3* db, int64_t track, const std::vector<uint32_t>& it
 Status deleteTrack(sqlite3* db, int64_t track) {
     Statement select(db, "SELECT fingerprint FROM tracks WHERE id = ?");
     if (select.bind(1, track).step() != SQLITE_ROW) return failure(db, "read a fingerprint");
-    if (Status removed = writePostings(db, track, decode(select.blob(0)), false); !removed) return removed;
+    std::vector<Posting> postings;
+    appendPostings(postings, track, decode(select.blob(0)));
+    if (Status removed = writePostings(db, std::move(postings), false); !removed) return removed;
     Statement remove(db, "DELETE FROM tracks WHERE id = ?");
     return remove.bind(1, track).step() == SQLITE_DONE ? Status::success() : failure(db, "remove a track");
 }
@@ -366,6 +382,22 @@ Status prepareForWriting(sqlite3* db) {
     return transaction.commit();
 }
 
+// Inserts the entry's row, replacing the one with its path; its id.
+Result<int64_t> insertTrack(sqlite3* db, const CatalogEntry& entry) {
+    Statement existing(db, "SELECT id FROM tracks WHERE path = ?");
+    if (existing.bind(1, entry.mPath).step() == SQLITE_ROW)
+        if (Status removed = deleteTrack(db, existing.integer(0)); !removed) return removed;
+    const std::string sql = std::string("INSERT INTO tracks (path, size, modified, duration, fingerprint, ") +
+                            kMetadataColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    Statement insert(db, sql.c_str());
+    const auto fingerprint = encode(entry.mFingerprint);
+    insert.bind(1, entry.mPath).bind(2, entry.mSize).bind(3, entry.mModified).bind(4, entry.mDuration);
+    insert.bindBlob(5, fingerprint.data(), fingerprint.size());
+    bindMetadata(insert, 6, entry.mMetadata);
+    if (insert.step() != SQLITE_DONE) return failure(db, "add " + entry.mPath);
+    return int64_t(sqlite3_last_insert_rowid(db));
+}
+
 }  // namespace
 
 std::string FingerprintCatalog::defaultPath() { return platform::userDataDirectory() + "/trovario/catalog.sqlite"; }
@@ -404,22 +436,23 @@ bool FingerprintCatalog::isCurrent(const std::string& path, int64_t size, int64_
     return select.bind(1, path).bind(2, size).bind(3, modified).step() == SQLITE_ROW;
 }
 
-Status FingerprintCatalog::add(const CatalogEntry& entry) {
+Status FingerprintCatalog::add(const CatalogEntry& entry) { return add(std::vector<CatalogEntry>{entry}); }
+
+Status FingerprintCatalog::add(const std::vector<CatalogEntry>& entries) {
     Transaction transaction(mDb);
     if (!transaction.status()) return transaction.status();
-    Statement existing(mDb, "SELECT id FROM tracks WHERE path = ?");
-    if (existing.bind(1, entry.mPath).step() == SQLITE_ROW)
-        if (Status removed = deleteTrack(mDb, existing.integer(0)); !removed) return removed;
-    const std::string sql = std::string("INSERT INTO tracks (path, size, modified, duration, fingerprint, ") +
-                            kMetadataColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
-    Statement insert(mDb, sql.c_str());
-    const auto fingerprint = encode(entry.mFingerprint);
-    insert.bind(1, entry.mPath).bind(2, entry.mSize).bind(3, entry.mModified).bind(4, entry.mDuration);
-    insert.bindBlob(5, fingerprint.data(), fingerprint.size());
-    bindMetadata(insert, 6, entry.mMetadata);
-    if (insert.step() != SQLITE_DONE) return failure(mDb, "add " + entry.mPath);
-    if (Status indexed = writePostings(mDb, sqlite3_last_insert_rowid(mDb), entry.mFingerprint, true); !indexed)
-        return indexed;
+    // A path named twice keeps its last entry.
+    std::unordered_map<std::string, size_t> last;
+    for (size_t i = 0; i < entries.size(); ++i) last[entries[i].mPath] = i;
+    std::vector<Posting> postings;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (last[entries[i].mPath] != i) continue;
+        const CatalogEntry& entry = entries[i];
+        auto track = insertTrack(mDb, entry);
+        if (!track) return track.status();
+        appendPostings(postings, *track, entry.mFingerprint);
+    }
+    if (Status indexed = writePostings(mDb, std::move(postings), true); !indexed) return indexed;
     return transaction.commit();
 }
 

@@ -55,6 +55,9 @@ public:
     bool isCurrent(const std::string& path, int64_t size, int64_t modified);
     // Adds the entry, or replaces the one with the same path.
     platform::Status add(const CatalogEntry& entry);
+    // The same for many entries in one transaction: far faster than one by
+    // one in a large catalog, whose index every entry touches all over.
+    platform::Status add(const std::vector<CatalogEntry>& entries);
     // Removes the file, or every file under the folder; how many went.
     platform::Result<int64_t> remove(const std::string& pathOrFolder);
     // Removes the entries whose files are gone; their paths.

@@ -78,7 +78,11 @@ TEST(FingerprintCatalog, KeepsEntriesCurrentAndRemovesFilesFoldersAndWhatIsGone)
     TemporaryDirectory folder;
     auto catalog = openCatalog(folder / "data/catalog.sqlite");
     for (const char* name : {"a/1", "a/2", "ab/3", "b/4"}) TemporaryDirectory::write(folder / name, "audio");
-    for (const char* name : {"a/1", "a/2", "ab/3", "b/4", "b/5"}) ASSERT_TRUE(catalog->add(entry(folder / name)).ok());
+    std::vector<CatalogEntry> batch;
+    for (const char* name : {"b/5", "a/1", "a/2", "ab/3", "b/4", "b/5"}) batch.push_back(entry(folder / name));
+    batch[0].mSize = 1;  // a path named twice keeps its last entry
+    ASSERT_TRUE(catalog->add(batch).ok());
+    EXPECT_TRUE(catalog->isCurrent(folder / "b/5", 1000, 77));
 
     EXPECT_TRUE(catalog->isCurrent(folder / "a/1", 1000, 77));
     EXPECT_FALSE(catalog->isCurrent(folder / "a/1", 1001, 77));
