@@ -13,6 +13,7 @@
 #include "PrivatePulseServer.h"
 #include "agent/AppController.h"
 #include "frameworks/identification/FingerprintCatalog.h"
+#include "frameworks/identification/ZORSampleBasedTrackIdService.h"
 #include "identification/MusicLikePieces.h"
 #include "platform/Paths.h"
 #include "platform/ServiceNames.h"
@@ -29,7 +30,8 @@ namespace {
 constexpr uint32_t kCatalogued[] = {1, 2, 3, 4, 5, 6};
 constexpr uint32_t kUnknown[] = {101, 102, 103};
 constexpr double kPieceSeconds = 30;
-constexpr double kPlayedSeconds = 7;  // of each piece in the recording: what the service needs, and 1 s more
+// Of each piece in the recording: what the service first checks, and 1 s more.
+constexpr double kPlayedSeconds = ZORSampleBasedTrackIdService::kFirstCheckSeconds + 1;
 constexpr int64_t kRate = 44100;
 
 std::string title(uint32_t seed) { return "Piece " + std::to_string(seed); }
