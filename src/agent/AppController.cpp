@@ -5,8 +5,10 @@
 #include "messaging/TROVMessage.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
+#include "platform/Paths.h"
 #include "platform/ServiceNames.h"
 #include "platform/Workspace.h"
+#include "segmentation/AudioSlice.h"
 #include "support/PreferenceUtilities.h"
 
 using platform::Log;
@@ -127,6 +129,13 @@ void AppController::stopSystemCapture() { Log::info("stopSystemCapture"); }
 
 void AppController::processFileWithPath(const std::string& path) {
     Log::warning("processFileWithPath: file processing is not part of this build yet; %s not processed", path.c_str());
+}
+
+std::optional<ZORTrackMetaDataManager::MatchList> AppController::matchSlice(const AudioSlice& slice) {
+    // Truncated toward zero: a slice of less than one frame reads nothing.
+    const auto start = static_cast<int64_t>(slice.startTime());
+    const auto length = static_cast<int64_t>(slice.endTime() - slice.startTime());
+    return ZORTrackMetaDataManager::matchRecording(platform::scratchRecordingPath(), start, length);
 }
 
 void AppController::activateStatusMenu() {

@@ -3,6 +3,7 @@
 #include "messaging/TROVLocalMessagePort.h"
 #include "platform/Bundle.h"
 #include "platform/MainLoop.h"
+#include "tracks/ZORTrackMetaDataManager.h"
 
 #include <atomic>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string>
 
+class AudioSlice;
 class TROVMessage;
 
 // The agent's one controller: its state, its command port and the commands
@@ -34,6 +36,11 @@ public:
     void removeStatusItem();
     void updateMenuStatus();
     void quitTROVD();
+
+    // Identifies a slice of the scratch recording, reading no further than
+    // its end; nothing when the service did not decide within it. Uses no
+    // state of the controller, so any thread may call it.
+    static std::optional<ZORTrackMetaDataManager::MatchList> matchSlice(const AudioSlice& slice);
 
     const std::shared_ptr<TROVLocalMessagePort>& messagePort() const { return mMessagePort; }
 
