@@ -11,11 +11,9 @@
 // time-out passes.
 class AudioConversion {
 public:
-  // The delivered file's extension, without the dot: "m4a" or "mp3".
-  static std::string extension(DeliveryRequest::Encoder encoder);
-  // AAC is copied as it is (an AAC export is not encoded a second time).
-  static platform::Status convert(const std::string &input,
-                                  const std::string &output,
-                                  DeliveryRequest::Encoder encoder,
-                                  int timeoutSeconds);
+    // The delivered file's extension, without the dot: "m4a" or "mp3".
+    static std::string extension(DeliveryRequest::Encoder encoder);
+    // AAC is copied as it is (an AAC export is not encoded a second time).
+    static platform::Status convert(const std::string& input, const std::string& output,
+                                    DeliveryRequest::Encoder encoder, int timeoutSeconds);
 };

@@ -14,107 +14,80 @@ constexpr size_t kNumberAndExtensionBytes = 16;
 constexpr int kMaxClashNumber = 9999;
 
 // Length of the valid UTF-8 sequence at `i`, 0 when it is not one.
-size_t utf8Length(const std::string &text, size_t i) {
-  unsigned char lead = static_cast<unsigned char>(text[i]);
-  size_t length = lead < 0x80           ? 1
-                  : (lead >> 5) == 0x6  ? 2
-                  : (lead >> 4) == 0xE  ? 3
-                  : (lead >> 3) == 0x1E ? 4
-                                        : 0;
-  if (length == 0 || i + length > text.size())
-    return 0;
-  for (size_t k = 1; k < length; ++k)
-    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-      return 0;
-  return length;
+size_t utf8Length(const std::string& text, size_t i) {
+    unsigned char lead = static_cast<unsigned char>(text[i]);
+    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return 0;
+    for (size_t k = 1; k < length; ++k)
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+    return length;
 }
 
 // One path component from metadata: no '/', NUL or control characters, no
 // leading dot (so neither "." nor ".." nor a hidden file), valid UTF-8 cut at
 // a character boundary within `maxBytes`.
-std::string safeName(const std::string &text, const std::string &fallback,
-                     size_t maxBytes) {
-  std::string name;
-  for (size_t i = 0; i < text.size();) {
-    size_t length = utf8Length(text, i);
-    if (length == 0) {
-      ++i;
-      continue;
+std::string safeName(const std::string& text, const std::string& fallback, size_t maxBytes) {
+    std::string name;
+    for (size_t i = 0; i < text.size();) {
+        size_t length = utf8Length(text, i);
+        if (length == 0) {
+            ++i;
+            continue;
+        }
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        std::string piece = c == '/' ? "_" : (c < 0x20 || c == 0x7F) ? " " : text.substr(i, length);
+        if (name.size() + piece.size() > maxBytes) break;
+        name += piece;
+        i += length;
     }
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    std::string piece = c == '/'                  ? "_"
-                        : (c < 0x20 || c == 0x7F) ? " "
-                                                  : text.substr(i, length);
-    if (name.size() + piece.size() > maxBytes)
-      break;
-    name += piece;
-    i += length;
-  }
-  size_t start = name.find_first_not_of(". ");
-  name = start == std::string::npos ? "" : name.substr(start);
-  while (!name.empty() && name.back() == ' ')
-    name.pop_back();
-  return name.empty() ? fallback : name;
+    size_t start = name.find_first_not_of(". ");
+    name = start == std::string::npos ? "" : name.substr(start);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    return name.empty() ? fallback : name;
 }
 
-const std::string &firstPresent(const ZORAudioTrackInfo::Text &first,
-                                const ZORAudioTrackInfo::Text &second,
-                                const std::string &otherwise) {
-  if (first && !first->empty())
-    return *first;
-  if (second && !second->empty())
-    return *second;
-  return otherwise;
+const std::string& firstPresent(const ZORAudioTrackInfo::Text& first, const ZORAudioTrackInfo::Text& second,
+                                const std::string& otherwise) {
+    if (first && !first->empty()) return *first;
+    if (second && !second->empty()) return *second;
+    return otherwise;
 }
 
-std::string numbered(const std::string &path, int number) {
-  size_t slash = path.rfind('/');
-  size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-    dot = path.size();
-  return path.substr(0, dot) + " " + std::to_string(number) + path.substr(dot);
+std::string numbered(const std::string& path, int number) {
+    size_t slash = path.rfind('/');
+    size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
+    return path.substr(0, dot) + " " + std::to_string(number) + path.substr(dot);
 }
 
-} // namespace
+}  // namespace
 
-std::string LibraryFiling::relativePath(const ZORAudioTrackInfo &info,
-                                        const std::string &fallbackTitle,
-                                        const std::string &extension) {
-  static const std::string kUnknownArtist = "Unknown Artist",
-                           kUnknownAlbum = "Unknown Album";
-  std::string artist =
-      safeName(firstPresent(info.albumArtistName(), info.trackArtistName(),
-                            kUnknownArtist),
-               kUnknownArtist, kMaxNameBytes);
-  std::string album =
-      safeName(firstPresent(info.albumTitle(), std::nullopt, kUnknownAlbum),
-               kUnknownAlbum, kMaxNameBytes);
-  char prefix[16] = "";
-  if (info.trackNumber() > 0)
-    std::snprintf(prefix, sizeof prefix, "%02d ", info.trackNumber());
-  std::string title =
-      safeName(std::string(prefix) +
-                   firstPresent(info.trackTitle(), std::nullopt, fallbackTitle),
-               "Untitled", kMaxNameBytes - kNumberAndExtensionBytes);
-  return artist + "/" + album + "/" + title + "." + extension;
+std::string LibraryFiling::relativePath(const ZORAudioTrackInfo& info, const std::string& fallbackTitle,
+                                        const std::string& extension) {
+    static const std::string kUnknownArtist = "Unknown Artist", kUnknownAlbum = "Unknown Album";
+    std::string artist = safeName(firstPresent(info.albumArtistName(), info.trackArtistName(), kUnknownArtist),
+                                  kUnknownArtist, kMaxNameBytes);
+    std::string album = safeName(firstPresent(info.albumTitle(), std::nullopt, kUnknownAlbum), kUnknownAlbum,
+                                 kMaxNameBytes);
+    char prefix[16] = "";
+    if (info.trackNumber() > 0) std::snprintf(prefix, sizeof prefix, "%02d ", info.trackNumber());
+    std::string title = safeName(std::string(prefix) + firstPresent(info.trackTitle(), std::nullopt, fallbackTitle),
+                                 "Untitled", kMaxNameBytes - kNumberAndExtensionBytes);
+    return artist + "/" + album + "/" + title + "." + extension;
 }
 
-platform::Result<std::string>
-LibraryFiling::placeWithoutOverwriting(const std::string &file,
-                                       const std::string &destination) {
-  // A hard link is made only where no name exists, atomically: a file that
-  // appears meanwhile is never replaced, unlike a test followed by rename.
-  for (int number = 1; number <= kMaxClashNumber; ++number) {
-    std::string candidate =
-        number == 1 ? destination : numbered(destination, number);
-    if (link(file.c_str(), candidate.c_str()) == 0) {
-      unlink(file.c_str());
-      return candidate;
+platform::Result<std::string> LibraryFiling::placeWithoutOverwriting(const std::string& file,
+                                                                      const std::string& destination) {
+    // A hard link is made only where no name exists, atomically: a file that
+    // appears meanwhile is never replaced, unlike a test followed by rename.
+    for (int number = 1; number <= kMaxClashNumber; ++number) {
+        std::string candidate = number == 1 ? destination : numbered(destination, number);
+        if (link(file.c_str(), candidate.c_str()) == 0) {
+            unlink(file.c_str());
+            return candidate;
+        }
+        if (errno != EEXIST)
+            return platform::Status::failure("cannot file " + candidate + ": " + std::strerror(errno));
     }
-    if (errno != EEXIST)
-      return platform::Status::failure("cannot file " + candidate + ": " +
-                                       std::strerror(errno));
-  }
-  return platform::Status::failure("cannot file " + destination +
-                                   ": too many files of that name");
+    return platform::Status::failure("cannot file " + destination + ": too many files of that name");
 }

@@ -10,8 +10,7 @@
 // Absent fields are left out; an empty text is written as it is.
 class TrackTagger {
 public:
-  static platform::Status tag(const std::string &path,
-                              const ZORAudioTrackInfo &info);
-  // The audio's length in whole seconds, rounded; -1 when it cannot be read.
-  static int durationSeconds(const std::string &path);
+    static platform::Status tag(const std::string& path, const ZORAudioTrackInfo& info);
+    // The audio's length in whole seconds, rounded; -1 when it cannot be read.
+    static int durationSeconds(const std::string& path);
 };

@@ -1,3 +1,5 @@
+#include "library/MusicLibraryDeliverer.h"
+
 #include <gtest/gtest.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/fileref.h>
@@ -11,160 +13,132 @@
 
 #include "CommandOutput.h"
 #include "TemporaryDirectory.h"
-#include "library/MusicLibraryDeliverer.h"
 #include "library/ProgramRunner.h"
 
 namespace {
 
-const ZORAudioTrackInfo::Image kCover{0x89, 'P', 'N', 'G', 13, 10,
-                                      26,   10,  1,   2,   3};
+const ZORAudioTrackInfo::Image kCover{0x89, 'P', 'N', 'G', 13, 10, 26, 10, 1, 2, 3};
 
-std::string coverOf(const std::string &path) {
-  if (path.ends_with(".mp3")) {
-    TagLib::MPEG::File file(path.c_str());
-    auto frames = file.ID3v2Tag()->frameListMap()["APIC"];
-    if (frames.isEmpty())
-      return "";
-    auto picture =
-        static_cast<TagLib::ID3v2::AttachedPictureFrame *>(frames.front())
-            ->picture();
-    return std::string(picture.data(), picture.size());
-  }
-  TagLib::MP4::File file(path.c_str());
-  auto covers = file.tag()->item("covr").toCoverArtList();
-  return covers.isEmpty() ? ""
-                          : std::string(covers.front().data().data(),
-                                        covers.front().data().size());
+std::string coverOf(const std::string& path) {
+    if (path.ends_with(".mp3")) {
+        TagLib::MPEG::File file(path.c_str());
+        auto frames = file.ID3v2Tag()->frameListMap()["APIC"];
+        if (frames.isEmpty()) return "";
+        auto picture = static_cast<TagLib::ID3v2::AttachedPictureFrame*>(frames.front())->picture();
+        return std::string(picture.data(), picture.size());
+    }
+    TagLib::MP4::File file(path.c_str());
+    auto covers = file.tag()->item("covr").toCoverArtList();
+    return covers.isEmpty() ? "" : std::string(covers.front().data().data(), covers.front().data().size());
 }
 
 struct DelivererTest : ::testing::Test {
-  TemporaryDirectory mDir;
-  std::string mMusic = mDir / "Music";
+    TemporaryDirectory mDir;
+    std::string mMusic = mDir / "Music";
 
-  DeliveryRequest
-  request(const std::string &title,
-          DeliveryRequest::Encoder encoder = DeliveryRequest::kAAC) {
-    DeliveryRequest r;
-    r.mExportedFile =
-        mDir / (title.empty()
-                    ? "export"
-                    : std::to_string(std::hash<std::string>()(title))) +
-        ".m4a";
-    commandOutput("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=3 "
-                  "-ac 2 -c:a aac -b:a 256k '" +
-                  r.mExportedFile + "'");
-    r.mEncoder = encoder;
-    r.mTrackInfo.setTrackTitle(title);
-    r.mTrackInfo.setTrackArtistName("Artist");
-    r.mTrackInfo.setAlbumTitle("Album");
-    r.mTrackInfo.setTrackNumber(3);
-    r.mTrackInfo.setNumberOfTracks(12);
-    return r;
-  }
-  std::string playlist() {
-    return TemporaryDirectory::read(mMusic + "/Playlists/Trovario.m3u8");
-  }
+    DeliveryRequest request(const std::string& title, DeliveryRequest::Encoder encoder = DeliveryRequest::kAAC) {
+        DeliveryRequest r;
+        r.mExportedFile = mDir / std::to_string(std::hash<std::string>()(title)) + ".m4a";
+        commandOutput(
+            "ffmpeg -v error -f lavfi -i sine=frequency=440:duration=3 "
+            "-ac 2 -c:a aac -b:a 256k '" +
+            r.mExportedFile + "'");
+        r.mEncoder = encoder;
+        r.mTrackInfo.setTrackTitle(title);
+        r.mTrackInfo.setTrackArtistName("Artist");
+        r.mTrackInfo.setAlbumTitle("Album");
+        r.mTrackInfo.setTrackNumber(3);
+        r.mTrackInfo.setNumberOfTracks(12);
+        return r;
+    }
+    std::string playlist() { return TemporaryDirectory::read(mMusic + "/Playlists/Trovario.m3u8"); }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(DelivererTest, EachEncoderGivesItsCodecWithEveryTagAndTheCover) {
-  const std::pair<DeliveryRequest::Encoder, const char *> cases[] = {
-      {DeliveryRequest::kAAC, "aac"},
-      {DeliveryRequest::kAppleLossless, "alac"},
-      {DeliveryRequest::Encoder(0), "mp3"}};
-  for (auto [encoder, codec] : cases) {
-    DeliveryRequest r = request(std::string("Song ") + codec, encoder);
-    auto &info = r.mTrackInfo;
-    info.setAlbumArtistName("Band");
-    info.setTrackComposerName("Composer");
-    info.setGenre("Jazz");
-    info.setComments("");
-    info.setAlbumYear("1999");
-    info.setAlbumNumber(1);
-    info.setNumberOfAlbums(2);
-    info.setIsCompilation(true);
-    info.setCoverArt(std::make_shared<ZORAudioTrackInfo::Image>(kCover));
-    auto delivered = MusicLibraryDeliverer::deliver(r, mMusic);
-    ASSERT_TRUE(delivered.ok()) << delivered.message();
-    EXPECT_EQ(*delivered, mMusic + "/Band/Album/03 Song " + codec +
-                              (codec == std::string("mp3") ? ".mp3" : ".m4a"));
-    EXPECT_EQ(commandOutput("ffprobe -v error -show_entries stream=codec_name "
-                            "-of csv=p=0 -select_streams a '" +
-                            *delivered + "'"),
-              std::string(codec) + "\n");
-    TagLib::FileRef file(delivered->c_str());
-    TagLib::PropertyMap tags = file.file()->properties();
-    const std::pair<const char *, std::string> expected[] = {
-        {"TITLE", std::string("Song ") + codec},
-        {"ARTIST", "Artist"},
-        {"ALBUM", "Album"},
-        {"ALBUMARTIST", "Band"},
-        {"COMPOSER", "Composer"},
-        {"GENRE", "Jazz"},
-        {"DATE", "1999"},
-        {"TRACKNUMBER", "3/12"},
-        {"DISCNUMBER", "1/2"},
-        {"COMPILATION", "1"}};
-    for (const auto &[key, value] : expected)
-      EXPECT_EQ(tags[key].toString().to8Bit(true), value) << key << codec;
-    EXPECT_TRUE(tags.contains("COMMENT")) << codec;
-    EXPECT_EQ(coverOf(*delivered), std::string(kCover.begin(), kCover.end()))
-        << codec;
-    EXPECT_NE(access(r.mExportedFile.c_str(), F_OK), 0)
-        << "export deleted after success";
-  }
+    const std::pair<DeliveryRequest::Encoder, const char*> cases[] = {{DeliveryRequest::kAAC, "aac"},
+                                                                      {DeliveryRequest::kAppleLossless, "alac"},
+                                                                      {DeliveryRequest::Encoder(0), "mp3"}};
+    for (auto [encoder, codec] : cases) {
+        DeliveryRequest r = request(std::string("Song ") + codec, encoder);
+        auto& info = r.mTrackInfo;
+        info.setAlbumArtistName("Band");
+        info.setTrackComposerName("Composer");
+        info.setGenre("Jazz");
+        info.setComments("");
+        info.setAlbumYear("1999");
+        info.setAlbumNumber(1);
+        info.setNumberOfAlbums(2);
+        info.setIsCompilation(true);
+        info.setCoverArt(std::make_shared<ZORAudioTrackInfo::Image>(kCover));
+        auto delivered = MusicLibraryDeliverer::deliver(r, mMusic);
+        ASSERT_TRUE(delivered.ok()) << delivered.message();
+        EXPECT_EQ(*delivered,
+                  mMusic + "/Band/Album/03 Song " + codec + (codec == std::string("mp3") ? ".mp3" : ".m4a"));
+        EXPECT_EQ(commandOutput("ffprobe -v error -show_entries stream=codec_name "
+                                "-of csv=p=0 -select_streams a '" +
+                                *delivered + "'"),
+                  std::string(codec) + "\n");
+        TagLib::FileRef file(delivered->c_str());
+        TagLib::PropertyMap tags = file.file()->properties();
+        const std::pair<const char*, std::string> expected[] = {{"TITLE", std::string("Song ") + codec},
+                                                                {"ARTIST", "Artist"},
+                                                                {"ALBUM", "Album"},
+                                                                {"ALBUMARTIST", "Band"},
+                                                                {"COMPOSER", "Composer"},
+                                                                {"GENRE", "Jazz"},
+                                                                {"DATE", "1999"},
+                                                                {"TRACKNUMBER", "3/12"},
+                                                                {"DISCNUMBER", "1/2"},
+                                                                {"COMPILATION", "1"}};
+        for (const auto& [key, value] : expected) EXPECT_EQ(tags[key].toString().to8Bit(true), value) << key << codec;
+        EXPECT_TRUE(tags.contains("COMMENT")) << codec;
+        EXPECT_EQ(coverOf(*delivered), std::string(kCover.begin(), kCover.end())) << codec;
+        EXPECT_NE(access(r.mExportedFile.c_str(), F_OK), 0) << "export deleted after success";
+    }
 }
 
-TEST_F(DelivererTest,
-       ClashesAndUnsafeTitlesStayInsideTheLibraryAndOverwriteNothing) {
-  TemporaryDirectory::write(mMusic + "/Artist/Album/03 Same.m4a",
-                            "the user's file");
-  for (const char *title : {"Same", "Same", "../../x/..", ".hidden\nline"})
-    ASSERT_TRUE(MusicLibraryDeliverer::deliver(request(title), mMusic).ok())
-        << title;
-  EXPECT_EQ(TemporaryDirectory::read(mMusic + "/Artist/Album/03 Same.m4a"),
-            "the user's file");
-  for (const char *name : {"03 Same 2.m4a", "03 Same 3.m4a",
-                           "03 .._.._x_...m4a", "03 .hidden line.m4a"})
-    EXPECT_EQ(access((mMusic + "/Artist/Album/" + name).c_str(), F_OK), 0)
-        << name;
-  const std::string list = playlist();
-  EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 1 + 2 * 4);
+TEST_F(DelivererTest, ClashesAndUnsafeTitlesStayInsideTheLibraryAndOverwriteNothing) {
+    TemporaryDirectory::write(mMusic + "/Artist/Album/03 Same.m4a", "the user's file");
+    for (const char* title : {"Same", "Same", "../../x/..", ".hidden\nline"})
+        ASSERT_TRUE(MusicLibraryDeliverer::deliver(request(title), mMusic).ok()) << title;
+    EXPECT_EQ(TemporaryDirectory::read(mMusic + "/Artist/Album/03 Same.m4a"), "the user's file");
+    for (const char* name : {"03 Same 2.m4a", "03 Same 3.m4a", "03 .._.._x_...m4a", "03 .hidden line.m4a"})
+        EXPECT_EQ(access((mMusic + "/Artist/Album/" + name).c_str(), F_OK), 0) << name;
+    const std::string list = playlist();
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 1 + 2 * 4);
 }
 
 TEST_F(DelivererTest, PlaylistAfterThreeDeliveriesAndAFailedOne) {
-  for (const char *title : {"One", "Two", "Three"})
-    ASSERT_TRUE(MusicLibraryDeliverer::deliver(request(title), mMusic).ok());
-  DeliveryRequest failing = request("Four");
-  failing.mTrackInfo.setAlbumArtistName("Blocked");
-  TemporaryDirectory::write(mMusic + "/Blocked",
-                            "a file where the artist's folder would go");
-  auto failed = MusicLibraryDeliverer::deliver(failing, mMusic);
-  EXPECT_FALSE(failed.ok());
-  EXPECT_NE(failed.message().find(failing.mExportedFile), std::string::npos)
-      << failed.message();
-  EXPECT_EQ(access(failing.mExportedFile.c_str(), F_OK), 0)
-      << "a failure keeps the export";
-  EXPECT_EQ(playlist(),
-            "#EXTM3U\n#EXTINF:3,Artist - One\n../Artist/Album/03 One.m4a\n"
-            "#EXTINF:3,Artist - Two\n../Artist/Album/03 Two.m4a\n"
-            "#EXTINF:3,Artist - Three\n../Artist/Album/03 Three.m4a\n");
+    for (const char* title : {"One", "Two", "Three"})
+        ASSERT_TRUE(MusicLibraryDeliverer::deliver(request(title), mMusic).ok());
+    DeliveryRequest failing = request("Four");
+    failing.mTrackInfo.setAlbumArtistName("Blocked");
+    TemporaryDirectory::write(mMusic + "/Blocked", "a file where the artist's folder would go");
+    auto failed = MusicLibraryDeliverer::deliver(failing, mMusic);
+    EXPECT_FALSE(failed.ok());
+    EXPECT_NE(failed.message().find(failing.mExportedFile), std::string::npos) << failed.message();
+    EXPECT_EQ(access(failing.mExportedFile.c_str(), F_OK), 0) << "a failure keeps the export";
+    EXPECT_EQ(playlist(),
+              "#EXTM3U\n#EXTINF:3,Artist - One\n../Artist/Album/03 One.m4a\n"
+              "#EXTINF:3,Artist - Two\n../Artist/Album/03 Two.m4a\n"
+              "#EXTINF:3,Artist - Three\n../Artist/Album/03 Three.m4a\n");
 }
 
 TEST_F(DelivererTest, DeliveryCommandGetsTheDeliveredFileWithoutAShell) {
-  DeliveryRequest r = request("Cmd");
-  r.mDeliveryCommand = "sh -c 'printf %s \"$0\" > " + mDir / "ran" + "'";
-  auto delivered = MusicLibraryDeliverer::deliver(r, mMusic);
-  ASSERT_TRUE(delivered.ok());
-  EXPECT_EQ(TemporaryDirectory::read(mDir / "ran"), *delivered);
+    DeliveryRequest r = request("Cmd");
+    r.mDeliveryCommand = "sh -c 'printf %s \"$0\" > " + mDir / "ran" + "'";
+    auto delivered = MusicLibraryDeliverer::deliver(r, mMusic);
+    ASSERT_TRUE(delivered.ok());
+    EXPECT_EQ(TemporaryDirectory::read(mDir / "ran"), *delivered);
 }
 
 TEST(ProgramRunnerTest, OverrunIsStoppedAndFailuresAreReported) {
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(ProgramRunner::run({"sleep", "5"}, 1).ok());
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-  EXPECT_FALSE(ProgramRunner::run({"false"}, 0).ok());
-  EXPECT_FALSE(ProgramRunner::run({"/no/such/program"}, 0).ok());
-  EXPECT_TRUE(ProgramRunner::run({"true"}, 0).ok());
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ProgramRunner::run({"sleep", "5"}, 1).ok());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_FALSE(ProgramRunner::run({"false"}, 0).ok());
+    EXPECT_FALSE(ProgramRunner::run({"/no/such/program"}, 0).ok());
+    EXPECT_TRUE(ProgramRunner::run({"true"}, 0).ok());
 }
