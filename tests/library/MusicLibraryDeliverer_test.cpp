@@ -39,10 +39,7 @@ struct DelivererTest : ::testing::Test {
     DeliveryRequest request(const std::string& title, DeliveryRequest::Encoder encoder = DeliveryRequest::kAAC) {
         DeliveryRequest r;
         r.mExportedFile = mDir / std::to_string(std::hash<std::string>()(title)) + ".m4a";
-        commandOutput(
-            "ffmpeg -v error -f lavfi -i sine=frequency=440:duration=3 "
-            "-ac 2 -c:a aac -b:a 256k '" +
-            r.mExportedFile + "'");
+        commandOutput("ffmpeg -v error -f lavfi -i sine=duration=3 -ac 2 -c:a aac '" + r.mExportedFile + "'");
         r.mEncoder = encoder;
         r.mTrackInfo.setTrackTitle(title);
         r.mTrackInfo.setTrackArtistName("Artist");
@@ -57,43 +54,33 @@ struct DelivererTest : ::testing::Test {
 }  // namespace
 
 TEST_F(DelivererTest, EachEncoderGivesItsCodecWithEveryTagAndTheCover) {
-    const std::pair<DeliveryRequest::Encoder, const char*> cases[] = {{DeliveryRequest::kAAC, "aac"},
+    const std::pair<DeliveryRequest::Encoder, std::string> cases[] = {{DeliveryRequest::kAAC, "aac"},
                                                                       {DeliveryRequest::kAppleLossless, "alac"},
                                                                       {DeliveryRequest::Encoder(0), "mp3"}};
-    for (auto [encoder, codec] : cases) {
-        DeliveryRequest r = request(std::string("Song ") + codec, encoder);
-        auto& info = r.mTrackInfo;
-        info.setAlbumArtistName("Band");
-        info.setTrackComposerName("Composer");
-        info.setGenre("Jazz");
-        info.setComments("");
-        info.setAlbumYear("1999");
-        info.setAlbumNumber(1);
-        info.setNumberOfAlbums(2);
-        info.setIsCompilation(true);
-        info.setCoverArt(std::make_shared<ZORAudioTrackInfo::Image>(kCover));
+    for (const auto& [encoder, codec] : cases) {
+        DeliveryRequest r = request("Song " + codec, encoder);
+        for (auto [set, value] : {std::pair{&ZORAudioTrackInfo::setAlbumArtistName, "Band"},
+                                  {&ZORAudioTrackInfo::setTrackComposerName, "Composer"},
+                                  {&ZORAudioTrackInfo::setGenre, "Jazz"},
+                                  {&ZORAudioTrackInfo::setComments, ""},
+                                  {&ZORAudioTrackInfo::setAlbumYear, "1999"}})
+            (r.mTrackInfo.*set)(value);
+        r.mTrackInfo.setAlbumNumber(1);
+        r.mTrackInfo.setNumberOfAlbums(2);
+        r.mTrackInfo.setIsCompilation(true);
+        r.mTrackInfo.setCoverArt(std::make_shared<ZORAudioTrackInfo::Image>(kCover));
         auto delivered = MusicLibraryDeliverer::deliver(r, mMusic);
         ASSERT_TRUE(delivered.ok()) << delivered.message();
-        EXPECT_EQ(*delivered,
-                  mMusic + "/Band/Album/03 Song " + codec + (codec == std::string("mp3") ? ".mp3" : ".m4a"));
-        EXPECT_EQ(commandOutput("ffprobe -v error -show_entries stream=codec_name "
-                                "-of csv=p=0 -select_streams a '" +
+        EXPECT_EQ(*delivered, mMusic + "/Band/Album/03 Song " + codec + (codec == "mp3" ? ".mp3" : ".m4a"));
+        EXPECT_EQ(commandOutput("ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 '" +
                                 *delivered + "'"),
-                  std::string(codec) + "\n");
-        TagLib::FileRef file(delivered->c_str());
-        TagLib::PropertyMap tags = file.file()->properties();
-        const std::pair<const char*, std::string> expected[] = {{"TITLE", std::string("Song ") + codec},
-                                                                {"ARTIST", "Artist"},
-                                                                {"ALBUM", "Album"},
-                                                                {"ALBUMARTIST", "Band"},
-                                                                {"COMPOSER", "Composer"},
-                                                                {"GENRE", "Jazz"},
-                                                                {"DATE", "1999"},
-                                                                {"TRACKNUMBER", "3/12"},
-                                                                {"DISCNUMBER", "1/2"},
-                                                                {"COMPILATION", "1"}};
-        for (const auto& [key, value] : expected) EXPECT_EQ(tags[key].toString().to8Bit(true), value) << key << codec;
-        EXPECT_TRUE(tags.contains("COMMENT")) << codec;
+                  codec + "\n");
+        TagLib::PropertyMap tags = TagLib::FileRef(delivered->c_str()).file()->properties();
+        std::string values;
+        for (const char* key : {"TITLE", "ARTIST", "ALBUM", "ALBUMARTIST", "COMPOSER", "GENRE", "COMMENT", "DATE",
+                                "TRACKNUMBER", "DISCNUMBER", "COMPILATION"})
+            values += (tags.contains(key) ? tags[key].toString().to8Bit(true) : "(absent)") + "|";
+        EXPECT_EQ(values, "Song " + codec + "|Artist|Album|Band|Composer|Jazz||1999|3/12|1/2|1|");
         EXPECT_EQ(coverOf(*delivered), std::string(kCover.begin(), kCover.end())) << codec;
         EXPECT_NE(access(r.mExportedFile.c_str(), F_OK), 0) << "export deleted after success";
     }
@@ -104,15 +91,20 @@ TEST_F(DelivererTest, ClashesAndUnsafeTitlesStayInsideTheLibraryAndOverwriteNoth
     for (const char* title : {"Same", "Same", "../../x/..", ".hidden\nline"})
         ASSERT_TRUE(MusicLibraryDeliverer::deliver(request(title), mMusic).ok()) << title;
     EXPECT_EQ(TemporaryDirectory::read(mMusic + "/Artist/Album/03 Same.m4a"), "the user's file");
-    for (const char* name : {"03 Same 2.m4a", "03 Same 3.m4a", "03 .._.._x_...m4a", "03 .hidden line.m4a"})
+    for (const char* name : {"03 Same 2.m4a", "03 .._.._x_...m4a", "03 .hidden line.m4a"})
         EXPECT_EQ(access((mMusic + "/Artist/Album/" + name).c_str(), F_OK), 0) << name;
+    unlink((mMusic + "/Artist/Album/03 Same 3.m4a").c_str());
+    ASSERT_TRUE(MusicLibraryDeliverer::deliver(request("Same"), mMusic).ok()) << "filed as Same 3 once more";
     const std::string list = playlist();
-    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 1 + 2 * 4);
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 1 + 2 * 4) << list;
 }
 
-TEST_F(DelivererTest, PlaylistAfterThreeDeliveriesAndAFailedOne) {
-    for (const char* title : {"One", "Two", "Three"})
-        ASSERT_TRUE(MusicLibraryDeliverer::deliver(request(title), mMusic).ok());
+TEST_F(DelivererTest, PlaylistAndDeliveryCommandAfterThreeDeliveriesAndAFailedOne) {
+    for (const char* title : {"One", "Two", "Three"}) {
+        DeliveryRequest r = request(title);
+        r.mDeliveryCommand = "sh -c 'echo \"$0\" >> " + mDir / "ran" + "'";
+        ASSERT_TRUE(MusicLibraryDeliverer::deliver(r, mMusic).ok());
+    }
     DeliveryRequest failing = request("Four");
     failing.mTrackInfo.setAlbumArtistName("Blocked");
     TemporaryDirectory::write(mMusic + "/Blocked", "a file where the artist's folder would go");
@@ -124,14 +116,9 @@ TEST_F(DelivererTest, PlaylistAfterThreeDeliveriesAndAFailedOne) {
               "#EXTM3U\n#EXTINF:3,Artist - One\n../Artist/Album/03 One.m4a\n"
               "#EXTINF:3,Artist - Two\n../Artist/Album/03 Two.m4a\n"
               "#EXTINF:3,Artist - Three\n../Artist/Album/03 Three.m4a\n");
-}
-
-TEST_F(DelivererTest, DeliveryCommandGetsTheDeliveredFileWithoutAShell) {
-    DeliveryRequest r = request("Cmd");
-    r.mDeliveryCommand = "sh -c 'printf %s \"$0\" > " + mDir / "ran" + "'";
-    auto delivered = MusicLibraryDeliverer::deliver(r, mMusic);
-    ASSERT_TRUE(delivered.ok());
-    EXPECT_EQ(TemporaryDirectory::read(mDir / "ran"), *delivered);
+    const std::string album = mMusic + "/Artist/Album/03 ";
+    EXPECT_EQ(TemporaryDirectory::read(mDir / "ran"),
+              album + "One.m4a\n" + album + "Two.m4a\n" + album + "Three.m4a\n");
 }
 
 TEST(ProgramRunnerTest, OverrunIsStoppedAndFailuresAreReported) {
@@ -140,5 +127,4 @@ TEST(ProgramRunnerTest, OverrunIsStoppedAndFailuresAreReported) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_FALSE(ProgramRunner::run({"false"}, 0).ok());
     EXPECT_FALSE(ProgramRunner::run({"/no/such/program"}, 0).ok());
-    EXPECT_TRUE(ProgramRunner::run({"true"}, 0).ok());
 }
