@@ -1,5 +1,6 @@
 #include "library/LibraryFiling.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -78,16 +79,19 @@ std::string LibraryFiling::relativePath(const ZORAudioTrackInfo& info, const std
 
 platform::Result<std::string> LibraryFiling::placeWithoutOverwriting(const std::string& file,
                                                                       const std::string& destination) {
-    // A hard link is made only where no name exists, atomically: a file that
-    // appears meanwhile is never replaced, unlike a test followed by rename.
+    // The name is claimed with an exclusive create, so a file that appears
+    // meanwhile is never replaced; the rename then replaces only our own empty
+    // claim. Unlike a hard link this works on every file system (FAT included).
     for (int number = 1; number <= kMaxClashNumber; ++number) {
         std::string candidate = number == 1 ? destination : numbered(destination, number);
-        if (link(file.c_str(), candidate.c_str()) == 0) {
-            unlink(file.c_str());
-            return candidate;
-        }
-        if (errno != EEXIST)
-            return platform::Status::failure("cannot file " + candidate + ": " + std::strerror(errno));
+        int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return platform::Status::failure("cannot file " + candidate + ": " + std::strerror(errno));
+        close(fd);
+        if (rename(file.c_str(), candidate.c_str()) == 0) return candidate;
+        std::string why = std::strerror(errno);
+        unlink(candidate.c_str());
+        return platform::Status::failure("cannot file " + candidate + ": " + why);
     }
     return platform::Status::failure("cannot file " + destination + ": too many files of that name");
 }

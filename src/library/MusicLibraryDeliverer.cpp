@@ -2,6 +2,7 @@
 
 #include <glib.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,8 @@ namespace {
 using platform::Result;
 using platform::Status;
 
+constexpr mode_t kDeliveredFileMode = 0644;
+
 std::string folderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
 
 std::string stemOf(const std::string& path) {
@@ -34,6 +37,8 @@ Result<std::string> temporaryFileIn(const std::string& folder, const std::string
     std::string pattern = folder + "/.trovario-delivery-XXXXXX." + extension;
     int fd = mkstemps(pattern.data(), int(extension.size() + 1));
     if (fd < 0) return Status::failure("cannot write in " + folder + ": " + std::strerror(errno));
+    // Music is readable by the other programs of the user's session and others.
+    fchmod(fd, kDeliveredFileMode);
     close(fd);
     return pattern;
 }
@@ -90,7 +95,8 @@ Result<std::string> MusicLibraryDeliverer::deliver(const DeliveryRequest& reques
     return deliver(request, platform::musicDirectory());
 }
 
-Result<std::string> MusicLibraryDeliverer::deliver(const DeliveryRequest& request, const std::string& musicFolder) {
+Result<std::string> MusicLibraryDeliverer::deliver(const DeliveryRequest& request, const std::string& folder) {
+    const std::string musicFolder = platform::standardizePath(folder);
     if (access(request.mExportedFile.c_str(), R_OK) != 0)
         return failure(request, "cannot read " + request.mExportedFile + ": " + std::strerror(errno));
     const std::string fallbackTitle = stemOf(request.mExportedFile);

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <thread>
 
 extern char** environ;
 
@@ -66,11 +67,19 @@ bool drain(int fd, std::string& tail, std::optional<Clock::time_point> deadline)
     }
 }
 
-int waitFor(pid_t pid) {
+// Polls: a program may close standard error long before it ends.
+constexpr auto kExitPollInterval = std::chrono::milliseconds(5);
+
+// The exit status, or nothing when the deadline passed first.
+std::optional<int> waitFor(pid_t pid, std::optional<Clock::time_point> deadline) {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    for (;;) {
+        pid_t done = waitpid(pid, &status, deadline ? WNOHANG : 0);
+        if (done == pid) return status;
+        if (done < 0 && errno != EINTR) return status;
+        if (deadline && Clock::now() >= *deadline) return std::nullopt;
+        if (done == 0) std::this_thread::sleep_for(kExitPollInterval);
     }
-    return status;
 }
 
 }  // namespace
@@ -92,16 +101,17 @@ platform::Status ProgramRunner::run(const std::vector<std::string>& arguments, i
     std::optional<Clock::time_point> deadline;
     if (timeoutSeconds > 0) deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
     std::string tail;
-    if (!drain(errors.mRead, tail, deadline)) {
+    std::optional<int> status;
+    if (drain(errors.mRead, tail, deadline)) status = waitFor(pid, deadline);
+    if (!status) {
         kill(pid, SIGKILL);
-        waitFor(pid);
+        waitFor(pid, std::nullopt);
         return platform::Status::failure(program + " did not finish within " + std::to_string(timeoutSeconds) +
                                          " seconds and was stopped");
     }
-    int status = waitFor(pid);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return platform::Status::success();
-    std::string how = WIFEXITED(status) ? "exited with " + std::to_string(WEXITSTATUS(status))
-                                        : "was ended by signal " + std::to_string(WTERMSIG(status));
+    if (WIFEXITED(*status) && WEXITSTATUS(*status) == 0) return platform::Status::success();
+    std::string how = WIFEXITED(*status) ? "exited with " + std::to_string(WEXITSTATUS(*status))
+                                         : "was ended by signal " + std::to_string(WTERMSIG(*status));
     while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r')) tail.pop_back();
     return platform::Status::failure(program + " " + how + (tail.empty() ? "" : ": " + tail));
 }
