@@ -26,4 +26,6 @@ public:
     // The delivered file's path in the music library; on failure the export
     // stays where it is and the message says what failed and where it is.
     static platform::Result<std::string> deliver(const DeliveryRequest& request);
+    // The same into another music folder (the library and its Playlists).
+    static platform::Result<std::string> deliver(const DeliveryRequest& request, const std::string& musicFolder);
 };

@@ -1,0 +1,127 @@
+#include "library/MusicLibraryDeliverer.h"
+
+#include <gtest/gtest.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/fileref.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tpropertymap.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "CommandOutput.h"
+#include "TemporaryDirectory.h"
+#include "library/ProgramRunner.h"
+
+namespace {
+
+const ZORAudioTrackInfo::Image kCover{0x89, 'P', 'N', 'G', 13, 10, 26, 10, 1, 2, 3};
+
+std::string coverOf(const std::string& path) {
+    if (path.ends_with(".mp3")) {
+        TagLib::MPEG::File file(path.c_str());
+        auto frames = file.ID3v2Tag()->frameListMap()["APIC"];
+        if (frames.isEmpty()) return "";
+        auto picture = static_cast<TagLib::ID3v2::AttachedPictureFrame*>(frames.front())->picture();
+        return std::string(picture.data(), picture.size());
+    }
+    TagLib::MP4::File file(path.c_str());
+    auto covers = file.tag()->item("covr").toCoverArtList();
+    return covers.isEmpty() ? "" : std::string(covers.front().data().data(), covers.front().data().size());
+}
+
+struct DelivererTest : ::testing::Test {
+    TemporaryDirectory mDir;
+    std::string mMusic = mDir / "Music";
+
+    DeliveryRequest request(const std::string& title, DeliveryRequest::Encoder encoder = DeliveryRequest::kAAC) {
+        DeliveryRequest r;
+        r.mExportedFile = mDir / std::to_string(std::hash<std::string>()(title)) + ".m4a";
+        commandOutput("ffmpeg -v error -f lavfi -i sine=duration=3 -ac 2 -c:a aac '" + r.mExportedFile + "'");
+        r.mEncoder = encoder;
+        r.mTrackInfo.setTrackTitle(title);
+        r.mTrackInfo.setTrackArtistName("Artist");
+        r.mTrackInfo.setAlbumTitle("Album");
+        r.mTrackInfo.setTrackNumber(3);
+        r.mTrackInfo.setNumberOfTracks(12);
+        return r;
+    }
+    std::string playlist() { return TemporaryDirectory::read(mMusic + "/Playlists/Trovario.m3u8"); }
+};
+
+}  // namespace
+
+TEST_F(DelivererTest, EachEncoderGivesItsCodecWithEveryTagAndTheCover) {
+    const std::pair<DeliveryRequest::Encoder, std::string> cases[] = {{DeliveryRequest::kAAC, "aac"},
+                                                                      {DeliveryRequest::kAppleLossless, "alac"},
+                                                                      {DeliveryRequest::Encoder(0), "mp3"}};
+    for (const auto& [encoder, codec] : cases) {
+        DeliveryRequest r = request("Song " + codec, encoder);
+        for (auto [set, value] : {std::pair{&ZORAudioTrackInfo::setAlbumArtistName, "Band"},
+                                  {&ZORAudioTrackInfo::setTrackComposerName, "Composer"},
+                                  {&ZORAudioTrackInfo::setGenre, "Jazz"},
+                                  {&ZORAudioTrackInfo::setComments, ""},
+                                  {&ZORAudioTrackInfo::setAlbumYear, "1999"}})
+            (r.mTrackInfo.*set)(value);
+        r.mTrackInfo.setAlbumNumber(1);
+        r.mTrackInfo.setNumberOfAlbums(2);
+        r.mTrackInfo.setIsCompilation(true);
+        r.mTrackInfo.setCoverArt(std::make_shared<ZORAudioTrackInfo::Image>(kCover));
+        auto delivered = MusicLibraryDeliverer::deliver(r, mMusic);
+        ASSERT_TRUE(delivered.ok()) << delivered.message();
+        EXPECT_EQ(*delivered, mMusic + "/Band/Album/03 Song " + codec + (codec == "mp3" ? ".mp3" : ".m4a"));
+        EXPECT_EQ(commandOutput("ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 '" +
+                                *delivered + "'"),
+                  codec + "\n");
+        TagLib::PropertyMap tags = TagLib::FileRef(delivered->c_str()).file()->properties();
+        std::string values;
+        for (const char* key : {"TITLE", "ARTIST", "ALBUM", "ALBUMARTIST", "COMPOSER", "GENRE", "COMMENT", "DATE",
+                                "TRACKNUMBER", "DISCNUMBER", "COMPILATION"})
+            values += (tags.contains(key) ? tags[key].toString().to8Bit(true) : "(absent)") + "|";
+        EXPECT_EQ(values, "Song " + codec + "|Artist|Album|Band|Composer|Jazz||1999|3/12|1/2|1|");
+        EXPECT_EQ(coverOf(*delivered), std::string(kCover.begin(), kCover.end())) << codec;
+        EXPECT_NE(access(r.mExportedFile.c_str(), F_OK), 0) << "export deleted after success";
+    }
+}
+
+TEST_F(DelivererTest, ClashesAndUnsafeTitlesStayInsideTheLibraryAndOverwriteNothing) {
+    TemporaryDirectory::write(mMusic + "/Artist/Album/03 Same.m4a", "the user's file");
+    for (const char* title : {"Same", "Same", "../../x/..", ".hidden\nline"})
+        ASSERT_TRUE(MusicLibraryDeliverer::deliver(request(title), mMusic).ok()) << title;
+    EXPECT_EQ(TemporaryDirectory::read(mMusic + "/Artist/Album/03 Same.m4a"), "the user's file");
+    for (const char* name : {"03 Same 2.m4a", "03 .._.._x_...m4a", "03 .hidden line.m4a"})
+        EXPECT_EQ(access((mMusic + "/Artist/Album/" + name).c_str(), F_OK), 0) << name;
+    unlink((mMusic + "/Artist/Album/03 Same 3.m4a").c_str());
+    ASSERT_TRUE(MusicLibraryDeliverer::deliver(request("Same"), mMusic).ok()) << "filed as Same 3 once more";
+    const std::string list = playlist();
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 1 + 2 * 4) << list;
+}
+
+TEST_F(DelivererTest, PlaylistAndDeliveryCommandAfterThreeDeliveriesAndAFailedOne) {
+    for (const char* title : {"One", "Two", "Three"}) {
+        DeliveryRequest r = request(title);
+        r.mDeliveryCommand = "sh -c 'echo \"$0\" >> " + mDir / "ran" + "'";
+        ASSERT_TRUE(MusicLibraryDeliverer::deliver(r, mMusic).ok());
+    }
+    DeliveryRequest failing = request("Four");
+    failing.mTrackInfo.setAlbumArtistName("Blocked");
+    TemporaryDirectory::write(mMusic + "/Blocked", "a file where the artist's folder would go");
+    EXPECT_NE(MusicLibraryDeliverer::deliver(failing, mMusic).message().find(failing.mExportedFile), std::string::npos);
+    EXPECT_EQ(access(failing.mExportedFile.c_str(), F_OK), 0) << "a failure keeps the export";
+    EXPECT_EQ(playlist(),
+              "#EXTM3U\n#EXTINF:3,Artist - One\n../Artist/Album/03 One.m4a\n"
+              "#EXTINF:3,Artist - Two\n../Artist/Album/03 Two.m4a\n"
+              "#EXTINF:3,Artist - Three\n../Artist/Album/03 Three.m4a\n");
+    const std::string album = mMusic + "/Artist/Album/03 ";
+    EXPECT_EQ(TemporaryDirectory::read(mDir / "ran"),
+              album + "One.m4a\n" + album + "Two.m4a\n" + album + "Three.m4a\n");
+}
+
+TEST(ProgramRunnerTest, OverrunIsStoppedAndFailuresAreReported) {
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ProgramRunner::run({"sleep", "5"}, 1).ok());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_FALSE(ProgramRunner::run({"false"}, 0).ok());
+}
