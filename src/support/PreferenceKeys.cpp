@@ -42,3 +42,4 @@ const char ZORAutoCaptureITunesFormatKey[] = "ZORAutoCaptureITunesFormatKey";
 const char ZORAutoCaptureDurationKey[] = "ZORAutoCaptureDurationKey";
 const char ZORAutoCaptureDurationUnitsKey[] = "ZORAutoCaptureDurationUnitsKey";
 const char TROVEditorIdentifierKey[] = "TROVEditorIdentifierKey";
+const char TROVDeliveryCommandKey[] = "TROVDeliveryCommandKey";

@@ -48,3 +48,7 @@ extern const char ZORAutoCaptureDurationUnitsKey[];  // unit code of that count 
 // Desktop-entry identifier of the audio editor the agent launches and hands
 // files to; unset means org.trovario.Trovario.
 extern const char TROVEditorIdentifierKey[];
+
+// A command run after each delivery into the music library, with the
+// delivered file as its last argument, without a shell; "" for none.
+extern const char TROVDeliveryCommandKey[];

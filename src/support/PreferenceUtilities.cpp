@@ -83,6 +83,7 @@ PropertyList PreferenceUtilities::defaultPreferences() {
     d.set(ZORAutoCaptureITunesFormatKey, P::integer(1));
     d.set(ZORAutoCaptureDurationKey, P::integer(2));
     d.set(ZORAutoCaptureDurationUnitsKey, P::integer(2));
+    d.set(TROVDeliveryCommandKey, P::string(""));
     return d;
 }
 
