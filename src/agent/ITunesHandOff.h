@@ -27,7 +27,7 @@ public:
         Text mAlbum, mArtist, mAlbumArtist, mName, mGenre;
     };
 
-    explicit ITunesHandOff(platform::UserDefaults& defaults, Deliverer deliverer = &MusicLibraryDeliverer::deliver);
+    explicit ITunesHandOff(platform::UserDefaults& defaults, Deliverer deliverer = [](const DeliveryRequest& request) { return MusicLibraryDeliverer::deliver(request); });
 
     // True when the file reached the player (and the export is gone).
     bool addTrackToITunesWithFile(const std::string& file, const TROVTrack& track);
