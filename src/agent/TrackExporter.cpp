@@ -26,6 +26,9 @@ constexpr int kMaxMovedAsideNames = 100;
 // Library folders are ordinary document folders, as the music folder is.
 constexpr mode_t kFolderMode = 0755;
 
+// A status as the log prints it: its 32 bits read unsigned.
+unsigned long statusNumber(int32_t status) { return uint32_t(status); }
+
 bool isDirectory(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -64,12 +67,12 @@ bool destinationFormat(const AudioStreamBasicDescription& recording, AudioStream
     format.mChannelsPerFrame = recording.mChannelsPerFrame;
     format.mFormatID = kAudioFormatMPEG4AAC;
     if (int32_t status = AudioFormatQueries::formatInfo(format)) {
-        platform::Log::error("failed to find audio format: %lu", (unsigned long)status);
+        platform::Log::error("failed to find audio format: %lu", statusNumber(status));
         return false;
     }
     std::vector<std::string> extensions;
     if (int32_t status = AudioFormatQueries::extensionsForFileType(kAudioFileM4AType, extensions)) {
-        platform::Log::error("failed to find audio format extensions: %lu", (unsigned long)status);
+        platform::Log::error("failed to find audio format extensions: %lu", statusNumber(status));
         return false;
     }
     return true;
@@ -133,13 +136,14 @@ void TrackExporter::exportSlice(const AudioSlice& slice, const std::string& path
 }
 
 bool TrackExporter::exportSpan(const Span& span, int64_t loggedDuration, const std::string& path) const {
-    const AudioStreamBasicDescription client = *ZORAudioStreamBasicDescription::standardFormat(0)->audioStreamBasicDescription();
+    const AudioStreamBasicDescription client =
+        *ZORAudioStreamBasicDescription::standardFormat(0)->audioStreamBasicDescription();
     if (somethingAt(path)) std::remove(path.c_str());
 
     auto reader = ZORExtAudioFile::initForReading(mSourcePath);
     if (int32_t status = reader->open()) {
         platform::Log::error("%s: failed to find open input file: %lu", span.mIsTrack ? "exportTrack" : "exportSlice",
-                             (unsigned long)status);
+                             statusNumber(status));
         return false;
     }
     if (span.mIsTrack) platform::Log::info("Export Track Duration %ld\n", (long)loggedDuration);
@@ -150,7 +154,7 @@ bool TrackExporter::exportSpan(const Span& span, int64_t loggedDuration, const s
     if (!destinationFormat(reader->fileStreamFormat(), format)) return false;
     auto writer = ZORExtAudioFile::initForWriting(path, kAudioFileM4AType, client, format);
     if (int32_t status = writer->open()) {
-        platform::Log::error("failed to find open output file: %lu", (unsigned long)status);
+        platform::Log::error("failed to find open output file: %lu", statusNumber(status));
         return false;
     }
     std::string failure = copyFrames(*reader, *writer, client, span.mFrames);
