@@ -130,8 +130,8 @@ void TrackExporter::exportTrack(const TROVTrack& track, const std::string& path)
 }
 
 void TrackExporter::exportSlice(const AudioSlice& slice, const std::string& path) {
-    const Span span{int64_t(slice.startTime()), int64_t(slice.endTime() - slice.startTime()), labelOf("slice", slice.title()),
-                    false};
+    const Span span{int64_t(slice.startTime()), int64_t(slice.endTime() - slice.startTime()),
+                    labelOf("slice", slice.title()), false};
     if (exportSpan(span, 0, path) && mHandOff.mSlice) mHandOff.mSlice(path, slice);
 }
 

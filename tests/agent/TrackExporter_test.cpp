@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "AudioTestSupport.h"
+#include "segmentation/AudioSegmentNode.h"
+#include "segmentation/AudioSegmentTree.h"
+#include "segmentation/AudioSlice.h"
 #include "tracks/TROVTrack.h"
 
 namespace {
@@ -66,6 +69,19 @@ TEST_F(TrackExporterTest, copiesWholeChunksFromTheStartUpToTheRecordingsEnd) {
     EXPECT_EQ(mHandedOver.size(), std::size(cases));
     const std::string bitRate = probe(mDir / "three chunks.m4a", "bit_rate");
     EXPECT_NEAR(std::stod(bitRate), 256000, 64000);
+}
+
+TEST_F(TrackExporterTest, slicesCopyTheirTruncatedSpan) {
+    auto tree = AudioSegmentTree::create();
+    tree->setDuration(kRecordingFrames);
+    auto slice = AudioSlice::audioSliceWithTree(tree, AudioSegmentNode::silenceSegmentNodeFrom(0, 1000.9),
+                                                AudioSegmentNode::silenceSegmentNodeFrom(1000.9 + kChunk + 0.5, 90000));
+    std::vector<std::string> slicesHandedOver;
+    TrackExporter exporter{{{}, [&](const std::string& file, const AudioSlice&) { slicesHandedOver.push_back(file); }},
+                           mDir / "trov_scratch.caf"};
+    exporter.exportSlice(*slice, mDir / "slice.m4a");
+    EXPECT_EQ(probe(mDir / "slice.m4a", "duration_ts"), std::to_string(kChunk));
+    EXPECT_EQ(slicesHandedOver, std::vector<std::string>{mDir / "slice.m4a"});
 }
 
 TEST_F(TrackExporterTest, replacesAnOlderFile) {
