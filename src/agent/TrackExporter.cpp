@@ -15,6 +15,7 @@
 #include "frameworks/ZORAudioBufferList.h"
 #include "frameworks/ZORAudioStreamBasicDescription.h"
 #include "frameworks/ZORExtAudioFile.h"
+#include "library/SafeFileName.h"
 #include "platform/Log.h"
 #include "segmentation/AudioSlice.h"
 #include "tracks/TROVTrack.h"
@@ -111,6 +112,10 @@ std::string TrackExporter::libraryPath() {
     std::string path = platform::exportFolder();
     createDirectoryIfNeeded(path);
     return path;
+}
+
+std::string TrackExporter::exportPathFor(const std::string& name) {
+    return libraryPath() + "/" + safeFileName(name, ".m4a", "Unknown Track");
 }
 
 void TrackExporter::createDirectoryIfNeeded(const std::string& path) {

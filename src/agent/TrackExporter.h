@@ -30,6 +30,9 @@ public:
     // standing where a folder must be is moved aside (never deleted) and
     // the log says where it went.
     static void createDirectoryIfNeeded(const std::string& path);
+    // "<library folder>/<name>.m4a" with the name made safe, so that no
+    // title names a file outside the library folder.
+    static std::string exportPathFor(const std::string& name);
 
     // Replace any file at `path`, copy the span and hand the file over. A
     // span that does not end after it starts writes nothing; a copy that
