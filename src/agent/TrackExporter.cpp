@@ -143,7 +143,7 @@ void TrackExporter::exportSlice(const AudioSlice& slice, const std::string& path
 bool TrackExporter::exportSpan(const Span& span, int64_t loggedDuration, const std::string& path) const {
     const AudioStreamBasicDescription client =
         *ZORAudioStreamBasicDescription::standardFormat(0)->audioStreamBasicDescription();
-    if (somethingAt(path)) std::remove(path.c_str());
+    std::remove(path.c_str());  // an older export of the name is replaced
 
     auto reader = ZORExtAudioFile::initForReading(mSourcePath);
     if (int32_t status = reader->open()) {
