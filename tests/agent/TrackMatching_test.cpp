@@ -207,14 +207,16 @@ TEST_F(TrackMatching, AServiceThatNeedsNoAudioAnswersWithoutARead) {
     EXPECT_EQ(all, std::vector<ZORTrackMetaDataManager::MatchList>(2));
 }
 
-// Slices read no further than their end; a track at the end reads nothing.
+// Slices read no further than their end (4 s holds less than the service
+// needs; its limit read at the service's own rate would be 16 s); a track at
+// the end reads nothing.
 TEST_F(TrackMatching, SlicesStopAtTheirEndAndATrackAtTheEndGetsNothing) {
     catalogue({3});
     const auto audio = opening(piece(3), 20);
     ASSERT_TRUE(platform::createDirectories(home / "cache/trovario"));
     ASSERT_EQ(musiclike::write(platform::scratchRecordingPath(), audio), 0);
     const auto frames = static_cast<int64_t>(audio.size() / 2);
-    for (auto [duration, expected] : {std::pair<int64_t, std::string>{0, ""}, {kRate, ""}, {frames, title(3)}}) {
+    for (auto [duration, expected] : {std::pair<int64_t, std::string>{0, ""}, {4 * kRate, ""}, {frames, title(3)}}) {
         auto tree = AudioSegmentTree::create();
         tree->setDuration(static_cast<double>(duration));
         const auto answer = AppController::matchSlice(*tree->sliceAtIndex(0));
