@@ -1,36 +1,14 @@
 #include "TrackListPrinter.h"
 
-#include <glib.h>
-
 #include <cstdio>
-#include <memory>
 
+#include "support/JSONString.h"
 #include "support/ZORTimeFormatter.h"
 
 namespace {
 
 std::string clockText(int64_t frames, double rate) {
     return ZORTimeFormatter::stringForUInt32Value(uint32_t(frames), int32_t(rate), 2, false);
-}
-
-// A JSON string; bytes that are not UTF-8 (possible in file names) become U+FFFD.
-std::string jsonString(const std::string& text) {
-    std::unique_ptr<gchar, decltype(&g_free)> valid(g_utf8_make_valid(text.data(), gssize(text.size())), g_free);
-    std::string quoted = "\"";
-    for (const char* c = valid.get(); *c; ++c) {
-        const unsigned char byte = static_cast<unsigned char>(*c);
-        if (byte == '"' || byte == '\\') {
-            quoted += '\\';
-            quoted += char(byte);
-        } else if (byte < 0x20) {
-            char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            quoted += escaped;
-        } else {
-            quoted += char(byte);
-        }
-    }
-    return quoted + "\"";
 }
 
 }  // namespace
