@@ -188,10 +188,7 @@ void MySystemCaptureRecorder::stop() {
         if (state != kRecorderStateRecording && state != kRecorderStatePaused) return;
     } while (!mRecorderState.compare_exchange_weak(state, kRecorderStateStopped));
     mTimeline.end(now);
-    {
-        std::lock_guard guard(mWakeLock);
-    }
-    mWake.notify_all();
+    wakeWorkers();
     const bool drained = waitForWriter();
     closeScratchFile(drained);
     {
@@ -211,6 +208,13 @@ int64_t MySystemCaptureRecorder::captureFrameNow() {
     if (!mRecordStream) return mCapturedFrames.load();
     const int64_t renderedAhead = mCaptureBlockBytes / kCaptureBytesPerFrame;
     return std::max<int64_t>(mRecordStream->capturePosition() - renderedAhead, 0);
+}
+
+// Taking the lock orders the notification after a waiter's check of its
+// condition, so that no wake-up falls between the check and the wait.
+void MySystemCaptureRecorder::wakeWorkers() {
+    { std::lock_guard guard(mWakeLock); }
+    mWake.notify_all();
 }
 
 bool MySystemCaptureRecorder::waitForWriter() {
@@ -266,10 +270,7 @@ void MySystemCaptureRecorder::captureRunLoop() {
 void MySystemCaptureRecorder::captureFailed() {
     Log::error("Capture stream ended: the sound server stopped delivering\n");
     mCaptureFailed = true;
-    {
-        std::lock_guard guard(mWakeLock);
-    }
-    mWake.notify_all();
+    wakeWorkers();
     int32_t state = mRecorderState.load();
     if (state != kRecorderStateRecording && state != kRecorderStatePaused) return;
     std::function<void(const std::string&)> handler;

@@ -149,6 +149,7 @@ private:
     void startThreads();
     int64_t captureFrameNow();
     void captureFailed();
+    void wakeWorkers();
     bool waitForWriter();
     void captureRunLoop();
     void drainCaptureStream(platform::SoundRecordStream& stream);

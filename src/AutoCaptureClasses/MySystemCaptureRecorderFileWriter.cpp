@@ -138,11 +138,8 @@ int32_t MySystemCaptureRecorder::writeAvailable(const CaptureTimeline::Span& spa
 }
 
 void MySystemCaptureRecorder::finishWriting() {
-    {
-        std::lock_guard guard(mWakeLock);
-        mWriterDone = true;
-    }
-    mWake.notify_all();
+    mWriterDone = true;
+    wakeWorkers();
 }
 
 bool MySystemCaptureRecorder::createScratchFile(const AudioStreamBasicDescription& clientFormat) {
