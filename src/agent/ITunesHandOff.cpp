@@ -142,7 +142,7 @@ std::string ITunesHandOff::scriptText(const std::string& file, const ScriptValue
     return text + "end run";
 }
 
-bool ITunesHandOff::addTrackToITunesWithFile(const std::string& file, const TROVTrack& track) {
+platform::Result<std::string> ITunesHandOff::addTrackToITunesWithFile(const std::string& file, const TROVTrack& track) {
     const ScriptValues values{track.albumName(), track.artistName(), track.albumArtistName(), track.trackName(),
                               track.genre()};
     Log::info("addTrackToITunesWithFile(%s) %lld:%lld %lld", track.trackName().value_or("").c_str(),
@@ -151,13 +151,13 @@ bool ITunesHandOff::addTrackToITunesWithFile(const std::string& file, const TROV
     return handOff(file, values, *track.trackInfo());
 }
 
-bool ITunesHandOff::addSliceToITunesWithFile(const std::string& file, const AudioSlice& slice) {
+platform::Result<std::string> ITunesHandOff::addSliceToITunesWithFile(const std::string& file, const AudioSlice& slice) {
     const ScriptValues values{slice.album(), slice.artist(), slice.albumArtistName(), slice.title(), slice.genre()};
     return handOff(file, values, trackInfoOfSlice(slice));
 }
 
-bool ITunesHandOff::handOff(const std::string& file, const ScriptValues& values,
-                            const ZORAudioTrackInfo& trackInfo) {
+platform::Result<std::string> ITunesHandOff::handOff(const std::string& file, const ScriptValues& values,
+                                                     const ZORAudioTrackInfo& trackInfo) {
     const int64_t encoderChoice = mDefaults.integerForKey(ZORAutoCaptureITunesFormatKey);
     Log::debug("encoder(%lld): %s", static_cast<long long>(encoderChoice), encoderName(encoderChoice));
     const int64_t timeoutSeconds = mDefaults.integerForKey(ZORSendToiTunesTimeoutKey);
@@ -165,8 +165,10 @@ bool ITunesHandOff::handOff(const std::string& file, const ScriptValues& values,
     Log::debug("%s", script.c_str());
 
     std::unique_ptr<gchar, decltype(&g_free)> osascript(g_find_program_in_path("osascript"), g_free);
-    const bool delivered = osascript ? executeAppleScriptSource(script)
-                                     : deliverToLibrary(deliveryRequest(file, trackInfo, encoderChoice, timeoutSeconds));
+    platform::Result<std::string> delivered =
+        !osascript ? deliverToLibrary(deliveryRequest(file, trackInfo, encoderChoice, timeoutSeconds))
+        : executeAppleScriptSource(script) ? platform::Result<std::string>("the music player's library")
+        : platform::Status::failure("the music player's script failed (see the log); the export stays at " + file);
     if (delivered) removeExport(file);
     return delivered;
 }
@@ -184,14 +186,14 @@ DeliveryRequest ITunesHandOff::deliveryRequest(const std::string& file, const ZO
     return request;
 }
 
-bool ITunesHandOff::deliverToLibrary(const DeliveryRequest& request) const {
-    const platform::Result<std::string> delivered = mDeliverer(request);
+platform::Result<std::string> ITunesHandOff::deliverToLibrary(const DeliveryRequest& request) const {
+    platform::Result<std::string> delivered = mDeliverer(request);
     if (!delivered) {
         Log::warning("delivery to the music library failed: %s", delivered.message().c_str());
-        return false;
+        return platform::Status::failure(delivered.message() + "; the export stays at " + request.mExportedFile);
     }
     Log::info("delivered %s to %s", request.mExportedFile.c_str(), delivered->c_str());
-    return true;
+    return delivered;
 }
 
 bool ITunesHandOff::executeAppleScriptSource(const std::string& source) {

@@ -29,9 +29,10 @@ public:
 
     explicit ITunesHandOff(platform::UserDefaults& defaults, Deliverer deliverer = [](const DeliveryRequest& request) { return MusicLibraryDeliverer::deliver(request); });
 
-    // True when the file reached the player (and the export is gone).
-    bool addTrackToITunesWithFile(const std::string& file, const TROVTrack& track);
-    bool addSliceToITunesWithFile(const std::string& file, const AudioSlice& slice);
+    // Where the file went when it reached the player (and the export is
+    // gone); else why not, the export staying where it is.
+    platform::Result<std::string> addTrackToITunesWithFile(const std::string& file, const TROVTrack& track);
+    platform::Result<std::string> addSliceToITunesWithFile(const std::string& file, const AudioSlice& slice);
 
     // Runs the text with osascript; true when it ran to its end.
     static bool executeAppleScriptSource(const std::string& source);
@@ -43,10 +44,11 @@ public:
                                   int64_t timeoutSeconds);
 
 private:
-    bool handOff(const std::string& file, const ScriptValues& values, const ZORAudioTrackInfo& trackInfo);
+    platform::Result<std::string> handOff(const std::string& file, const ScriptValues& values,
+                                          const ZORAudioTrackInfo& trackInfo);
     DeliveryRequest deliveryRequest(const std::string& file, const ZORAudioTrackInfo& trackInfo,
                                     int64_t encoderChoice, int64_t timeoutSeconds) const;
-    bool deliverToLibrary(const DeliveryRequest& request) const;
+    platform::Result<std::string> deliverToLibrary(const DeliveryRequest& request) const;
 
     platform::UserDefaults& mDefaults;
     Deliverer mDeliverer;

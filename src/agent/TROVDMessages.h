@@ -14,6 +14,10 @@ inline constexpr int32_t kTROVDMessage_StopSystemCapture = 0x73705343;     // 's
 inline constexpr int32_t kTROVDMessage_StartSystemCapture = 0x73745343;    // 'stSC'
 // The reply to 'rTlm'.
 inline constexpr int32_t kTROVDMessage_Telemetry = 0x54656C6D;             // 'Telm'
+// trovarioctl's own request, which the editor never sends: what the agent is
+// doing and what its last processing run delivered. Answered by 'Rprt'.
+inline constexpr int32_t kTROVDMessage_RequestReport = 0x72527074;         // 'rRpt'
+inline constexpr int32_t kTROVDMessage_Report = 0x52707274;                // 'Rprt'
 
 // Keys of requests and replies.
 inline constexpr char kTROVDMessageIDKey[] = "msgID";
@@ -28,6 +32,33 @@ inline constexpr char kTROVDStartTimeKey[] = "stime";
 inline constexpr char kTROVDCurrentTrackKey[] = "current_track";
 inline constexpr char kTROVDTotalTracksKey[] = "total_tracks";
 
+// Added to the replies of the editor's commands, which ignore keys they do
+// not know. "error" (string): the command was refused or could not be
+// carried out, and why. "run" (SInt32): the number of the processing run
+// that 'spSC' or 'pFil' started.
+inline constexpr char kTROVDErrorKey[] = "error";
+inline constexpr char kTROVDRunKey[] = "run";
+// Keys of the report. Silence parameters as "SilenceThreshold" and
+// "LengthOfSilence" (Float32, seconds), the ones captures and processing use.
+inline constexpr char kTROVDCaptureStateKey[] = "capture";         // SInt32, kCapture... below
+inline constexpr char kTROVDCaptureErrorKey[] = "capture_error";   // string: why the last capture failed or was cut short
+inline constexpr char kTROVDTimeLimitKey[] = "time_limit";         // Float32 s: the running capture's, else the next one's
+inline constexpr char kTROVDMinTrackDurationKey[] = "min_track_duration";  // Float32 s
+inline constexpr char kTROVDRunActiveKey[] = "run_active";         // Boolean: run "run" is under way
+inline constexpr char kTROVDRunSourceKey[] = "run_source";         // string: the file the run processes
+inline constexpr char kTROVDTracksFoundKey[] = "tracks_found";     // SInt32; -1 until the run has defined its tracks
+inline constexpr char kTROVDRunErrorKey[] = "run_error";           // string: why the run ended without delivering
+inline constexpr char kTROVDDeliveriesKey[] = "deliveries";        // array of dictionaries, one per track handled:
+inline constexpr char kTROVDDeliveryTrackKey[] = "track";          //   SInt32, index from 0
+inline constexpr char kTROVDDeliveryTitleKey[] = "title";          //   string
+inline constexpr char kTROVDDeliveryDoneKey[] = "delivered";       //   Boolean
+inline constexpr char kTROVDDeliveryWhereKey[] = "where";          //   string: the delivered file, or where the track stays
+inline constexpr char kTROVDDeliveryProblemKey[] = "problem";      //   string, when not delivered
+// Values of kTROVDCaptureStateKey.
+inline constexpr int32_t kCaptureIdle = 0;
+inline constexpr int32_t kCaptureStarting = 1;   // the recorder is being set up
+inline constexpr int32_t kCaptureRecording = 2;
+inline constexpr int32_t kCaptureStopping = 3;   // the recording is being completed
 // The agent's states, as the telemetry reports them.
 inline constexpr int32_t kAgentStateIdle = 1;
 inline constexpr int32_t kAgentStateCapturing = 2;

@@ -129,18 +129,22 @@ void TrackExporter::createDirectoryIfNeeded(const std::string& path) {
     mkdir(path.c_str(), kFolderMode);
 }
 
-void TrackExporter::exportTrack(const TROVTrack& track, const std::string& path) {
+TrackExporter::Delivered TrackExporter::exportTrack(const TROVTrack& track, const std::string& path) {
     const Span span{track.startTime(), track.stopTime() - track.startTime(), labelOf("track", track.trackName()), true};
-    if (exportSpan(span, track.duration(), path) && mHandOff.mTrack) mHandOff.mTrack(path, track);
+    platform::Status exported = exportSpan(span, track.duration(), path);
+    if (!exported) return exported;
+    return mHandOff.mTrack ? mHandOff.mTrack(path, track) : Delivered(path);
 }
 
-void TrackExporter::exportSlice(const AudioSlice& slice, const std::string& path) {
+TrackExporter::Delivered TrackExporter::exportSlice(const AudioSlice& slice, const std::string& path) {
     const Span span{int64_t(slice.startTime()), int64_t(slice.endTime() - slice.startTime()),
                     labelOf("slice", slice.title()), false};
-    if (exportSpan(span, 0, path) && mHandOff.mSlice) mHandOff.mSlice(path, slice);
+    platform::Status exported = exportSpan(span, 0, path);
+    if (!exported) return exported;
+    return mHandOff.mSlice ? mHandOff.mSlice(path, slice) : Delivered(path);
 }
 
-bool TrackExporter::exportSpan(const Span& span, int64_t loggedDuration, const std::string& path) const {
+platform::Status TrackExporter::exportSpan(const Span& span, int64_t loggedDuration, const std::string& path) const {
     const AudioStreamBasicDescription client =
         *ZORAudioStreamBasicDescription::standardFormat(0)->audioStreamBasicDescription();
     std::remove(path.c_str());  // an older export of the name is replaced
@@ -149,25 +153,28 @@ bool TrackExporter::exportSpan(const Span& span, int64_t loggedDuration, const s
     if (int32_t status = reader->open()) {
         platform::Log::error("%s: failed to find open input file: %lu", span.mIsTrack ? "exportTrack" : "exportSlice",
                              statusNumber(status));
-        return false;
+        return platform::Status::failure("cannot open the recording " + mSourcePath + ": " + reader->lastErrorMessage());
     }
     if (span.mIsTrack) platform::Log::info("Export Track Duration %ld\n", (long)loggedDuration);
-    if (reader->seek(span.mStart) != 0 || span.mFrames <= 0) return false;
+    if (span.mFrames <= 0) return platform::Status::failure(span.mLabel + " holds no frames");
+    if (reader->seek(span.mStart) != 0)
+        return platform::Status::failure(span.mLabel + " starts beyond the end of the recording " + mSourcePath);
     reader->setClientStreamFormat(client);
 
     AudioStreamBasicDescription format;
-    if (!destinationFormat(reader->fileStreamFormat(), format)) return false;
+    if (!destinationFormat(reader->fileStreamFormat(), format))
+        return platform::Status::failure("this build of FFmpeg cannot write AAC in .m4a");
     auto writer = ZORExtAudioFile::initForWriting(path, kAudioFileM4AType, client, format);
     if (int32_t status = writer->open()) {
         platform::Log::error("failed to find open output file: %lu", statusNumber(status));
-        return false;
+        return platform::Status::failure("cannot write " + path + ": " + writer->lastErrorMessage());
     }
     std::string failure = copyFrames(*reader, *writer, client, span.mFrames);
     reader->close();
     if (writer->close() != 0 && failure.empty()) failure = "completing the file: " + writer->lastErrorMessage();
-    if (failure.empty()) return true;
+    if (failure.empty()) return platform::Status::success();
     std::remove(path.c_str());
     platform::Log::error("export of %s to %s failed, nothing handed over: %s", span.mLabel.c_str(), path.c_str(),
                          failure.c_str());
-    return false;
+    return platform::Status::failure("export to " + path + " failed: " + failure);
 }

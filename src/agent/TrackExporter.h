@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/Paths.h"
+#include "platform/Result.h"
 
 class AudioSlice;
 class TROVTrack;
@@ -16,10 +17,12 @@ class TROVTrack;
 class TrackExporter {
 public:
     // Where a finished export goes next (the hand-off script or the library
-    // deliverer); called only for a complete file.
+    // deliverer); called only for a complete file. Where the file went, or
+    // why it did not get there.
+    using Delivered = platform::Result<std::string>;
     struct HandOff {
-        std::function<void(const std::string& file, const TROVTrack& track)> mTrack;
-        std::function<void(const std::string& file, const AudioSlice& slice)> mSlice;
+        std::function<Delivered(const std::string& file, const TROVTrack& track)> mTrack;
+        std::function<Delivered(const std::string& file, const AudioSlice& slice)> mSlice;
     };
 
     explicit TrackExporter(HandOff handOff, std::string sourcePath = platform::scratchRecordingPath());
@@ -37,8 +40,10 @@ public:
     // Replace any file at `path`, copy the span and hand the file over. A
     // span that does not end after it starts writes nothing; a copy that
     // failed is removed, logged with its track and cause, and not handed over.
-    void exportTrack(const TROVTrack& track, const std::string& path);
-    void exportSlice(const AudioSlice& slice, const std::string& path);
+    // Where the track went (the export itself without a hand-off), or why
+    // it did not get there.
+    Delivered exportTrack(const TROVTrack& track, const std::string& path);
+    Delivered exportSlice(const AudioSlice& slice, const std::string& path);
 
 private:
     struct Span {
@@ -48,7 +53,7 @@ private:
         bool mIsTrack = true;
     };
 
-    bool exportSpan(const Span& span, int64_t loggedDuration, const std::string& path) const;
+    platform::Status exportSpan(const Span& span, int64_t loggedDuration, const std::string& path) const;
 
     HandOff mHandOff;
     std::string mSourcePath;

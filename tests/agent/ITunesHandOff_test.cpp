@@ -52,7 +52,7 @@ TEST(ITunesHandOffRun, OsascriptSuccessDeletesTheExportAndFailureKeepsIt) {
         TemporaryDirectory::write(dir / "osascript", "#!/bin/sh\ncat > \"$0.in\"\nexit " + std::to_string(status));
         std::filesystem::permissions(dir / "osascript", std::filesystem::perms::owner_all);
         TemporaryDirectory::write(dir / "T.m4a", "audio");
-        EXPECT_EQ(handOff.addTrackToITunesWithFile(dir / "T.m4a", *TROVTrack::initWithNum(1, "Song")), status == 0);
+        EXPECT_EQ(bool(handOff.addTrackToITunesWithFile(dir / "T.m4a", *TROVTrack::initWithNum(1, "Song"))), status == 0);
         EXPECT_EQ(std::filesystem::exists(dir / "T.m4a"), status != 0);
         EXPECT_EQ(TemporaryDirectory::read(dir / "osascript.in"),
                   ITunesHandOff::scriptText(dir / "T.m4a", {{}, {}, {}, "Song", {}}, 0, 0));
