@@ -29,7 +29,12 @@ session_private_server() {
   mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
   unset PULSE_SERVER
   if [ "$kind" = pipewire ]; then
-    local bus
+    # At the capture's rate rather than 48 kHz, so that what is played comes
+    # back sample for sample; its configuration goes in the session's home.
+    local conf="${XDG_CONFIG_HOME:-$session_dir}/pipewire/pipewire.conf.d" bus
+    mkdir -p "$conf"
+    echo 'context.properties = { default.clock.rate = 44100 }' >"$conf/trovario-rate.conf"
+    export XDG_CONFIG_HOME=${XDG_CONFIG_HOME:-$session_dir}
     bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1) || session_fail "dbus-daemon did not start"
     export DBUS_SESSION_BUS_ADDRESS=${bus%%$'\n'*}
     session_pids+=("${bus##*$'\n'}")
@@ -39,7 +44,7 @@ session_private_server() {
     done
     session_server=pipewire
     session_wait_for 100 pactl info || session_fail "pipewire-pulse did not answer (see $session_dir/*.log)"
-    pactl load-module module-null-sink sink_name=speakers >/dev/null
+    pactl load-module module-null-sink sink_name=speakers rate=44100 >/dev/null
   else
     pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
       --load=module-native-protocol-unix --load="module-null-sink sink_name=speakers" 2>/dev/null ||

@@ -1,0 +1,107 @@
+// The latency from `trovarioctl start` to the first captured frame. A chirp,
+// whose every frame tells when it played, runs into a sink; `trovarioctl
+// start` is run at a noted instant; after a few seconds `trovarioctl stop
+// --wait`; the first frames of the scratch recording are then found in the
+// chirp. A positive latency is audio played after the command that the
+// recording lacks; a negative one, audio from before it that it holds.
+// Run by bench/agent/start_latency.sh, which sets up the server and the agent.
+// Usage: trov_start_latency TROVARIOCTL [RUNS] [SINK]
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "ChirpPlayer.h"
+#include "platform/Paths.h"
+#include "platform/ServiceNames.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto kSettle = 1s;        // the chirp's stream runs steadily before the capture starts
+constexpr auto kCapture = 3s;
+constexpr float kSilence = 1.0f / 32768;
+
+// The exit status of `program arguments...`, or -1 when it could not run.
+int run(const std::vector<std::string>& command) {
+    std::vector<char*> argv;
+    for (const std::string& part : command) argv.push_back(const_cast<char*>(part.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// The scratch recording's interleaved stereo frames, decoded by ffmpeg.
+std::vector<float> decoded(const std::string& path) {
+    std::vector<float> samples;
+    FILE* pipe = popen(("ffmpeg -v error -i '" + path + "' -f f32le -").c_str(), "r");
+    if (!pipe) return samples;
+    float block[4096];
+    for (size_t got; (got = fread(block, sizeof(float), 4096, pipe)) > 0;) samples.insert(samples.end(), block, block + got);
+    pclose(pipe);
+    return samples;
+}
+
+size_t firstSound(const std::vector<float>& stereo) {
+    size_t frame = 0;
+    while (2 * frame < stereo.size() && std::fabs(stereo[2 * frame]) < kSilence) ++frame;
+    return frame;
+}
+
+// One capture; its latency in milliseconds, or a failure message.
+std::variant<double, std::string> measure(const std::string& ctl, const std::string& sink) {
+    capture_test::ChirpPlayer chirp(sink);
+    if (!chirp.started()) return std::string("the chirp could not play into ") + sink;
+    std::this_thread::sleep_for(kSettle);
+    const auto invoked = Clock::now();
+    if (run({ctl, "start"}) != 0) return std::string("trovarioctl start failed");
+    std::this_thread::sleep_until(invoked + kCapture);
+    if (run({ctl, "stop", "--wait"}) != 0) return std::string("trovarioctl stop --wait failed");
+    if (chirp.underflows() > 0) return std::string("the chirp ran dry: the machine is too loaded to judge");
+    const std::vector<float> recording = decoded(platform::scratchRecordingPath());
+    const size_t sound = firstSound(recording);
+    const int64_t placed = capture_test::locateInChirp(chirp.played(), recording, sound);
+    if (placed < 0) return "the recording's first sound (at frame " + std::to_string(sound) + ") is not the chirp";
+    return static_cast<double>(placed - chirp.frameAt(invoked)) * 1000.0 / capture_test::ChirpPlayer::kRate;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || argc > 4) {
+        fprintf(stderr, "usage: trov_start_latency TROVARIOCTL [RUNS] [SINK]\n");
+        return 2;
+    }
+    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
+    const std::string sink = argc > 3 ? argv[3] : platform::kCaptureSinkName;
+    std::vector<double> latencies;
+    for (int i = 1; i <= runs; ++i) {
+        auto measured = measure(argv[1], sink);
+        if (auto* failure = std::get_if<std::string>(&measured)) {
+            fprintf(stderr, "run %d: %s\n", i, failure->c_str());
+            return 1;
+        }
+        latencies.push_back(std::get<double>(measured));
+        printf("run %2d: first captured frame played %+7.1f ms after trovarioctl start\n", i, latencies.back());
+        fflush(stdout);
+    }
+    std::sort(latencies.begin(), latencies.end());
+    const double median = (latencies[(runs - 1) / 2] + latencies[runs / 2]) / 2;
+    printf("%d runs: median %+.1f ms, max %+.1f ms (bar: under 100 ms)\n", runs, median, latencies.back());
+    return latencies.back() < 100 ? 0 : 1;
+}
