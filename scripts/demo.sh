@@ -37,7 +37,7 @@ trap show_log_on_failure EXIT
 # Songs of about half a minute: the shortest track the agent keeps is lowered
 # from its 30 s default to 20 s. The 2.5 s of digital silence between pieces
 # is longer than the 1.3 s of silence (below 0.03) that the definer cuts at.
-song_seconds=28
+song_seconds=26
 gap_seconds=2.5
 catalogued=("11|Harbour Lights|The Tidewaters|Low Water|1"
             "12|Copper Sky|The Tidewaters|Low Water|2"

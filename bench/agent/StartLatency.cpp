@@ -63,9 +63,13 @@ size_t firstSound(const std::vector<float>& stereo) {
     return frame;
 }
 
-// One capture; its latency in milliseconds, or a failure message.
-std::variant<double, std::string> measure(const std::string& ctl, const std::string& sink) {
-    capture_test::ChirpPlayer chirp(sink);
+struct Latency {
+    double mRendered, mPlayed;  // milliseconds, against the sink's render and play positions
+};
+
+// One capture's latency, or a failure message.
+std::variant<Latency, std::string> measure(const std::string& ctl, const std::string& sink, double buffer) {
+    capture_test::ChirpPlayer chirp(sink, buffer);
     if (!chirp.started()) return std::string("the chirp could not play into ") + sink;
     std::this_thread::sleep_for(kSettle);
     const auto invoked = Clock::now();
@@ -77,31 +81,42 @@ std::variant<double, std::string> measure(const std::string& ctl, const std::str
     const size_t sound = firstSound(recording);
     const int64_t placed = capture_test::locateInChirp(chirp.played(), recording, sound);
     if (placed < 0) return "the recording's first sound (at frame " + std::to_string(sound) + ") is not the chirp";
-    return static_cast<double>(placed - chirp.frameAt(invoked)) * 1000.0 / capture_test::ChirpPlayer::kRate;
+    const auto milliseconds = [](int64_t frames) { return static_cast<double>(frames) * 1000.0 / capture_test::ChirpPlayer::kRate; };
+    return Latency{milliseconds(placed - chirp.renderedFrameAt(invoked)), milliseconds(placed - chirp.frameAt(invoked))};
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return (values[(values.size() - 1) / 2] + values[values.size() / 2]) / 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 4) {
-        fprintf(stderr, "usage: trov_start_latency TROVARIOCTL [RUNS] [SINK]\n");
+    if (argc < 2 || argc > 5) {
+        fprintf(stderr, "usage: trov_start_latency TROVARIOCTL [RUNS] [SINK] [BUFFER_SECONDS]\n");
         return 2;
     }
     const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
     const std::string sink = argc > 3 ? argv[3] : platform::kCaptureSinkName;
-    std::vector<double> latencies;
+    const double buffer = argc > 4 ? std::clamp(atof(argv[4]), 0.01, 10.0) : 2;
+    std::vector<double> rendered, played;
     for (int i = 1; i <= runs; ++i) {
-        auto measured = measure(argv[1], sink);
+        auto measured = measure(argv[1], sink, buffer);
         if (auto* failure = std::get_if<std::string>(&measured)) {
             fprintf(stderr, "run %d: %s\n", i, failure->c_str());
             return 1;
         }
-        latencies.push_back(std::get<double>(measured));
-        printf("run %2d: first captured frame played %+7.1f ms after trovarioctl start\n", i, latencies.back());
+        rendered.push_back(std::get<Latency>(measured).mRendered);
+        played.push_back(std::get<Latency>(measured).mPlayed);
+        printf("run %2d: first captured frame rendered %+7.1f ms, played %+7.1f ms after trovarioctl start\n", i,
+               rendered.back(), played.back());
         fflush(stdout);
     }
-    std::sort(latencies.begin(), latencies.end());
-    const double median = (latencies[(runs - 1) / 2] + latencies[runs / 2]) / 2;
-    printf("%d runs: median %+.1f ms, max %+.1f ms (bar: under 100 ms)\n", runs, median, latencies.back());
-    return latencies.back() < 100 ? 0 : 1;
+    const double worst = *std::max_element(rendered.begin(), rendered.end());
+    printf("%d runs, against the sink's render position: median %+.1f ms, max %+.1f ms (bar: under 100 ms)\n", runs,
+           median(rendered), worst);
+    printf("%d runs, against its play position: median %+.1f ms, max %+.1f ms\n", runs, median(played),
+           *std::max_element(played.begin(), played.end()));
+    return worst < 100 ? 0 : 1;
 }

@@ -65,6 +65,8 @@ echo "== ffmpeg: the same capture to AAC at 256 kb/s"
 /usr/bin/time -f "%e %U %S" -o "$session_dir/ffmpeg.time" \
   ffmpeg -v error -y -i "$scratch" -c:a aac -b:a 256k "$session_dir/peer.m4a" || session_fail "ffmpeg failed"
 read -r peer_wall peer_user peer_system <"$session_dir/ffmpeg.time"
+peer_cpu=$(echo "$peer_user + $peer_system" | bc)
+echo "   $peer_wall s wall, $peer_cpu s CPU"
 
 echo "== the agent: trovarioctl stop --wait in idle processes the capture"
 session_install_capture_device
@@ -78,7 +80,7 @@ ours_cpu=$(echo "$(session_cpu_seconds "$session_agent_pid") - $cpu_before" | bc
 filed=$(find "$music" -name '*.m4a' -not -path "$music/Trovario/*" | wc -l)
 listed=$(grep -vc '^#' "$music/Playlists/Trovario.m3u8" 2>/dev/null || true)
 printf '\n%-34s %10s %10s\n' "60 min of 16-bit stereo CAF" "wall s" "CPU s"
-printf '%-34s %10.2f %10.2f\n' "ffmpeg -c:a aac -b:a 256k" "$peer_wall" "$(echo "$peer_user + $peer_system" | bc)"
+printf '%-34s %10.2f %10.2f\n' "ffmpeg -c:a aac -b:a 256k" "$peer_wall" "$peer_cpu"
 printf '%-34s %10.2f %10.2f\n' "agent: define, identify, export," "$ours_wall" "$ours_cpu"
 printf '%-34s\n' "  deliver ($filed files filed)"
 ratio=$(echo "$ours_wall / $peer_wall" | bc -l)

@@ -24,7 +24,10 @@ class ChirpPlayer {
 public:
     static constexpr double kRate = 44100;
 
-    explicit ChirpPlayer(const std::string& sink) {
+    // Two seconds buffered by default: a loaded machine must starve it that
+    // long before the sink plays silence. A player with a shorter buffer keeps
+    // the sink's latency, and so the size of its blocks, down to it.
+    explicit ChirpPlayer(const std::string& sink, double bufferSeconds = 2) {
         auto server = platform::SoundServer::connect("chirp player", 2000);
         if (!server) return;
         mServer = *server;
@@ -37,9 +40,7 @@ public:
         pa_stream_set_write_callback(stream, onWrite, this);
         pa_stream_set_underflow_callback(stream, [](pa_stream*, void* self) { ++static_cast<ChirpPlayer*>(self)->mUnderflows; },
                                          this);
-        // Two seconds buffered: a loaded machine must starve it that long
-        // before the sink plays silence.
-        pa_buffer_attr attr{static_cast<uint32_t>(-1), static_cast<uint32_t>(kRate * 2) * 8, static_cast<uint32_t>(-1),
+        pa_buffer_attr attr{static_cast<uint32_t>(-1), static_cast<uint32_t>(kRate * bufferSeconds) * 8, static_cast<uint32_t>(-1),
                             static_cast<uint32_t>(-1), static_cast<uint32_t>(-1)};
         auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                                     PA_STREAM_AUTO_TIMING_UPDATE);
@@ -73,6 +74,18 @@ public:
         pa_stream_get_time(mStream, &time);
         const auto now = std::chrono::steady_clock::now();
         return static_cast<int64_t>((static_cast<double>(time) / 1e6 - std::chrono::duration<double>(now - when).count()) * kRate);
+    }
+    // The player's frame that the sink was rendering, and so handing to its
+    // monitor, at `when`: ahead of the frame it played by the sink's latency,
+    // which for a null sink can stay near a second after it was asked for less.
+    int64_t renderedFrameAt(std::chrono::steady_clock::time_point when) const {
+        frameAt(when);  // waits until the timing has settled
+        platform::SoundServerLock lock(mServer->mainloop());
+        const pa_timing_info* timing = pa_stream_get_timing_info(mStream);
+        if (!timing) return -1;
+        const double age = static_cast<double>(pa_timeval_age(&timing->timestamp)) / 1e6;
+        const double sinceWhen = std::chrono::duration<double>(std::chrono::steady_clock::now() - when).count();
+        return static_cast<int64_t>(static_cast<double>(timing->read_index) / 8 - (sinceWhen - age) * kRate);
     }
     // Channel 0 of every frame handed to the server so far.
     std::vector<float> played() const {
