@@ -37,8 +37,8 @@ for seed in $(seq 201 $((200 + songs))); do
     session_fail "ffmpeg could not make $song"
 done
 
-session_private_server pulseaudio
 session_home
+session_private_server pulseaudio
 session_preferences ZORAutoDefineMinTrackDurationKey integer 30
 music=$(session_music_folder)
 scratch=$(session_scratch_path)
