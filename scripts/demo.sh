@@ -45,11 +45,13 @@ catalogued=("11|Harbour Lights|The Tidewaters|Low Water|1"
             "14|Glass Orchard|Mira Calloway|Field Notes|4")
 unknown_seed=99
 
-# The user's own server still knows us with the demo home: its cookie is kept.
-cookie="${XDG_CONFIG_HOME:-$HOME/.config}/pulse/cookie"
-[ -f "$cookie" ] && export PULSE_COOKIE="$cookie"
 server_runs=""
-pactl info >/dev/null 2>&1 && server_runs=1
+if pactl info >/dev/null 2>&1; then
+  server_runs=1
+  # The running server still knows us in the demo home: its cookie is kept.
+  cookie="${XDG_CONFIG_HOME:-$HOME/.config}/pulse/cookie"
+  if [ -f "$cookie" ]; then export PULSE_COOKIE="$cookie"; fi
+fi
 [ -n "$own_folders" ] || session_home
 if [ -z "$server_runs" ]; then
   echo "== no sound server runs: starting a private one with a null output 'speakers'"
