@@ -78,9 +78,9 @@ protected:
         if (!path.empty()) message->setValueWithNSString(kTROVDPathKey, path);
         return message->sendWithReply(true);
     }
-    std::string error(int32_t code) {
+    std::string error(int32_t code, const std::string& path = "") {
         std::string why;
-        if (auto reply = request(code)) reply->getValueNSString(kTROVDErrorKey, why);
+        if (auto reply = request(code, path)) reply->getValueNSString(kTROVDErrorKey, why);
         return why;
     }
     // The report once run `run` has ended; the largest track count telemetry showed meanwhile.
@@ -135,7 +135,7 @@ TEST_F(AgentPipeline, ProcessesAFileIntoTheLibraryAndRefusesASecondRunMeanwhile)
     int32_t run = 0;
     ASSERT_TRUE(reply && reply->getValueSInt32(kTROVDRunKey, run)) << "no run started";
     for (int32_t code : {kTROVDMessage_ProcessFile, kTROVDMessage_StartSystemCapture, kTROVDMessage_StopSystemCapture})
-        EXPECT_NE(error(code), "") << "accepted while processing: " << code;
+        EXPECT_NE(error(code, file), "") << "accepted while processing: " << code;
     int32_t largestTotal = 0;
     const auto report = waitForRun(run, 120, &largestTotal);
     EXPECT_EQ(largestTotal, 4);
