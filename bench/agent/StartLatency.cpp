@@ -68,8 +68,8 @@ struct Latency {
 };
 
 // One capture's latency, or a failure message.
-std::variant<Latency, std::string> measure(const std::string& ctl, const std::string& sink, double buffer) {
-    capture_test::ChirpPlayer chirp(sink, buffer);
+std::variant<Latency, std::string> measure(const std::string& ctl, const std::string& sink) {
+    capture_test::ChirpPlayer chirp(sink);
     if (!chirp.started()) return std::string("the chirp could not play into ") + sink;
     std::this_thread::sleep_for(kSettle);
     const auto invoked = Clock::now();
@@ -93,16 +93,15 @@ double median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 5) {
-        fprintf(stderr, "usage: trov_start_latency TROVARIOCTL [RUNS] [SINK] [BUFFER_SECONDS]\n");
+    if (argc < 2 || argc > 4) {
+        fprintf(stderr, "usage: trov_start_latency TROVARIOCTL [RUNS] [SINK]\n");
         return 2;
     }
     const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
     const std::string sink = argc > 3 ? argv[3] : platform::kCaptureSinkName;
-    const double buffer = argc > 4 ? std::clamp(atof(argv[4]), 0.01, 10.0) : 2;
     std::vector<double> rendered, played;
     for (int i = 1; i <= runs; ++i) {
-        auto measured = measure(argv[1], sink, buffer);
+        auto measured = measure(argv[1], sink);
         if (auto* failure = std::get_if<std::string>(&measured)) {
             fprintf(stderr, "run %d: %s\n", i, failure->c_str());
             return 1;

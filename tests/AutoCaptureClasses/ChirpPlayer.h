@@ -24,10 +24,7 @@ class ChirpPlayer {
 public:
     static constexpr double kRate = 44100;
 
-    // Two seconds buffered by default: a loaded machine must starve it that
-    // long before the sink plays silence. A player with a shorter buffer keeps
-    // the sink's latency, and so the size of its blocks, down to it.
-    explicit ChirpPlayer(const std::string& sink, double bufferSeconds = 2) {
+    explicit ChirpPlayer(const std::string& sink) {
         auto server = platform::SoundServer::connect("chirp player", 2000);
         if (!server) return;
         mServer = *server;
@@ -40,7 +37,9 @@ public:
         pa_stream_set_write_callback(stream, onWrite, this);
         pa_stream_set_underflow_callback(stream, [](pa_stream*, void* self) { ++static_cast<ChirpPlayer*>(self)->mUnderflows; },
                                          this);
-        pa_buffer_attr attr{static_cast<uint32_t>(-1), static_cast<uint32_t>(kRate * bufferSeconds) * 8, static_cast<uint32_t>(-1),
+        // Two seconds buffered: a loaded machine must starve it that long
+        // before the sink plays silence.
+        pa_buffer_attr attr{static_cast<uint32_t>(-1), static_cast<uint32_t>(kRate * 2) * 8, static_cast<uint32_t>(-1),
                             static_cast<uint32_t>(-1), static_cast<uint32_t>(-1)};
         auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                                     PA_STREAM_AUTO_TIMING_UPDATE);
