@@ -6,6 +6,7 @@
 // recording lacks; a negative one, audio from before it that it holds.
 // Run by bench/agent/start_latency.sh, which sets up the server and the agent.
 // Usage: trov_start_latency TROVARIOCTL [RUNS] [SINK]
+// Exit codes: 0 within the bar, 1 the bar missed, 2 usage, 3 a run not measured.
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -33,6 +34,7 @@ using namespace std::chrono_literals;
 constexpr auto kSettle = 1s;        // the chirp's stream runs steadily before the capture starts
 constexpr auto kCapture = 3s;
 constexpr float kSilence = 1.0f / 32768;
+constexpr int kExitBarMissed = 1, kExitUsage = 2, kExitNotMeasured = 3;
 
 // The exit status of `program arguments...`, or -1 when it could not run.
 int run(const std::vector<std::string>& command) {
@@ -95,7 +97,7 @@ double median(std::vector<double> values) {
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 4) {
         fprintf(stderr, "usage: trov_start_latency TROVARIOCTL [RUNS] [SINK]\n");
-        return 2;
+        return kExitUsage;
     }
     const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
     const std::string sink = argc > 3 ? argv[3] : platform::kCaptureSinkName;
@@ -104,7 +106,7 @@ int main(int argc, char** argv) {
         auto measured = measure(argv[1], sink);
         if (auto* failure = std::get_if<std::string>(&measured)) {
             fprintf(stderr, "run %d: %s\n", i, failure->c_str());
-            return 1;
+            return kExitNotMeasured;
         }
         rendered.push_back(std::get<Latency>(measured).mRendered);
         played.push_back(std::get<Latency>(measured).mPlayed);
@@ -117,5 +119,5 @@ int main(int argc, char** argv) {
            median(rendered), worst);
     printf("%d runs, against its play position: median %+.1f ms, max %+.1f ms\n", runs, median(played),
            *std::max_element(played.begin(), played.end()));
-    return worst < 100 ? 0 : 1;
+    return worst < 100 ? 0 : kExitBarMissed;
 }
