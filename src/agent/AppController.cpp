@@ -68,7 +68,7 @@ AppController::~AppController() {
 }
 
 void AppController::postToMain(std::function<void()> work) const {
-    MainLoop::shared().performOnMain([alive = std::weak_ptr<bool>(mAlive), work = std::move(work)] {
+    MainLoop::shared().performOnMain([alive = mAliveWeak, work = std::move(work)] {
         if (alive.lock()) work();
     });
 }

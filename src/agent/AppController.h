@@ -103,6 +103,7 @@ private:
     bool captureRunning() const;
 
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);  // posted work checks it
+    const std::weak_ptr<bool> mAliveWeak = mAlive;                 // what the workers read
     ProcessingReport mReport;
     std::unique_ptr<CaptureControl> mCaptureControl;
     std::unique_ptr<TrackProcessingPipeline> mTrackPipeline;

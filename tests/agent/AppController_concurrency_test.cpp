@@ -4,6 +4,7 @@
 #include "segmentation/AudioSegmentTree.h"
 
 #include "../messaging/MessageTestSupport.h"
+#include "AudioTestSupport.h"
 #include "TemporaryDirectory.h"
 #include "platform/Clock.h"
 #include "platform/LocalSocket.h"
@@ -179,4 +180,22 @@ TEST_F(AppControllerTest, SlicesAreWorkedOffTheMainLoopAndTheAgentReturnsToIdle)
     EXPECT_FALSE(pipeline.processSlices(tree, 30));
     EXPECT_TRUE(platform::MainLoop::shared().runUntil([&] { return controller->state() == kAgentStateIdle; }, 10.0));
     EXPECT_GE(tree->numberOfSlices(), 2);
+}
+
+// A file's run: imported and cut on the workers while the main loop answers;
+// a second run is refused meanwhile; the end comes back to the main loop.
+TEST_F(AppControllerTest, AFileIsProcessedOnTheWorkersWhileTheMainLoopAnswers) {
+    TemporaryDirectory home;
+    ScopedEnvironment cache{"XDG_CACHE_HOME", (home / "cache").c_str()};
+    ScopedEnvironment data{"XDG_DATA_HOME", (home / "data").c_str()};
+    std::vector<float> samples;
+    audiotest::appendTone(samples, 44100 * 4, 2, 440, 0.5f);
+    ASSERT_EQ(audiotest::writeCaf(home / "take.caf", samples), 0);
+    auto reply = handle(command(kTROVDMessage_ProcessFile, "path", PL::string(home / "take.caf")));
+    EXPECT_EQ(getInt(*reply, kTROVDRunKey), 1);
+    EXPECT_TRUE(handle(command(kTROVDMessage_ProcessFile, "path", PL::string(home / "take.caf")))
+                    ->messageDictionary().contains(kTROVDErrorKey));
+    EXPECT_TRUE(servesTelemetry());
+    EXPECT_TRUE(platform::MainLoop::shared().runUntil([&] { return controller->state() == kAgentStateIdle; }, 30.0));
+    EXPECT_EQ(audiotest::readAll(home / "cache/trovario/trov_scratch.caf").size(), samples.size());
 }
