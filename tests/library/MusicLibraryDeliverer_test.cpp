@@ -124,4 +124,10 @@ TEST(ProgramRunnerTest, OverrunIsStoppedAndFailuresAreReported) {
     EXPECT_FALSE(ProgramRunner::run({"sleep", "5"}, 1).ok());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_FALSE(ProgramRunner::run({"false"}, 0).ok());
+    // Input larger than any pipe buffer: echoed to standard error while it is
+    // written, or not read at all (no SIGPIPE may reach this process).
+    const std::string input(1 << 20, 'x');
+    EXPECT_TRUE(ProgramRunner::run({"sh", "-c", "cat >&2"}, 5, input).ok());
+    EXPECT_TRUE(ProgramRunner::run({"true"}, 5, input).ok());
+    EXPECT_EQ(ProgramRunner::run({"sh", "-c", "head -c 3 >&2; exit 4"}, 5, input).message(), "sh exited with 4: xxx");
 }
