@@ -14,6 +14,7 @@
 #include "CommandOutput.h"
 #include "TemporaryDirectory.h"
 #include "library/ProgramRunner.h"
+#include "library/TrackTagger.h"
 
 namespace {
 
@@ -36,10 +37,11 @@ struct DelivererTest : ::testing::Test {
     TemporaryDirectory mDir;
     std::string mMusic = mDir / "Music";
 
-    DeliveryRequest request(const std::string& title, DeliveryRequest::Encoder encoder = DeliveryRequest::kAAC) {
+    DeliveryRequest request(const std::string& title, DeliveryRequest::Encoder encoder = DeliveryRequest::kAAC,
+                            const std::string& audio = "sine=duration=3 -ac 2 -c:a aac", const char* suffix = ".m4a") {
         DeliveryRequest r;
-        r.mExportedFile = mDir / std::to_string(std::hash<std::string>()(title)) + ".m4a";
-        commandOutput("ffmpeg -v error -f lavfi -i sine=duration=3 -ac 2 -c:a aac '" + r.mExportedFile + "'");
+        r.mExportedFile = mDir / std::to_string(std::hash<std::string>()(title)) + suffix;
+        commandOutput("ffmpeg -v error -f lavfi -i " + audio + " '" + r.mExportedFile + "'");
         r.mEncoder = encoder;
         r.mTrackInfo.setTrackTitle(title);
         r.mTrackInfo.setTrackArtistName("Artist");
@@ -84,6 +86,54 @@ TEST_F(DelivererTest, EachEncoderGivesItsCodecWithEveryTagAndTheCover) {
         EXPECT_EQ(coverOf(*delivered), std::string(kCover.begin(), kCover.end())) << codec;
         EXPECT_NE(access(r.mExportedFile.c_str(), F_OK), 0) << "export deleted after success";
     }
+}
+
+// Packet for packet the export's audio, with the track's tags only (not the
+// export's cover and comment); new folders as the umask allows.
+TEST_F(DelivererTest, AacExportIsCopiedAsItIsWithTheTracksTagsOnly) {
+    umask(002);
+    DeliveryRequest r = request("Plain");
+    ZORAudioTrackInfo exportTags;
+    exportTags.setComments("the export's");
+    exportTags.setCoverArt(std::make_shared<ZORAudioTrackInfo::Image>(kCover));
+    ASSERT_TRUE(TrackTagger::tag(r.mExportedFile, exportTags).ok());
+    const auto packets = [](const std::string& path) {
+        return commandOutput("ffmpeg -v error -i '" + path + "' -map 0:a -c copy -f md5 -");
+    };
+    const std::string exported = packets(r.mExportedFile);
+    auto delivered = MusicLibraryDeliverer::deliver(r, mMusic);
+    ASSERT_TRUE(delivered.ok()) << delivered.message();
+    EXPECT_EQ(packets(*delivered), exported);
+    TagLib::MP4::File file(delivered->c_str());
+    EXPECT_EQ(file.properties().toString(), "ALBUM=Album\nARTIST=Artist\nTITLE=Plain\nTRACKNUMBER=3/12\n");
+    EXPECT_EQ(file.tag()->itemMap().size(), 4u) << "no cover, no encoder name";
+    for (const char* folder : {"/Artist/Album", "/Playlists"})
+        EXPECT_EQ(std::filesystem::status(mMusic + folder).permissions(), std::filesystem::perms(0775)) << folder;
+}
+
+// A non-AAC export is encoded. The delivery fails, keeping the export and
+// naming it, when the encoding overruns its time-out or the album folder
+// cannot be written.
+TEST_F(DelivererTest, EncodingWithinTheTimeOutIntoAWritableFolderOnly) {
+    const std::string album = mMusic + "/Artist/Album";
+    for (const auto& [title, seconds, timeout] : {std::tuple{"Short", 3, 0}, {"Long", 120, 1}, {"Unwritable", 3, 0}}) {
+        DeliveryRequest r = request(title, DeliveryRequest::kAAC, "sine=d=" + std::to_string(seconds) + " -ac 2", ".flac");
+        r.mTimeoutSeconds = timeout;
+        if (title == std::string("Unwritable") && (chmod(album.c_str(), 0500) || access(album.c_str(), W_OK) == 0))
+            GTEST_SKIP() << "this user writes into any folder";
+        const auto start = std::chrono::steady_clock::now();
+        auto delivered = MusicLibraryDeliverer::deliver(r, mMusic);
+        EXPECT_TRUE(!timeout || std::chrono::steady_clock::now() - start < std::chrono::seconds(3));
+        EXPECT_EQ(delivered.ok(), title == std::string("Short")) << title;
+        if (delivered) {
+            EXPECT_EQ(TagLib::MP4::File(delivered->c_str()).audioProperties()->codec(), TagLib::MP4::Properties::AAC);
+        } else {
+            EXPECT_NE(delivered.message().find(r.mExportedFile), std::string::npos) << title;
+        }
+        EXPECT_EQ(access(r.mExportedFile.c_str(), F_OK) == 0, !delivered) << title;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(album), {}), 1) << "nothing left of " << title;
+    }
+    chmod(album.c_str(), 0755);
 }
 
 TEST_F(DelivererTest, ClashesAndUnsafeTitlesStayInsideTheLibraryAndOverwriteNothing) {
