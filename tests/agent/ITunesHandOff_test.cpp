@@ -2,7 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <glib.h>
+#include <taglib/mp4file.h>
+#include <taglib/tpropertymap.h>
+
 #include "../platform/TemporaryDirectory.h"
+#include "library/ProgramRunner.h"
+#include "segmentation/AudioSegmentNode.h"
+#include "segmentation/AudioSegmentTree.h"
+#include "segmentation/AudioSlice.h"
+#include "support/PreferenceKeys.h"
 #include "tracks/TROVTrack.h"
 
 static std::vector<std::string> scriptLines(const ITunesHandOff::ScriptValues& values, int64_t encoder = 1) {
@@ -57,4 +66,39 @@ TEST(ITunesHandOffRun, OsascriptSuccessDeletesTheExportAndFailureKeepsIt) {
         EXPECT_EQ(TemporaryDirectory::read(dir / "osascript.in"),
                   ITunesHandOff::scriptText(dir / "T.m4a", {{}, {}, {}, "Song", {}}, 0, 0));
     }
+}
+
+// Without osascript the library deliverer files what the script would hand
+// over, in the encoder the preferences choose.
+TEST(ITunesHandOffRun, WithoutOsascriptTracksAndSlicesReachTheMusicLibrary) {
+    if (std::unique_ptr<gchar, decltype(&g_free)>(g_find_program_in_path("osascript"), g_free)) GTEST_SKIP();
+    TemporaryDirectory home;
+    ScopedEnvironment homeVariable("HOME", home.path().c_str()), config("XDG_CONFIG_HOME", home.path().c_str());
+    platform::UserDefaults defaults("org.trovario.test", home.path());
+    ASSERT_TRUE(defaults.setObject(ZORAutoCaptureITunesFormatKey, platform::PropertyList::integer(2)));
+    for (const char* name : {"T.m4a", "S.m4a"})
+        ASSERT_TRUE(ProgramRunner::run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=d=2", home / name}, 0).ok());
+    auto track = TROVTrack::initWithNum(1, "Song");
+    track->setArtistName("Artist");
+    track->setTrackNumber(2);
+    auto tree = AudioSegmentTree::create();
+    auto slice = AudioSlice::audioSliceWithTree(tree, AudioSegmentNode::silenceSegmentNodeFrom(0, 1),
+                                                AudioSegmentNode::silenceSegmentNodeFrom(9, 10));
+    slice->setTitle("Slice");
+    slice->setAlbumArtistName("Band");
+    slice->setYear(1999);
+    ITunesHandOff handOff(defaults);
+    const std::pair<platform::Result<std::string>, std::string> cases[] = {
+        {handOff.addTrackToITunesWithFile(home / "T.m4a", *track), "ARTIST=Artist\nTITLE=Song\nTRACKNUMBER=2\n"},
+        {handOff.addSliceToITunesWithFile(home / "S.m4a", *slice), "ALBUMARTIST=Band\nDATE=1999\nTITLE=Slice\n"}};
+    for (const auto& [delivered, tags] : cases) {
+        ASSERT_TRUE(delivered.ok()) << delivered.message();
+        TagLib::MP4::File file(delivered->c_str());
+        EXPECT_EQ(file.audioProperties()->codec(), TagLib::MP4::Properties::ALAC);
+        EXPECT_EQ(file.properties().toString(), tags);
+    }
+    EXPECT_EQ(TemporaryDirectory::read(home / "Music/Playlists/Trovario.m3u8"),
+              "#EXTM3U\n#EXTINF:2,Artist - Song\n../Artist/Unknown Album/02 Song.m4a\n"
+              "#EXTINF:2,Band - Slice\n../Band/Unknown Album/Slice.m4a\n");
+    EXPECT_FALSE(std::filesystem::exists(home / "T.m4a") || std::filesystem::exists(home / "S.m4a"));
 }
