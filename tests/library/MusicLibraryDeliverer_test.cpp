@@ -138,15 +138,19 @@ TEST_F(DelivererTest, EncodingWithinTheTimeOutIntoAWritableFolderOnly) {
 
 TEST_F(DelivererTest, ClashesAndUnsafeTitlesStayInsideTheLibraryAndOverwriteNothing) {
     TemporaryDirectory::write(mMusic + "/Artist/Album/03 Same.m4a", "the user's file");
-    for (const char* title : {"Same", "Same", "../../x/..", ".hidden\nline"})
+    std::string longest;  // 2 bytes a character: the name is cut, then again for its clash number
+    for (int i = 0; i < 200; ++i) longest += "é";
+    using namespace std::literals;
+    for (const std::string& title : {"Same"s, "Same"s, "../../x/.."s, ".hidden\nline"s, longest, longest})
         ASSERT_TRUE(MusicLibraryDeliverer::deliver(request(title), mMusic).ok()) << title;
     EXPECT_EQ(TemporaryDirectory::read(mMusic + "/Artist/Album/03 Same.m4a"), "the user's file");
-    for (const char* name : {"03 Same 2.m4a", "03 .._.._x_...m4a", "03 .hidden line.m4a"})
+    for (const std::string& name : {"03 Same 2.m4a"s, "03 ..-..-x-...m4a"s, "03 .hidden line.m4a"s,
+                                    "03 " + longest.substr(0, 248) + ".m4a", "03 " + longest.substr(0, 246) + " 2.m4a"})
         EXPECT_EQ(access((mMusic + "/Artist/Album/" + name).c_str(), F_OK), 0) << name;
     unlink((mMusic + "/Artist/Album/03 Same 3.m4a").c_str());
     ASSERT_TRUE(MusicLibraryDeliverer::deliver(request("Same"), mMusic).ok()) << "filed as Same 3 once more";
     const std::string list = playlist();
-    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 1 + 2 * 4) << list;
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 1 + 2 * 6) << list;
 }
 
 TEST_F(DelivererTest, PlaylistAndDeliveryCommandAfterThreeDeliveriesAndAFailedOne) {
