@@ -172,5 +172,4 @@ TEST(ProgramRunnerTest, InputIsFedWhileStandardErrorIsRead) {
     const std::string input(1 << 20, 'x');
     EXPECT_TRUE(ProgramRunner::run({"sh", "-c", "cat >&2"}, 5, input).ok());
     EXPECT_TRUE(ProgramRunner::run({"true"}, 5, input).ok());
-    EXPECT_EQ(ProgramRunner::run({"sh", "-c", "head -c 3 >&2; exit 4"}, 5, input).message(), "sh exited with 4: xxx");
 }
