@@ -65,8 +65,8 @@ protected:
 };
 
 // A preferences file holding a NUL byte is refused and set aside, not read cut
-// short. The commands carry their values to the agent (a file as an absolute
-// path, once it is found readable); a second agent leaves the first one serving.
+// short. The commands carry their values to the agent; a file that is not
+// readable audio is never sent. A second agent leaves the first one serving.
 TEST_F(AgentProcessTest, FreshAgentIsIdleTakesCommandsAndKeepsItsNameFromASecondOne) {
     const std::string preferences = config / "trovario/org.trovario.TrovarioAgent.plist";
     TemporaryDirectory::write(preferences,
@@ -74,7 +74,7 @@ TEST_F(AgentProcessTest, FreshAgentIsIdleTakesCommandsAndKeepsItsNameFromASecond
     startAgent();
     EXPECT_TRUE(std::filesystem::exists(preferences + ".unreadable"));
 
-    EXPECT_EQ(ctl("status").out, "state: idle\nsince capture start: no capture since the agent started\n");
+    EXPECT_EQ(ctl("status").out.rfind("state: idle\ncapture: none since the agent started\n", 0), 0u);
     const std::string json = ctl("status --json").out, raw = ctl("send rTlm").out;  // the four keys of the idle state
     EXPECT_TRUE(std::regex_match(json, std::regex(R"(\{"state": 1, "state_name": "idle", "stime": [0-9.]+, )"
                                                   R"("since_capture_start": null\}\n)"))) << json;
@@ -82,10 +82,9 @@ TEST_F(AgentProcessTest, FreshAgentIsIdleTakesCommandsAndKeepsItsNameFromASecond
                                                  R"(state = 1 \(int\)\nstime = [0-9.]+ \(float\)\n)"))) << raw;
 
     TemporaryDirectory::write(runtime / "music/take.wav", "RIFF");
-    EXPECT_EQ(ctl("process music/../music/take.wav", runtime.path()).exitCode, 0);
-    EXPECT_TRUE(waitForLog(runtime / "music/take.wav not processed"));
     for (const auto& [file, error] : std::vector<std::pair<std::string, std::string>>{
-             {"nothing.wav", "cannot read nothing.wav: no such file"}, {runtime.path(), "not a regular file"}}) {
+             {"nothing.wav", "cannot read nothing.wav: no such file"}, {runtime.path(), "not a regular file"},
+             {"music/take.wav", "cannot read music/take.wav: not audio"}}) {
         Outcome refused = ctl("process " + file, runtime.path());
         EXPECT_EQ(refused.exitCode, 2);
         EXPECT_NE(refused.err.find(error), std::string::npos) << refused.err;
@@ -103,7 +102,7 @@ TEST_F(AgentProcessTest, FreshAgentIsIdleTakesCommandsAndKeepsItsNameFromASecond
     EXPECT_NE(second.find("another trovario-agent is already running"), std::string::npos) << second;
     EXPECT_TRUE(socketExists());
     EXPECT_EQ(ctl("status").exitCode, 0);
-    EXPECT_EQ(log().find("nothing.wav"), std::string::npos);
+    EXPECT_EQ(log().find("wav"), std::string::npos);
 }
 
 TEST_F(AgentProcessTest, LoadingTheCaptureSinkIsNoticedWithinOneCheck) {
