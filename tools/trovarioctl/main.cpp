@@ -62,7 +62,7 @@ int status(const Arguments& args) {
 }
 
 // Follows the processing run that the reply to 'spSC' or 'pFil' names.
-int followRun(const AgentClient& agent, const TROVMessage& reply, bool wait) {
+int followStartedRun(const AgentClient& agent, const TROVMessage& reply, bool wait) {
     int32_t run = 0;
     if (!reply.getValueSInt32(kTROVDRunKey, run)) {
         fprintf(stderr, "trovarioctl %s: the agent did not say which processing run it started; "
@@ -90,7 +90,7 @@ int stop(const Arguments& args) {
     const std::optional<bool> wait = waitOption(args, 0);
     if (!wait) return usageError("stop", "unexpected argument " + args.back());
     return sendCommand("stop", kTROVDMessage_StopSystemCapture, {},
-                       [&](const AgentClient& agent, const TROVMessage& reply) { return followRun(agent, reply, *wait); });
+                       [&](const AgentClient& agent, const TROVMessage& reply) { return followStartedRun(agent, reply, *wait); });
 }
 
 int process(const Arguments& args) {
@@ -101,7 +101,7 @@ int process(const Arguments& args) {
     return sendCommand(
         "process", kTROVDMessage_ProcessFile,
         [&](TROVMessage& request) { request.setValueWithNSString(kTROVDPathKey, *path); },
-        [&](const AgentClient& agent, const TROVMessage& reply) { return followRun(agent, reply, *wait); });
+        [&](const AgentClient& agent, const TROVMessage& reply) { return followStartedRun(agent, reply, *wait); });
 }
 
 int silence(const Arguments& args) {
