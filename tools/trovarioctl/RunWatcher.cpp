@@ -54,7 +54,8 @@ int RunWatcher::waitForRecording() const {
 }
 
 int RunWatcher::checkRun(const AgentReport& report, int32_t run) const {
-    if (report.mRun <= run) return kExitSuccess;
+    if (report.mRun == run) return kExitSuccess;
+    if (report.mRun < run) return fail("the agent's report does not show run " + std::to_string(run) + " it started");
     return fail("run " + std::to_string(run) + " has ended and run " + std::to_string(report.mRun) +
                 " has started since; what run " + std::to_string(run) + " delivered is no longer reported");
 }
@@ -62,11 +63,11 @@ int RunWatcher::checkRun(const AgentReport& report, int32_t run) const {
 int RunWatcher::waitForTracks(int32_t run) const {
     AgentReport report;
     const auto known = [run](const AgentReport& r) {
-        return r.mRun > run || (r.mRun == run && (r.mTracksFound >= 0 || !r.mRunActive));
+        return r.mRun != run || r.mTracksFound >= 0 || !r.mRunActive;
     };
     if (const int result = poll(kRunInterval, Clock::now() + kTracksWait, known, &report)) return result;
     if (const int result = checkRun(report, run)) return result;
-    if (report.mRun == run && !report.mRunActive) return showOutcome(report);
+    if (!report.mRunActive) return showOutcome(report);
     const std::string source = report.mRunSource.empty() ? "" : " in " + report.mRunSource;
     if (report.mTracksFound < 0)
         printf("run %d is still finding tracks%s", run, source.c_str());
@@ -79,12 +80,12 @@ int RunWatcher::waitForTracks(int32_t run) const {
 
 int RunWatcher::followRun(int32_t run) const {
     AgentReport report;
-    const auto ended = [run](const AgentReport& r) { return r.mRun > run || (r.mRun == run && !r.mRunActive); };
+    const auto ended = [run](const AgentReport& r) { return r.mRun != run || !r.mRunActive; };
     int result;
     {
         ProgressDisplay progress(stdout);
         result = poll(kRunInterval, Clock::time_point::max(), ended, &report, [&](const AgentReport& r) {
-            if (r.mRun == run) progress.show(progressText(r));
+            if (!ended(r)) progress.show(progressText(r));
         });
     }
     if (result == kExitSuccess) result = checkRun(report, run);

@@ -33,7 +33,8 @@ private:
     // passes; `onReport` sees each report.
     int poll(std::chrono::milliseconds interval, Clock::time_point deadline, const Done& done,
              AgentReport* report, const std::function<void(const AgentReport&)>& onReport = {}) const;
-    // Whether the report is about `run`; a later run means its outcome is gone.
+    // Whether the report is about `run`: the report of another run cannot tell
+    // how `run` went.
     int checkRun(const AgentReport& report, int32_t run) const;
     int showOutcome(const AgentReport& report) const;
     int fail(const std::string& message) const;
