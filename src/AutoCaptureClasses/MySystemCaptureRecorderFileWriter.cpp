@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AutoCaptureClasses/MySystemCaptureRecorder.h"
+#include "frameworks/ZORAudioStreamBasicDescription.h"
 #include "frameworks/ZORExtAudioFile.h"
 #include "platform/AudioConstants.h"
 #include "platform/Log.h"
@@ -23,20 +24,6 @@ constexpr double kFetchRetrySleep = 0.3;
 constexpr double kLongestWriteRetrySleep = 1.0;
 // While stop waits, the last frames are taken as soon as they arrive.
 constexpr auto kDrainPoll = std::chrono::milliseconds(2);
-
-// The scratch file: 16-bit big-endian signed stereo at 44100 Hz.
-AudioStreamBasicDescription scratchDataFormat() {
-    AudioStreamBasicDescription format;
-    format.mSampleRate = platform::kCaptureSampleRate;
-    format.mFormatID = kAudioFormatLinearPCM;
-    format.mFormatFlags = kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
-    format.mBytesPerPacket = 4;
-    format.mFramesPerPacket = 1;
-    format.mBytesPerFrame = 4;
-    format.mChannelsPerFrame = 2;
-    format.mBitsPerChannel = 16;
-    return format;
-}
 
 bool lapped(int32_t fetched) {
     return fetched == kRingBufferStartsEarly || fetched == kRingBufferWholeRangeEarly ||
@@ -145,7 +132,7 @@ void MySystemCaptureRecorder::finishWriting() {
 bool MySystemCaptureRecorder::createScratchFile(const AudioStreamBasicDescription& clientFormat) {
     std::lock_guard guard(mFileLock);
     if (mWriterAbandoned) return false;
-    mStreamFormat = scratchDataFormat();
+    mStreamFormat = ZORAudioStreamBasicDescription::scratchRecordingFormat();
     const std::string scratch = platform::scratchRecordingPath();
     const std::string path = mAudioFilePath.empty() ? scratch : mAudioFilePath;
     auto fail = [&](const std::string& why) {

@@ -1,6 +1,8 @@
 #include "agent/AppController.h"
 
-#include "AutoCaptureClasses/MySystemCaptureRecorder.h"
+#include "agent/AvailabilityCheck.h"
+#include "agent/CaptureControl.h"
+#include "agent/SlicePipeline.h"
 #include "agent/TROVDMessages.h"
 #include "messaging/TROVMessage.h"
 #include "platform/Clock.h"
@@ -9,7 +11,10 @@
 #include "platform/ServiceNames.h"
 #include "platform/Workspace.h"
 #include "segmentation/AudioSlice.h"
+#include "support/PreferenceKeys.h"
 #include "support/PreferenceUtilities.h"
+
+#include <sys/stat.h>
 
 using platform::Log;
 using platform::MainLoop;
@@ -29,6 +34,11 @@ std::shared_ptr<platform::Bundle> editorBundle() {
 
 }  // namespace
 
+AppController::AppController()
+    : mCaptureControl(std::make_unique<CaptureControl>(*this)),
+      mTrackPipeline(std::make_unique<TrackProcessingPipeline>(*this)),
+      mSlicePipeline(std::make_unique<SlicePipeline>(*this)) {}
+
 std::shared_ptr<AppController> AppController::init() {
     std::shared_ptr<AppController> controller(new AppController());
     AppController* self = controller.get();
@@ -39,6 +49,8 @@ std::shared_ptr<AppController> AppController::init() {
     self->mState = kAgentStateIdle;
     self->trovAppBundle = editorBundle();
     self->updateMenuStatus();
+    self->mAvailabilityCheck =
+        std::make_unique<AvailabilityCheck>([self](bool available) { self->availabilityChecked(available); });
     self->isAvailableTimer =
         MainLoop::shared().addTimer(kAvailabilityInterval, true, [self] { self->updateAvailableTimer(); });
     MainLoop::shared().fireTimer(self->isAvailableTimer);
@@ -48,10 +60,26 @@ std::shared_ptr<AppController> AppController::init() {
 AppController::~AppController() {
     MainLoop::shared().removeSource(isAvailableTimer);
     mMessagePort->setDelegate(nullptr);
+    mAlive.reset();
+    mAvailabilityCheck.reset();
+    mCaptureControl.reset();  // keeps what the capture recorded
+    mTrackPipeline.reset();
+    mSlicePipeline.reset();
 }
 
+void AppController::postToMain(std::function<void()> work) const {
+    MainLoop::shared().performOnMain([alive = std::weak_ptr<bool>(mAlive), work = std::move(work)] {
+        if (alive.lock()) work();
+    });
+}
+
+// The check itself runs off the main loop; its answer comes back here.
 void AppController::updateAvailableTimer() {
-    if (MySystemCaptureRecorder::isAvailable()) {
+    if (mAvailabilityCheck) mAvailabilityCheck->check();
+}
+
+void AppController::availabilityChecked(bool available) {
+    if (available) {
         updateMenuStatus();
     } else {
         showCaptureDeviceMissing();
@@ -62,25 +90,41 @@ std::optional<std::string> AppController::HandleMachMessage(const TROVMessage& m
     auto reply = TROVMessage::initWithRemoteMessagePort(message.messagePort());
     int32_t code = 0;  // no "msgID": not a command
     message.getValueSInt32(kTROVDMessageIDKey, code);
+    if (code == kTROVDMessage_Quit && mState == kAgentStateIdle) {
+        quitTROVD();
+        return std::nullopt;
+    }
+    dispatch(code, message, *reply);
+    return reply->flatten();
+}
+
+void AppController::dispatch(int32_t code, const TROVMessage& message, TROVMessage& reply) {
     switch (code) {
-        case kTROVDMessage_Quit:
-            if (mState == kAgentStateIdle) {
-                quitTROVD();
-                return std::nullopt;
-            }
-            break;
+        case kTROVDMessage_Quit: break;  // only when idle
         case kTROVDMessage_ProcessFile:
-            if (std::string path; message.getValueNSString(kTROVDPathKey, path)) processFileWithPath(path);
+            if (std::string path; message.getValueNSString(kTROVDPathKey, path)) answer(processFileWithPath(path), reply);
             break;
-        case kTROVDMessage_RequestTelemetry: fillTelemetry(*reply); break;
+        case kTROVDMessage_RequestTelemetry: fillTelemetry(reply); break;
+        case kTROVDMessage_RequestReport: fillReport(reply); break;
         case kTROVDMessage_SetMenuVisible: setMenuVisible(message); break;
         case kTROVDMessage_SetSilenceParameters: setSilenceParameters(message); break;
         case kTROVDMessage_SetRecordingTimeLimit: setRecordingTimeLimit(message); break;
-        case kTROVDMessage_StopSystemCapture: stopSystemCapture(); break;
-        case kTROVDMessage_StartSystemCapture: startSystemCapture(); break;
+        case kTROVDMessage_StopSystemCapture: answer(stopSystemCapture(), reply); break;
+        case kTROVDMessage_StartSystemCapture: answer(startSystemCapture(), reply); break;
         default: Log::info("unknown message received"); break;
     }
-    return reply->flatten();
+}
+
+void AppController::answer(const platform::Status& status, TROVMessage& reply) {
+    if (!status) reply.setValueWithNSString(kTROVDErrorKey, status.message());
+}
+
+void AppController::answer(const platform::Result<int32_t>& run, TROVMessage& reply) {
+    if (run) {
+        reply.setValueWithSInt32(kTROVDRunKey, *run);
+    } else {
+        answer(run.status(), reply);
+    }
 }
 
 void AppController::fillTelemetry(TROVMessage& reply) const {
@@ -95,9 +139,37 @@ void AppController::fillTelemetry(TROVMessage& reply) const {
     }
 }
 
+void AppController::fillReport(TROVMessage& reply) {
+    const TrackProcessingPipeline::Parameters parameters = processingParameters();
+    auto& defaults = platform::UserDefaults::standard();
+    const double limit = captureRunning() ? mCaptureControl->timeLimitSeconds()
+        : CaptureControl::captureTimeLimit(maxRecordingMins, defaults.integerForKey(ZORAutoCaptureDurationKey),
+                                           defaults.integerForKey(ZORAutoCaptureDurationUnitsKey)).mSeconds;
+    reply.setValueWithSInt32(kTROVDMessageIDKey, kTROVDMessage_Report);
+    reply.setValueWithFloat32(kTROVDSilenceThresholdKey, parameters.mSilenceThreshold);
+    reply.setValueWithFloat32(kTROVDLengthOfSilenceKey, parameters.mLengthOfSilence);
+    reply.setValueWithFloat32(kTROVDTimeLimitKey, static_cast<float>(limit));
+    reply.setValueWithFloat32(kTROVDMinTrackDurationKey,
+                              static_cast<float>(parameters.mMinTrackSeconds > 0 ? parameters.mMinTrackSeconds : 30));
+    mReport.fill(reply);
+}
+
+TrackProcessingPipeline::Parameters AppController::processingParameters() const {
+    auto& defaults = platform::UserDefaults::standard();
+    TrackProcessingPipeline::Parameters parameters;
+    parameters.mSilenceThreshold = silenceThresholdReceived
+        ? silenceThreshold : static_cast<float>(defaults.floatForKey(ZORNewAutoDefineSensitivityKey));
+    parameters.mLengthOfSilence = lengthOfSilenceReceived
+        ? lengthOfSilence : static_cast<float>(defaults.floatForKey(ZORAutoDefineMinSilenceLengthKey)) / 1000.0f;
+    parameters.mMinTrackSeconds = defaults.integerForKey(ZORAutoDefineMinTrackDurationKey);
+    return parameters;
+}
+
+// The editor's values rule for the rest of this run of the agent: a peer
+// that sets them expects the next capture to use them.
 void AppController::setSilenceParameters(const TROVMessage& message) {
-    message.getValueFloat32(kTROVDSilenceThresholdKey, silenceThreshold);
-    message.getValueFloat32(kTROVDLengthOfSilenceKey, lengthOfSilence);
+    silenceThresholdReceived |= message.getValueFloat32(kTROVDSilenceThresholdKey, silenceThreshold);
+    lengthOfSilenceReceived |= message.getValueFloat32(kTROVDLengthOfSilenceKey, lengthOfSilence);
     Log::info("kTROVDMessage_SetSilenceParameters %f %f", silenceThreshold, lengthOfSilence);
 }
 
@@ -119,16 +191,109 @@ void AppController::setProcessingTracks(uint32_t current, uint32_t total) {
     processingTotalTracks = total;
 }
 
-// Capture, file processing and the status menu come with their own modules;
-// until then each operation says so in the log and changes nothing.
-void AppController::startSystemCapture() {
-    Log::warning("startSystemCapture: system capture is not part of this build yet; nothing recorded");
+bool AppController::captureRunning() const { return mCaptureControl->isCapturing(); }
+
+// One writer of the scratch recording at a time: a capture, or an import,
+// or a run reading it.
+platform::Status AppController::refuseWhileBusy() const {
+    if (captureRunning()) return platform::Status::failure("a capture is running; stop it first");
+    if (mTrackPipeline->isRunning())
+        return platform::Status::failure("processing run " + std::to_string(mReport.runNumber()) +
+                                         " is under way; try again when the agent is idle");
+    if (mState != kAgentStateIdle) return platform::Status::failure("the agent is busy; try again when it is idle");
+    return platform::Status::success();
 }
 
-void AppController::stopSystemCapture() { Log::info("stopSystemCapture"); }
+platform::Status AppController::startSystemCapture() {
+    if (platform::Status busy = refuseWhileBusy(); !busy) {
+        Log::info("startSystemCapture: refused, %s", busy.message().c_str());
+        return busy;
+    }
+    auto& defaults = platform::UserDefaults::standard();
+    const TrackProcessingPipeline::Parameters parameters = processingParameters();
+    const CaptureControl::TimeLimit limit = CaptureControl::captureTimeLimit(
+        maxRecordingMins, defaults.integerForKey(ZORAutoCaptureDurationKey),
+        defaults.integerForKey(ZORAutoCaptureDurationUnitsKey));
+    platform::Status started =
+        mCaptureControl->startSystemCapture(parameters.mSilenceThreshold, parameters.mLengthOfSilence, limit);
+    if (!started) return started;
+    mState = kAgentStateCapturing;
+    updateMenuStatus();
+    startIntervalForRecording = platform::absoluteTime();
+    return started;
+}
 
-void AppController::processFileWithPath(const std::string& path) {
-    Log::warning("processFileWithPath: file processing is not part of this build yet; %s not processed", path.c_str());
+void AppController::captureStartFailed() {
+    mState = kAgentStateIdle;
+    updateMenuStatus();
+}
+
+platform::Result<int32_t> AppController::stopSystemCapture() {
+    Log::info("stopSystemCapture");
+    if (!captureRunning()) return processLastRecording();
+    platform::Result<int32_t> run = mTrackPipeline->beginRun(platform::scratchRecordingPath());
+    if (!run) return run;
+    platform::Status stopping = mCaptureControl->stopSystemCapture(
+        [this](const platform::Status& recording, int64_t frames) { recordingStopped(recording, frames); });
+    if (!stopping) {
+        mTrackPipeline->abandonRun(stopping.message());
+        return stopping;
+    }
+    updateMenuStatus();
+    return run;
+}
+
+void AppController::recordingStopped(const platform::Status& recording, int64_t frames) {
+    if (frames == 0) {
+        mTrackPipeline->abandonRun("nothing was recorded" + (recording ? "" : ": " + recording.message()));
+        return;
+    }
+    if (!recording) Log::warning("processing what was recorded: %s", recording.message().c_str());
+    mTrackPipeline->processTracks(platform::scratchRecordingPath(), processingParameters());
+}
+
+// A stop while idle processes the last capture's recording again.
+platform::Result<int32_t> AppController::processLastRecording() {
+    if (platform::Status busy = refuseWhileBusy(); !busy) return busy;
+    const std::string path = platform::scratchRecordingPath();
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return platform::Status::failure("there is no recording to process: no capture has been made (" + path +
+                                         " does not exist)");
+    platform::Result<int32_t> run = mTrackPipeline->beginRun(path);
+    if (run) mTrackPipeline->processTracks(path, processingParameters());
+    return run;
+}
+
+platform::Result<int32_t> AppController::processFileWithPath(const std::string& path) {
+    if (platform::Status busy = refuseWhileBusy(); !busy) {
+        Log::info("processFileWithPath: refused, %s", busy.message().c_str());
+        return busy;
+    }
+    platform::Result<int32_t> run = mTrackPipeline->beginRun(path);
+    if (!run) return run;
+    mState = kAgentStateCapturing;
+    updateMenuStatus();
+    mTrackPipeline->processFileWithPath(path, processingParameters());
+    return run;
+}
+
+void AppController::processTracksDone() {
+    Log::info("_processTracksDone");
+    mState = kAgentStateIdle;
+    updateMenuStatus();
+    setProcessingTracks(0, 0);
+}
+
+platform::Status AppController::processSlices() {
+    if (platform::Status busy = refuseWhileBusy(); !busy) return busy;
+    return mSlicePipeline->processSlices(mCaptureControl->audioSegmentTree(), processingParameters().mMinTrackSeconds);
+}
+
+void AppController::processSlicesDone() {
+    mState = kAgentStateIdle;
+    updateMenuStatus();
+    setProcessingTracks(0, 0);
 }
 
 std::optional<ZORTrackMetaDataManager::MatchList> AppController::matchSlice(const AudioSlice& slice) {
@@ -146,9 +311,13 @@ void AppController::removeStatusItem() {
     Log::info("removeStatusItem: the status menu is not part of this build yet; nothing to hide");
 }
 
-// The entries exist only once the status menu has been built; before that
-// there is nothing to set.
+// The entries, the running time and the blinking image exist only once the
+// status menu has been built; before that there is nothing to set.
 void AppController::updateMenuStatus() {}
+
+void AppController::updateMenuTimer() {}
+
+void AppController::updateStatusBlinkTimer() { isRecordIconShowing = !isRecordIconShowing; }
 
 void AppController::showCaptureDeviceMissing() {}
 

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "agent/ProcessingReport.h"
+#include "agent/TrackProcessingPipeline.h"
 #include "messaging/TROVLocalMessagePort.h"
 #include "platform/Bundle.h"
 #include "platform/MainLoop.h"
+#include "platform/Result.h"
 #include "tracks/ZORTrackMetaDataManager.h"
 
 #include <atomic>
@@ -11,12 +14,18 @@
 #include <optional>
 #include <string>
 
+class AudioSegmentTree;
 class AudioSlice;
+class AvailabilityCheck;
+class CaptureControl;
+class SlicePipeline;
 class TROVMessage;
 
 // The agent's one controller: its state, its command port and the commands
 // the editor sends. Lives until the process ends; everything here runs on
-// the main loop.
+// the main loop, but for the members marked as safe from any thread. Its
+// jobs are done by collaborators it owns: capture control, the track and
+// slice pipelines and the availability check.
 class AppController final : public TROVMessageHandler {
 public:
     // The ready controller. Its port has no run-loop source when the
@@ -29,13 +38,31 @@ public:
     std::optional<std::string> HandleMachMessage(const TROVMessage& message) override;
     void updateAvailableTimer();
 
-    void startSystemCapture();
-    void stopSystemCapture();
-    void processFileWithPath(const std::string& path);
+    // Each says why when it was refused or could not be carried out.
+    platform::Status startSystemCapture();
+    // The number of the processing run that will take the recording.
+    platform::Result<int32_t> stopSystemCapture();
+    platform::Result<int32_t> processFileWithPath(const std::string& path);
+    platform::Status processSlices();
     void activateStatusMenu();
     void removeStatusItem();
     void updateMenuStatus();
+    void updateMenuTimer();
+    void updateStatusBlinkTimer();
     void quitTROVD();
+
+    // What the collaborators report back, on the main loop.
+    void captureStartFailed();
+    void processTracksDone();
+    void processSlicesDone();
+    void setStartIntervalForRecording(double clockTime) { startIntervalForRecording = clockTime; }
+    void setRecordIconShowing(bool showing) { isRecordIconShowing = showing; }
+
+    // Runs `work` on the main loop, unless the controller is gone by then.
+    // Any thread.
+    void postToMain(std::function<void()> work) const;
+    // Any thread.
+    ProcessingReport& report() { return mReport; }
 
     // Identifies a slice of the scratch recording, reading no further than
     // its end; nothing when the service did not decide within it. Uses no
@@ -53,22 +80,43 @@ public:
     float storedLengthOfSilence() const { return lengthOfSilence; }
     int32_t storedMaxRecordingMins() const { return maxRecordingMins; }
     bool isStatusMenuVisible() const { return statusMenuVisible; }
+    // The parameters captures and processing use: those the editor sent,
+    // else the preferences.
+    TrackProcessingPipeline::Parameters processingParameters() const;
 
 private:
-    AppController() = default;
+    AppController();
 
+    void dispatch(int32_t code, const TROVMessage& message, TROVMessage& reply);
+    static void answer(const platform::Status& status, TROVMessage& reply);
+    static void answer(const platform::Result<int32_t>& run, TROVMessage& reply);
     void fillTelemetry(TROVMessage& reply) const;
+    void fillReport(TROVMessage& reply);
     void setSilenceParameters(const TROVMessage& message);
     void setRecordingTimeLimit(const TROVMessage& message);
     void setMenuVisible(const TROVMessage& message);
     void showCaptureDeviceMissing();
+    void availabilityChecked(bool available);
+    void recordingStopped(const platform::Status& recording, int64_t frames);
+    platform::Result<int32_t> processLastRecording();
+    platform::Status refuseWhileBusy() const;
+    bool captureRunning() const;
 
+    std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);  // posted work checks it
+    ProcessingReport mReport;
+    std::unique_ptr<CaptureControl> mCaptureControl;
+    std::unique_ptr<TrackProcessingPipeline> mTrackPipeline;
+    std::unique_ptr<SlicePipeline> mSlicePipeline;
+    std::unique_ptr<AvailabilityCheck> mAvailabilityCheck;
     std::atomic<int32_t> mState{0};
     std::shared_ptr<TROVLocalMessagePort> mMessagePort;
     std::shared_ptr<platform::Bundle> trovAppBundle;
     bool statusMenuVisible = false;
     float silenceThreshold = 0.001f;
     float lengthOfSilence = 0.25f;
+    bool silenceThresholdReceived = false;
+    bool lengthOfSilenceReceived = false;
+    bool isRecordIconShowing = false;
     int32_t maxRecordingMins = 0;
     double startIntervalForRecording = 0;
     std::atomic<uint32_t> processingCurrentTrack{0};

@@ -11,6 +11,10 @@ std::shared_ptr<ZORAudioStreamBasicDescription> ZORAudioStreamBasicDescription::
         linearPCM(platform::kCaptureSampleRate, 2, 32, kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked));
 }
 
+AudioStreamBasicDescription ZORAudioStreamBasicDescription::scratchRecordingFormat() {
+    return linearPCM(platform::kCaptureSampleRate, 2, 16, kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsSignedInteger);
+}
+
 AudioStreamBasicDescription ZORAudioStreamBasicDescription::linearPCM(double sampleRate, uint32_t channels,
                                                                       uint32_t bitsPerChannel,
                                                                       uint32_t formatFlags) {

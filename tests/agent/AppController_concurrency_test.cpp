@@ -1,5 +1,7 @@
 #include "agent/AppController.h"
+#include "agent/SlicePipeline.h"
 #include "agent/TROVDMessages.h"
+#include "segmentation/AudioSegmentTree.h"
 
 #include "../messaging/MessageTestSupport.h"
 #include "TemporaryDirectory.h"
@@ -162,4 +164,19 @@ int main(int argc, char** argv) {
     setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
     unsetenv("PULSE_SERVER");
     return RUN_ALL_TESTS();
+}
+
+// The slice pipeline works the tree on its worker while the main loop serves,
+// and brings the agent back to idle; a tree without silences keeps one slice.
+TEST_F(AppControllerTest, SlicesAreWorkedOffTheMainLoopAndTheAgentReturnsToIdle) {
+    EXPECT_FALSE(controller->processSlices());  // no capture yet: no tree
+    auto tree = AudioSegmentTree::create();
+    tree->setDuration(44100.0 * 600);
+    tree->addSilenceSegmentFrom(44100.0 * 200, 44100.0 * 202);
+    SlicePipeline pipeline(*controller);
+    ASSERT_TRUE(pipeline.processSlices(tree, 30));
+    EXPECT_EQ(controller->state(), kAgentStateProcessing);
+    EXPECT_FALSE(pipeline.processSlices(tree, 30));
+    EXPECT_TRUE(platform::MainLoop::shared().runUntil([&] { return controller->state() == kAgentStateIdle; }, 10.0));
+    EXPECT_GE(tree->numberOfSlices(), 2);
 }
