@@ -55,8 +55,8 @@ TEST(Trovarioctl, RunProgressAndOutcomeFollowTheReport) {
     deliveries.append(delivery(2, "", false, "/m/Trovario/track 3.m4a", "the music player did not answer"));
     reply.set(kTROVDDeliveriesKey, deliveries);
     report = AgentReport::fromReply(reply);
-    EXPECT_EQ(deliveriesText(report), "track 1 \"One\": delivered to /m/Trovario/One.m4a\n"
-                                      "track 2 \"Two\": delivered to /m/Trovario/Two.m4a\n"
+    EXPECT_EQ(deliveriesText(report), "track 1 \"One\": delivered: /m/Trovario/One.m4a\n"
+                                      "track 2 \"Two\": delivered: /m/Trovario/Two.m4a\n"
                                       "track 3: not delivered: the music player did not answer; it stays at "
                                       "/m/Trovario/track 3.m4a\n"
                                       "library folder: /m/Trovario\n");
@@ -71,7 +71,7 @@ TEST(Trovarioctl, RunProgressAndOutcomeFollowTheReport) {
     reply.remove(kTROVDRunErrorKey);
     report = AgentReport::fromReply(reply);
     EXPECT_EQ(deliveriesText(report) + runSummary(report),
-              "track 1 \"One\": delivered to Trovario editor\nrun 4: all 1 track delivered");
+              "track 1 \"One\": delivered: Trovario editor\nrun 4: all 1 track delivered");
     EXPECT_FALSE(report.runFailed());
 }
 

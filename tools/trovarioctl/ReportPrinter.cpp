@@ -24,7 +24,7 @@ std::string trackName(const Delivery& delivery) {
 }
 
 std::string deliveryLine(const Delivery& delivery) {
-    if (delivery.mDelivered) return trackName(delivery) + ": delivered to " + delivery.mWhere + "\n";
+    if (delivery.mDelivered) return trackName(delivery) + ": delivered: " + delivery.mWhere + "\n";
     std::string line = trackName(delivery) + ": not delivered: " +
                        (delivery.mProblem.empty() ? "no reason given" : delivery.mProblem);
     if (!delivery.mWhere.empty()) line += "; it stays at " + delivery.mWhere;
