@@ -71,7 +71,7 @@ TEST(Trovarioctl, RunProgressAndOutcomeFollowTheReport) {
     reply.remove(kTROVDRunErrorKey);
     report = AgentReport::fromReply(reply);
     EXPECT_EQ(deliveriesText(report) + runSummary(report),
-              "track 1 \"One\": delivered: Trovario editor\nrun 4: all 1 track delivered");
+              "track 1 \"One\": delivered: Trovario editor\nrun 4: 1 track found, delivered");
     EXPECT_FALSE(report.runFailed());
 }
 

@@ -70,7 +70,7 @@ std::string runLine(const AgentReport& report) {
     if (!report.mRunSource.empty()) line += " (" + report.mRunSource + ")";
     line += report.mRunActive ? ", under way" : ", ended";
     line += report.mTracksFound < 0 ? ", tracks not yet found"
-                                    : ", " + std::to_string(report.mTracksFound) + " tracks found";
+                                    : ", " + tracksText(static_cast<size_t>(report.mTracksFound)) + " found";
     line += ", " + std::to_string(report.deliveredCount()) + " delivered";
     if (!report.mRunError.empty()) line += "; error: " + report.mRunError;
     return line + "\n";
@@ -83,6 +83,8 @@ std::string numberJson(const std::optional<double>& value) {
 std::string textJson(const std::string& text) { return text.empty() ? "null" : jsonString(text); }
 
 }  // namespace
+
+std::string tracksText(size_t count) { return std::to_string(count) + (count == 1 ? " track" : " tracks"); }
 
 std::string durationText(double seconds) {
     static constexpr long long kUnits[] = {86400, 3600, 60, 1};
@@ -143,12 +145,11 @@ std::string runSummary(const AgentReport& report) {
     const size_t tracks = trackCount(report), delivered = report.deliveredCount();
     if (!report.mRunError.empty())
         return run + " failed: " + report.mRunError + " (" + std::to_string(delivered) + " of " +
-               std::to_string(tracks) + " tracks delivered)";
+               tracksText(tracks) + " delivered)";
     if (report.undeliveredCount() > 0)
-        return run + ": " + std::to_string(report.undeliveredCount()) + " of " + std::to_string(tracks) +
-               " tracks not delivered";
+        return run + ": " + std::to_string(report.undeliveredCount()) + " of " + tracksText(tracks) + " not delivered";
     if (tracks == 0) return run + ": no tracks found";
-    return run + ": all " + std::to_string(tracks) + (tracks == 1 ? " track" : " tracks") + " delivered";
+    return run + ": " + tracksText(tracks) + " found, " + (tracks == 1 ? "delivered" : "all delivered");
 }
 
 std::string statusText(const Telemetry& telemetry, const AgentReport& report) {

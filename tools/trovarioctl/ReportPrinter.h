@@ -10,6 +10,8 @@
 // A duration from its largest unit to its smallest that is not 0, in whole
 // seconds: "2 h", "5 min", "1 day 0 h 30 min", "1 min 30 s"; "0 s" for none.
 std::string durationText(double seconds);
+// "1 track", "3 tracks".
+std::string tracksText(size_t count);
 // HH:MM:SS.
 std::string clockText(double seconds);
 // "idle", "capturing", "processing" or "unknown (N)".

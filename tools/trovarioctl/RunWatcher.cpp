@@ -72,8 +72,7 @@ int RunWatcher::waitForTracks(int32_t run) const {
     if (report.mTracksFound < 0)
         printf("run %d is still finding tracks%s", run, source.c_str());
     else
-        printf("run %d found %d %s%s", run, report.mTracksFound, report.mTracksFound == 1 ? "track" : "tracks",
-               source.c_str());
+        printf("run %d found %s%s", run, tracksText(static_cast<size_t>(report.mTracksFound)).c_str(), source.c_str());
     printf("; processing goes on (follow it with `trovarioctl status`)\n");
     return kExitSuccess;
 }
