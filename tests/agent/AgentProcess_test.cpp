@@ -123,6 +123,9 @@ TEST_F(AgentProcessTest, StartAndStopSayWhatTheAgentDid) {
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_EQ(second.err.rfind("trovarioctl start: ", 0), 0u) << second.err;
     EXPECT_NE(ctl("status").out.find("capture: recording for 00:00:0"), std::string::npos);
+    // A stop before the first frames reach the file has nothing to process.
+    const std::string scratch = config / "cache/trovario/trov_scratch.caf";
+    EXPECT_TRUE(eventually([&] { return std::filesystem::exists(scratch) && std::filesystem::file_size(scratch) > 20000; }));
     Outcome stopped = ctl("stop --wait");
     EXPECT_EQ(stopped.exitCode, 0) << stopped.err;
     EXPECT_TRUE(std::regex_match(stopped.out, std::regex("(finding tracks\n)?(track [^\n]*\n)*run 1: [^\n]*\n")))
