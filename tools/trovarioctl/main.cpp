@@ -1,6 +1,8 @@
 // trovarioctl: talks to the Trovario agent over its message port, as the
-// editor does. Exit codes: 0 success, 1 the agent answered with a failure
-// (or did not answer), 2 usage error, 3 the agent is not running.
+// editor does. Exit codes: 0 success, 1 the agent refused or failed the
+// command, a run it followed failed, or the agent did not answer; 2 usage
+// error or a file that cannot be processed; 3 the agent is not running or
+// went away.
 
 #include "AgentClient.h"
 #include "Arguments.h"
@@ -229,8 +231,9 @@ void printOverview(FILE* out) {
                  "--verbose also writes the diagnostic lines of the message exchange to standard error.\n\n");
     for (const auto& [name, command] : commands()) fprintf(out, "  %s\n", command.synopsis);
     fprintf(out, "\n`trovarioctl COMMAND --help` explains a command.\n"
-                 "Exit codes: 0 success, 1 the agent answered with a failure or did not answer,\n"
-                 "2 usage error, 3 the agent is not running.\n");
+                 "Exit codes: 0 success, 1 the agent refused or failed the command, a run it\n"
+                 "followed failed, or the agent did not answer; 2 usage error or a FILE that\n"
+                 "cannot be processed; 3 the agent is not running or went away.\n");
 }
 
 bool asksForHelp(const Arguments& args) {
