@@ -1,7 +1,6 @@
 #include "AgentClient.h"
 
 #include "ReportPrinter.h"
-
 #include "agent/TROVDMessages.h"
 #include "platform/LocalSocket.h"
 #include "platform/ServiceNames.h"
