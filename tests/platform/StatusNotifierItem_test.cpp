@@ -6,7 +6,6 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
-using platform::MainLoop;
 using platform::StatusNotifierItem;
 
 namespace {
@@ -48,7 +47,7 @@ struct SessionBusTest : testing::Test {
         };
         g_dbus_connection_call(mHost, dest.c_str(), path, interface, method, args, nullptr, G_DBUS_CALL_FLAGS_NONE,
                                5000, nullptr, done, &wait);
-        MainLoop::shared().runUntil([&] { return wait.done; }, 6);
+        within([&] { return wait.done; });
         return keep(wait.reply);
     }
     GVariant* menu(const char* method, GVariant* args) {
@@ -68,8 +67,7 @@ struct SessionBusTest : testing::Test {
     // Replies and the values taken from them live until the test ends.
     GVariant* keep(GVariant* value) { return value ? mKept.emplace_back(value) : nullptr; }
     std::string text(GVariant* value) {
-        g_autofree gchar* printed = g_variant_print(value, FALSE);
-        return printed;
+        return std::unique_ptr<gchar, decltype(&g_free)>(g_variant_print(value, FALSE), &g_free).get();
     }
     int itemNames() {
         const std::string names =
@@ -84,7 +82,7 @@ struct SessionBusTest : testing::Test {
         mName = "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-" + std::to_string(++mSerial);
         return item ? std::move(*item) : nullptr;
     }
-    bool within(const std::function<bool()>& done) { return MainLoop::shared().runUntil(done, 5); }
+    bool within(const std::function<bool()>& done) { return platform::MainLoop::shared().runUntil(done, 6); }
 
     TemporaryDirectory mDir;
     pid_t mDaemon = -1, mWatcher = -1;
@@ -117,11 +115,11 @@ TEST_F(SessionBusTest, HostReadsTheItemAndItsMenuAndClicksThrough) {
     for (int id : {4, 3, 2, 1}) menu("Event", g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0));
     EXPECT_EQ(clicks, (std::vector<size_t>{3, 0}));  // not the disabled entry, nor the separator
 
-    item->setMenu({{"Open Trovario", true, false}, {"", true, true}, {"Recording", false, false}, {"Stop", true, false}});
+    item->setMenu({{"Open Trovario", true, false}, {"", true, true}, {"Rec", false, false}, {"Stop", true, false}});
     ASSERT_TRUE(within([&] { return mSignals["ItemsPropertiesUpdated"] == 1; }));
     const char* fields[] = {"label", nullptr};
-    const std::string group = text(menu(
-        "GetGroupProperties", g_variant_new("(@ai^as)", g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0), fields)));
+    GVariant* allIds = g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0);
+    const std::string group = text(menu("GetGroupProperties", g_variant_new("(@ai^as)", allIds, fields)));
     EXPECT_NE(group.find("(4, {'label': <'Stop'>})"), std::string::npos) << group;
     item->setMenu({{"Open Trovario", true, false}});
     ASSERT_TRUE(within([&] { return mSignals["LayoutUpdated"] == 1; }));
@@ -141,10 +139,8 @@ TEST_F(SessionBusTest, HostReadsTheItemAndItsMenuAndClicksThrough) {
 }
 
 TEST_F(SessionBusTest, LateWatcherGetsTheItemRecreationLeavesOneAndALostBusIsSurvived) {
+    EXPECT_FALSE(create()->isRegistered());  // shown and hidden before any watcher
     auto item = create();
-    EXPECT_FALSE(item->isRegistered());
-    item.reset();
-    item = create();
     startWatcher();
     ASSERT_TRUE(within([&] { return item->isRegistered(); }));
     EXPECT_EQ(registrations(), mName + "\n");

@@ -18,14 +18,13 @@ int main() {
         std::fflush(stdout);
         g_dbus_method_invocation_return_value(invocation, nullptr);
     };
-    static const GDBusInterfaceVTable vtable{methodCall, nullptr, nullptr, {}};
+    const GDBusInterfaceVTable vtable{methodCall, nullptr, nullptr, {}};
     // The object is there before the name is taken, so no call finds the name without it.
-    auto connected = +[](GDBusConnection* connection, const gchar*, gpointer node) {
-        g_dbus_connection_register_object(connection, "/StatusNotifierWatcher",
-                                          static_cast<GDBusNodeInfo*>(node)->interfaces[0], &vtable, nullptr,
-                                          nullptr, nullptr);
-    };
-    g_bus_own_name(G_BUS_TYPE_SESSION, "org.kde.StatusNotifierWatcher", G_BUS_NAME_OWNER_FLAGS_NONE, connected,
-                   nullptr, nullptr, node, nullptr);
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus) return 1;
+    g_dbus_connection_register_object(bus, "/StatusNotifierWatcher", node->interfaces[0], &vtable, nullptr, nullptr,
+                                      nullptr);
+    g_bus_own_name_on_connection(bus, "org.kde.StatusNotifierWatcher", G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr,
+                                 nullptr, nullptr);
     g_main_loop_run(g_main_loop_new(nullptr, FALSE));
 }
