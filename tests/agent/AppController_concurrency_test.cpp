@@ -199,3 +199,36 @@ TEST_F(AppControllerTest, AFileIsProcessedOnTheWorkersWhileTheMainLoopAnswers) {
     EXPECT_TRUE(platform::MainLoop::shared().runUntil([&] { return controller->state() == kAgentStateIdle; }, 30.0));
     EXPECT_EQ(audiotest::readAll(home / "cache/trovario/trov_scratch.caf").size(), samples.size());
 }
+
+// The menu as a user without a tray reads and clicks it over the port: its
+// titles at build and after each update, the running time, and the status
+// line that cannot be chosen.
+TEST_F(AppControllerTest, TheMenuShowsTheStateAndItsEntriesAreClickedOverThePort) {
+    ScopedEnvironment noBus{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"};
+    auto menu = [this] {
+        std::string lines;
+        auto entries = handle(command(kTROVDMessage_RequestMenu))->messageDictionary().get(kTROVDMenuEntriesKey);
+        for (size_t i = 0; entries && i < entries->size(); ++i)
+            lines += entries->at(i).get(kTROVDMenuTitleKey)->asString() +
+                     (entries->at(i).get(kTROVDMenuEnabledKey)->asBool() ? "|" : "(off)|");
+        return lines;
+    };
+    EXPECT_EQ(menu(), "");
+    for (bool visible : {true, false, true}) handle(command(kTROVDMessage_SetMenuVisible, "visible", PL::boolean(visible)));
+    EXPECT_EQ(menu(), "Open Trovario||Status: Idle(off)|Start Automatic Capture|");
+    controller->updateMenuStatus();
+    EXPECT_EQ(menu(), "Open Trovario||Status: Idle(off)|Start Auto Music Capture|");
+    controller->setState(kAgentStateCapturing);
+    controller->updateMenuStatus();
+    for (auto [seconds, time] : {std::pair{65.0, "00:01:05"}, {36000.0, "10:00:00"}}) {
+        controller->setStartIntervalForRecording(platform::absoluteTime() - seconds - 0.5);
+        controller->updateMenuTimer();
+        EXPECT_EQ(menu(), std::string("Open Trovario||Status: Capturing [") + time + "](off)|Stop Auto Music Capture|");
+    }
+    controller->setState(kAgentStateProcessing);
+    controller->updateMenuStatus();
+    EXPECT_EQ(menu(), "Open Trovario||Processing Tracks...(off)|Stop Auto Music Capture(off)|");
+    for (int32_t entry : {1, 2, 3, 9})
+        EXPECT_TRUE(handle(command(kTROVDMessage_ClickMenu, "entry", PL::integer(entry)))
+                        ->messageDictionary().contains(kTROVDErrorKey)) << entry;
+}

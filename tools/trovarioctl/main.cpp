@@ -132,8 +132,40 @@ int timeLimit(const Arguments& args) {
                        [&](TROVMessage& request) { request.setValueWithSInt32(kTROVDTimeoutKey, *minutes); });
 }
 
+// Entries are numbered from 1 as `menu` prints them; "open" and "capture"
+// name the two that act.
+std::optional<int32_t> menuEntry(const std::string& text) {
+    if (text == "open") return 0;
+    if (text == "capture") return 3;
+    std::optional<int32_t> number = parseInt32(text);
+    return number && *number >= 1 ? std::optional<int32_t>(*number - 1) : std::nullopt;
+}
+
+int printMenu(const AgentClient&, const TROVMessage& reply) {
+    const std::optional<platform::PropertyList> entries = reply.messageDictionary().get(kTROVDMenuEntriesKey);
+    for (size_t i = 0; entries && i < entries->size(); ++i) {
+        const platform::PropertyList entry = entries->at(i);
+        const auto flag = [&entry](const char* key) { return entry.contains(key) && entry.get(key)->asBool(); };
+        if (flag(kTROVDMenuSeparatorKey)) {
+            printf("%zu  ----\n", i + 1);
+        } else {
+            printf("%zu  %s%s\n", i + 1, entry.get(kTROVDMenuTitleKey)->asString().c_str(),
+                   flag(kTROVDMenuEnabledKey) ? "" : "  (disabled)");
+        }
+    }
+    return kExitSuccess;
+}
+
 int menu(const Arguments& args) {
-    if (args.size() != 1 || (args[0] != "show" && args[0] != "hide")) return usageError("menu", "expected show or hide");
+    if (args.empty()) return sendCommand("menu", kTROVDMessage_RequestMenu, {}, printMenu);
+    if (args[0] == "click") {
+        const std::optional<int32_t> entry = args.size() == 2 ? menuEntry(args[1]) : std::nullopt;
+        if (!entry) return usageError("menu", "click takes one ENTRY: its number as `trovarioctl menu` shows it, open or capture");
+        return sendCommand("menu", kTROVDMessage_ClickMenu,
+                           [&](TROVMessage& request) { request.setValueWithSInt32(kTROVDMenuEntryKey, *entry); });
+    }
+    if (args.size() != 1 || (args[0] != "show" && args[0] != "hide"))
+        return usageError("menu", "expected show, hide, click ENTRY or nothing");
     const bool visible = args[0] == "show";
     return sendCommand("menu", kTROVDMessage_SetMenuVisible,
                        [&](TROVMessage& request) { request.setValueWithBoolean(kTROVDVisibleKey, visible); });
@@ -212,7 +244,12 @@ const std::map<std::string, Command>& commands() {
         {"time-limit", {"time-limit MINUTES",
                         "Limits the length of captures to MINUTES for this run of the agent; 0 or\n"
                         "less gives the limit back to the preferences.", timeLimit}},
-        {"menu", {"menu show|hide", "Shows or hides the agent's status menu.", menu}},
+        {"menu", {"menu [show|hide|click ENTRY]",
+                  "Without arguments, prints the agent's status menu: its entries numbered\n"
+                  "from 1, with those that cannot be chosen now marked (disabled). show and\n"
+                  "hide show it in the desktop's tray or take it away (the agent keeps the\n"
+                  "menu while shown, also without a tray); click ENTRY chooses an entry, by\n"
+                  "its number or as open or capture (start or stop a capture).", menu}},
         {"quit", {"quit", "Ends the agent. It quits only when idle, not during a capture or processing.", quit}},
         {"send", {"send CODE [key=type:value ...]",
                   "Sends a raw request: CODE is four characters such as rTlm (or a number,\n"
