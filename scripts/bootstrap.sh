@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libglib2.0-dev libplist-dev libpulse-dev
+  libglib2.0-dev libplist-dev libpulse-dev libpng-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libchromaprint-dev libsqlite3-dev libtag1-dev
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev

@@ -144,6 +144,7 @@ public:
 
 private:
     int32_t prepareIOA();
+    void restartIdleCaptureSink();
     void findOutputDevice();
     bool waitForFirstAudio();
     void startThreads();

@@ -3,11 +3,13 @@
 #include "agent/AvailabilityCheck.h"
 #include "agent/CaptureControl.h"
 #include "agent/SlicePipeline.h"
+#include "agent/StatusMenu.h"
 #include "agent/TROVDMessages.h"
 #include "messaging/TROVMessage.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
+#include "platform/PropertyList.h"
 #include "platform/ServiceNames.h"
 #include "platform/Workspace.h"
 #include "segmentation/AudioSlice.h"
@@ -62,13 +64,14 @@ AppController::~AppController() {
     mMessagePort->setDelegate(nullptr);
     mAlive.reset();
     mAvailabilityCheck.reset();
+    mStatusMenu.reset();
     mCaptureControl.reset();  // keeps what the capture recorded
     mTrackPipeline.reset();
     mSlicePipeline.reset();
 }
 
 void AppController::postToMain(std::function<void()> work) const {
-    MainLoop::shared().performOnMain([alive = std::weak_ptr<bool>(mAlive), work = std::move(work)] {
+    MainLoop::shared().performOnMain([alive = mAliveWeak, work = std::move(work)] {
         if (alive.lock()) work();
     });
 }
@@ -106,6 +109,8 @@ void AppController::dispatch(int32_t code, const TROVMessage& message, TROVMessa
             break;
         case kTROVDMessage_RequestTelemetry: fillTelemetry(reply); break;
         case kTROVDMessage_RequestReport: fillReport(reply); break;
+        case kTROVDMessage_RequestMenu: fillMenu(reply); break;
+        case kTROVDMessage_ClickMenu: answer(clickMenu(message), reply); break;
         case kTROVDMessage_SetMenuVisible: setMenuVisible(message); break;
         case kTROVDMessage_SetSilenceParameters: setSilenceParameters(message); break;
         case kTROVDMessage_SetRecordingTimeLimit: setRecordingTimeLimit(message); break;
@@ -282,6 +287,7 @@ void AppController::processTracksDone() {
     Log::info("_processTracksDone");
     mState = kAgentStateIdle;
     updateMenuStatus();
+    if (mStatusMenu) mStatusMenu->showIcon(false);
     setProcessingTracks(0, 0);
 }
 
@@ -293,6 +299,7 @@ platform::Status AppController::processSlices() {
 void AppController::processSlicesDone() {
     mState = kAgentStateIdle;
     updateMenuStatus();
+    if (mStatusMenu) mStatusMenu->showIcon(false);
     setProcessingTracks(0, 0);
 }
 
@@ -304,22 +311,65 @@ std::optional<ZORTrackMetaDataManager::MatchList> AppController::matchSlice(cons
 }
 
 void AppController::activateStatusMenu() {
-    Log::info("activateStatusMenu: the status menu is not part of this build yet; nothing shown");
+    StatusMenu::Actions actions{[this] { launchTROVApp(); }, [this] { toggleCaptureState(); }};
+    mStatusMenu = std::make_unique<StatusMenu>(trovAppBundle, std::move(actions));
 }
 
-void AppController::removeStatusItem() {
-    Log::info("removeStatusItem: the status menu is not part of this build yet; nothing to hide");
+void AppController::removeStatusItem() { mStatusMenu.reset(); }
+
+void AppController::updateMenuStatus() {
+    if (mStatusMenu) mStatusMenu->update(mState);
 }
 
-// The entries, the running time and the blinking image exist only once the
-// status menu has been built; before that there is nothing to set.
-void AppController::updateMenuStatus() {}
+void AppController::updateMenuTimer() {
+    if (mStatusMenu) mStatusMenu->showRunningTime(platform::absoluteTime() - startIntervalForRecording);
+}
 
-void AppController::updateMenuTimer() {}
+void AppController::updateStatusBlinkTimer() {
+    if (mStatusMenu) mStatusMenu->showIcon(isRecordIconShowing);
+    isRecordIconShowing = !isRecordIconShowing;
+}
 
-void AppController::updateStatusBlinkTimer() { isRecordIconShowing = !isRecordIconShowing; }
+void AppController::showCaptureDeviceMissing() {
+    if (mStatusMenu) mStatusMenu->showDeviceMissing();
+}
 
-void AppController::showCaptureDeviceMissing() {}
+void AppController::launchTROVApp() {
+    const std::string editor = platform::Workspace::editorIdentifier();
+    if (!platform::Workspace::launchApplication(editor)) Log::warning("the editor %s could not be opened", editor.c_str());
+}
+
+void AppController::toggleCaptureState() {
+    if (mState == kAgentStateCapturing) {
+        if (auto run = stopSystemCapture(); !run) Log::warning("stop from the menu: %s", run.message().c_str());
+    } else if (platform::Status started = startSystemCapture(); !started) {
+        Log::warning("start from the menu: %s", started.message().c_str());
+    }
+}
+
+void AppController::fillMenu(TROVMessage& reply) const {
+    if (!mStatusMenu) {
+        reply.setValueWithNSString(kTROVDErrorKey, "the status menu is hidden; show it with `trovarioctl menu show`");
+        return;
+    }
+    platform::PropertyList entries = platform::PropertyList::array();
+    for (const auto& entry : mStatusMenu->entries()) {
+        platform::PropertyList item = platform::PropertyList::dictionary();
+        item.set(kTROVDMenuTitleKey, platform::PropertyList::string(entry.mLabel));
+        item.set(kTROVDMenuEnabledKey, platform::PropertyList::boolean(entry.mEnabled));
+        item.set(kTROVDMenuSeparatorKey, platform::PropertyList::boolean(entry.mSeparator));
+        entries.append(std::move(item));
+    }
+    reply.setValueWithCFType(kTROVDMenuEntriesKey, entries);
+}
+
+platform::Status AppController::clickMenu(const TROVMessage& message) {
+    int32_t index = -1;
+    if (!message.getValueSInt32(kTROVDMenuEntryKey, index) || index < 0)
+        return platform::Status::failure("'cMnu' names no entry (\"entry\", from 0)");
+    if (!mStatusMenu) return platform::Status::failure("the status menu is hidden; show it with `trovarioctl menu show`");
+    return mStatusMenu->click(static_cast<size_t>(index));
+}
 
 void AppController::quitTROVD() {
     Log::info("quitTROVD: ending on the editor's request");

@@ -19,6 +19,7 @@ class AudioSlice;
 class AvailabilityCheck;
 class CaptureControl;
 class SlicePipeline;
+class StatusMenu;
 class TROVMessage;
 
 // The agent's one controller: its state, its command port and the commands
@@ -49,6 +50,8 @@ public:
     void updateMenuStatus();
     void updateMenuTimer();
     void updateStatusBlinkTimer();
+    void launchTROVApp();
+    void toggleCaptureState();
     void quitTROVD();
 
     // What the collaborators report back, on the main loop.
@@ -92,6 +95,8 @@ private:
     static void answer(const platform::Result<int32_t>& run, TROVMessage& reply);
     void fillTelemetry(TROVMessage& reply) const;
     void fillReport(TROVMessage& reply);
+    void fillMenu(TROVMessage& reply) const;
+    platform::Status clickMenu(const TROVMessage& message);
     void setSilenceParameters(const TROVMessage& message);
     void setRecordingTimeLimit(const TROVMessage& message);
     void setMenuVisible(const TROVMessage& message);
@@ -103,11 +108,13 @@ private:
     bool captureRunning() const;
 
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);  // posted work checks it
+    const std::weak_ptr<bool> mAliveWeak = mAlive;                 // what the workers read
     ProcessingReport mReport;
     std::unique_ptr<CaptureControl> mCaptureControl;
     std::unique_ptr<TrackProcessingPipeline> mTrackPipeline;
     std::unique_ptr<SlicePipeline> mSlicePipeline;
     std::unique_ptr<AvailabilityCheck> mAvailabilityCheck;
+    std::unique_ptr<StatusMenu> mStatusMenu;  // while shown
     std::atomic<int32_t> mState{0};
     std::shared_ptr<TROVLocalMessagePort> mMessagePort;
     std::shared_ptr<platform::Bundle> trovAppBundle;

@@ -32,7 +32,7 @@ void AvailabilityCheck::run() {
         mAsked = false;
         lock.unlock();
         const bool available = MySystemCaptureRecorder::isAvailable();
-        platform::MainLoop::shared().performOnMain([this, available, alive = std::weak_ptr<bool>(mAlive)] {
+        platform::MainLoop::shared().performOnMain([this, available, alive = mAliveWeak] {
             if (alive.lock()) mAnswer(available);
         });
         lock.lock();

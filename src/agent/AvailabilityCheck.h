@@ -25,6 +25,7 @@ private:
 
     std::function<void(bool)> mAnswer;
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);
+    const std::weak_ptr<bool> mAliveWeak = mAlive;  // what the thread reads
     std::mutex mLock;
     std::condition_variable mWake;
     bool mAsked = false;

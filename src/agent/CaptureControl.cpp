@@ -26,9 +26,9 @@ double unitMultiplier(int64_t unitCode) {
 }
 
 // Runs `work` on the main loop unless the capture control is gone by then.
-void post(const std::shared_ptr<bool>& alive, std::function<void()> work) {
-    MainLoop::shared().performOnMain([weak = std::weak_ptr<bool>(alive), work = std::move(work)] {
-        if (weak.lock()) work();
+void post(const std::weak_ptr<bool>& alive, std::function<void()> work) {
+    MainLoop::shared().performOnMain([alive, work = std::move(work)] {
+        if (alive.lock()) work();
     });
 }
 
@@ -68,7 +68,7 @@ Status CaptureControl::startSystemCapture(float silenceThreshold, float lengthOf
     mFinished = false;
     mController.report().clearCaptureError();
     mController.report().setCaptureState(kCaptureStarting);
-    mThread = std::thread(&CaptureControl::run, this, Settings{silenceThreshold, lengthOfSilence}, mAlive);
+    mThread = std::thread(&CaptureControl::run, this, Settings{silenceThreshold, lengthOfSilence}, mAliveWeak);
     return Status::success();
 }
 
@@ -87,7 +87,7 @@ Status CaptureControl::stopSystemCapture(std::function<void(const Status&, int64
 }
 
 // The capture's thread: the recorder's one controlling thread.
-void CaptureControl::run(Settings settings, std::shared_ptr<bool> alive) {
+void CaptureControl::run(Settings settings, std::weak_ptr<bool> alive) {
     std::shared_ptr<MySystemCaptureRecorder> recorder = MySystemCaptureRecorder::init();
     if (!recorder) {
         post(alive, [this] { startFailed(); });

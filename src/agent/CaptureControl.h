@@ -57,7 +57,7 @@ private:
         float mSilenceThreshold;
         float mLengthOfSilence;
     };
-    void run(Settings settings, std::shared_ptr<bool> alive);
+    void run(Settings settings, std::weak_ptr<bool> alive);
     void waitForStopRequest();
     void recordingBegan(const std::shared_ptr<AudioSegmentTree>& tree);
     void startFailed();
@@ -68,6 +68,7 @@ private:
 
     AppController& mController;
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);  // posted work checks it
+    const std::weak_ptr<bool> mAliveWeak = mAlive;
     std::thread mThread;
     bool mFinished = true;  // main loop: the thread has posted its last word
     std::mutex mLock;

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <gio/gio.h>
+#include <glib.h>
 #include <limits>
 #include <memory>
-#include <optional>
 #include <system_error>
 
+#include "library/ProgramRunner.h"
 #include "platform/Log.h"
 #include "segmentation/AudioSlice.h"
 #include "support/PreferenceKeys.h"
@@ -55,40 +55,6 @@ ZORAudioTrackInfo trackInfoOfSlice(const AudioSlice& slice) {
     info.setTrackBegin(std::llround(slice.startTime()));
     info.setTrackEnd(std::llround(slice.endTime()));
     return info;
-}
-
-std::string bytesText(GBytes* bytes) {
-    if (!bytes) return {};
-    gsize size = 0;
-    const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
-    return std::string(data, size);
-}
-
-std::string takeMessage(GError* error) {
-    std::string message = error->message;
-    g_error_free(error);
-    return message;
-}
-
-// The script's own error output, or why it did not run; nothing on success.
-std::optional<std::string> runOsascript(const std::string& source) {
-    GError* error = nullptr;
-    const auto flags = static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_SILENCE |
-                                                     G_SUBPROCESS_FLAGS_STDERR_PIPE);
-    std::unique_ptr<GSubprocess, decltype(&g_object_unref)> process(
-        g_subprocess_new(flags, &error, "osascript", nullptr), g_object_unref);
-    if (!process) return takeMessage(error);
-    std::unique_ptr<GBytes, decltype(&g_bytes_unref)> input(g_bytes_new(source.data(), source.size()),
-                                                            g_bytes_unref);
-    GBytes* errors = nullptr;
-    if (!g_subprocess_communicate(process.get(), input.get(), nullptr, nullptr, &errors, &error))
-        return takeMessage(error);
-    std::unique_ptr<GBytes, decltype(&g_bytes_unref)> errorOutput(errors, g_bytes_unref);
-    if (g_subprocess_get_successful(process.get())) return std::nullopt;
-    const std::string text = bytesText(errors);
-    if (!text.empty()) return text;
-    if (!g_subprocess_get_if_exited(process.get())) return std::string("osascript was ended by a signal");
-    return "osascript exited with status " + std::to_string(g_subprocess_get_exit_status(process.get()));
 }
 
 void removeExport(const std::string& file) {
@@ -188,16 +154,15 @@ DeliveryRequest ITunesHandOff::deliveryRequest(const std::string& file, const ZO
 
 platform::Result<std::string> ITunesHandOff::deliverToLibrary(const DeliveryRequest& request) const {
     platform::Result<std::string> delivered = mDeliverer(request);
-    if (!delivered) {
-        Log::warning("delivery to the music library failed: %s", delivered.message().c_str());
-        return platform::Status::failure(delivered.message() + "; the export stays at " + request.mExportedFile);
-    }
+    // The deliverer's message already says where the export stays.
+    if (!delivered) return delivered;
     Log::info("delivered %s to %s", request.mExportedFile.c_str(), delivered->c_str());
     return delivered;
 }
 
 bool ITunesHandOff::executeAppleScriptSource(const std::string& source) {
-    const std::optional<std::string> failure = runOsascript(source);
-    if (failure) Log::warning("AppleScript Failed: %s", failure->c_str());
-    return !failure;
+    // No time-out of its own: the script bounds its conversion itself.
+    const platform::Status ran = ProgramRunner::run({"osascript"}, 0, source);
+    if (!ran) Log::warning("AppleScript Failed: %s", ran.message().c_str());
+    return ran.ok();
 }

@@ -18,6 +18,10 @@ inline constexpr int32_t kTROVDMessage_Telemetry = 0x54656C6D;             // 'T
 // doing and what its last processing run delivered. Answered by 'Rprt'.
 inline constexpr int32_t kTROVDMessage_RequestReport = 0x72527074;         // 'rRpt'
 inline constexpr int32_t kTROVDMessage_Report = 0x52707274;                // 'Rprt'
+// trovarioctl's view of the status menu, for users without a tray: 'rMnu'
+// answers with "entries", 'cMnu' clicks the entry at index "entry" (from 0).
+inline constexpr int32_t kTROVDMessage_RequestMenu = 0x724D6E75;           // 'rMnu'
+inline constexpr int32_t kTROVDMessage_ClickMenu = 0x634D6E75;             // 'cMnu'
 
 // Keys of requests and replies.
 inline constexpr char kTROVDMessageIDKey[] = "msgID";
@@ -54,6 +58,13 @@ inline constexpr char kTROVDDeliveryTitleKey[] = "title";          //   string
 inline constexpr char kTROVDDeliveryDoneKey[] = "delivered";       //   Boolean
 inline constexpr char kTROVDDeliveryWhereKey[] = "where";          //   string: the delivered file, or where the track stays
 inline constexpr char kTROVDDeliveryProblemKey[] = "problem";      //   string, when not delivered
+// Keys of the menu: "entries" (array of dictionaries "title" string,
+// "enabled" Boolean, "separator" Boolean), "entry" (SInt32).
+inline constexpr char kTROVDMenuEntriesKey[] = "entries";
+inline constexpr char kTROVDMenuTitleKey[] = "title";
+inline constexpr char kTROVDMenuEnabledKey[] = "enabled";
+inline constexpr char kTROVDMenuSeparatorKey[] = "separator";
+inline constexpr char kTROVDMenuEntryKey[] = "entry";
 // Values of kTROVDCaptureStateKey.
 inline constexpr int32_t kCaptureIdle = 0;
 inline constexpr int32_t kCaptureStarting = 1;   // the recorder is being set up

@@ -24,8 +24,6 @@ namespace {
 
 constexpr uint32_t kCopyBufferBytes = 65536;
 constexpr int kMaxMovedAsideNames = 100;
-// Library folders are ordinary document folders, as the music folder is.
-constexpr mode_t kFolderMode = 0755;
 
 // A status as the log prints it: its 32 bits read unsigned.
 unsigned long statusNumber(int32_t status) { return uint32_t(status); }
@@ -126,7 +124,7 @@ void TrackExporter::createDirectoryIfNeeded(const std::string& path) {
         const std::string parent = std::filesystem::path(path).parent_path().string();
         if (parent != path) createDirectoryIfNeeded(parent);
     }
-    mkdir(path.c_str(), kFolderMode);
+    mkdir(path.c_str(), platform::kDocumentFolderMode);  // an ordinary document folder
 }
 
 TrackExporter::Delivered TrackExporter::exportTrack(const TROVTrack& track, const std::string& path) {

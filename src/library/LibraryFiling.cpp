@@ -7,45 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "library/SafeFileName.h"
+
 namespace {
 
-constexpr size_t kMaxNameBytes = 255;
-// Room for " 999.ext" when a clash numbers the name.
-constexpr size_t kNumberAndExtensionBytes = 16;
 constexpr int kMaxClashNumber = 9999;
-
-// Length of the valid UTF-8 sequence at `i`, 0 when it is not one.
-size_t utf8Length(const std::string& text, size_t i) {
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > text.size()) return 0;
-    for (size_t k = 1; k < length; ++k)
-        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-    return length;
-}
-
-// One path component from metadata: no '/', NUL or control characters, no
-// leading dot (so neither "." nor ".." nor a hidden file), valid UTF-8 cut at
-// a character boundary within `maxBytes`.
-std::string safeName(const std::string& text, const std::string& fallback, size_t maxBytes) {
-    std::string name;
-    for (size_t i = 0; i < text.size();) {
-        size_t length = utf8Length(text, i);
-        if (length == 0) {
-            ++i;
-            continue;
-        }
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        std::string piece = c == '/' ? "_" : (c < 0x20 || c == 0x7F) ? " " : text.substr(i, length);
-        if (name.size() + piece.size() > maxBytes) break;
-        name += piece;
-        i += length;
-    }
-    size_t start = name.find_first_not_of(". ");
-    name = start == std::string::npos ? "" : name.substr(start);
-    while (!name.empty() && name.back() == ' ') name.pop_back();
-    return name.empty() ? fallback : name;
-}
 
 const std::string& firstPresent(const ZORAudioTrackInfo::Text& first, const ZORAudioTrackInfo::Text& second,
                                 const std::string& otherwise) {
@@ -54,11 +20,14 @@ const std::string& firstPresent(const ZORAudioTrackInfo::Text& first, const ZORA
     return otherwise;
 }
 
+// "<stem> N.<ext>"; the stem is already a safe name, so safeFileName only
+// cuts it to leave room for the number.
 std::string numbered(const std::string& path, int number) {
-    size_t slash = path.rfind('/');
-    size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
-    return path.substr(0, dot) + " " + std::to_string(number) + path.substr(dot);
+    const size_t slash = path.rfind('/') + 1;
+    const std::string name = path.substr(slash);
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) dot = name.size();
+    return path.substr(0, slash) + safeFileName(name.substr(0, dot), " " + std::to_string(number) + name.substr(dot));
 }
 
 }  // namespace
@@ -66,15 +35,14 @@ std::string numbered(const std::string& path, int number) {
 std::string LibraryFiling::relativePath(const ZORAudioTrackInfo& info, const std::string& fallbackTitle,
                                         const std::string& extension) {
     static const std::string kUnknownArtist = "Unknown Artist", kUnknownAlbum = "Unknown Album";
-    std::string artist = safeName(firstPresent(info.albumArtistName(), info.trackArtistName(), kUnknownArtist),
-                                  kUnknownArtist, kMaxNameBytes);
-    std::string album = safeName(firstPresent(info.albumTitle(), std::nullopt, kUnknownAlbum), kUnknownAlbum,
-                                 kMaxNameBytes);
+    const std::string artist =
+        safeFileName(firstPresent(info.albumArtistName(), info.trackArtistName(), kUnknownArtist), {}, kUnknownArtist);
+    const std::string album =
+        safeFileName(firstPresent(info.albumTitle(), std::nullopt, kUnknownAlbum), {}, kUnknownAlbum);
     char prefix[16] = "";
     if (info.trackNumber() > 0) std::snprintf(prefix, sizeof prefix, "%02d ", info.trackNumber());
-    std::string title = safeName(std::string(prefix) + firstPresent(info.trackTitle(), std::nullopt, fallbackTitle),
-                                 "Untitled", kMaxNameBytes - kNumberAndExtensionBytes);
-    return artist + "/" + album + "/" + title + "." + extension;
+    const std::string title = std::string(prefix) + firstPresent(info.trackTitle(), std::nullopt, fallbackTitle);
+    return artist + "/" + album + "/" + safeFileName(title, "." + extension);
 }
 
 platform::Result<std::string> LibraryFiling::placeWithoutOverwriting(const std::string& file,

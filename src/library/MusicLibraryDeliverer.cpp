@@ -54,7 +54,8 @@ std::string playlistTitle(const ZORAudioTrackInfo& info, const std::string& fall
 Result<std::string> fileTrack(const DeliveryRequest& request, const std::string& musicFolder,
                               const std::string& relativePath) {
     const std::string destination = musicFolder + "/" + relativePath;
-    if (Status created = platform::createDirectories(folderOf(destination)); !created) return created;
+    Status created = platform::createDirectories(folderOf(destination), platform::kDocumentFolderMode);
+    if (!created) return created;
     const std::string extension = AudioConversion::extension(request.mEncoder);
     Result<std::string> work = temporaryFileIn(folderOf(destination), extension);
     if (!work) return work.status();

@@ -48,12 +48,21 @@ std::string_view truncated(std::string_view text, size_t limit) {
     return text.substr(0, end);
 }
 
+// Without leading dots and spaces (no hidden file, no "." or "..") and
+// trailing spaces, which other systems drop or refuse: "Band " and "Band"
+// name one folder.
+std::string_view trimmed(std::string_view text) {
+    const size_t start = text.find_first_not_of(". ");
+    if (start == std::string_view::npos) return {};
+    return text.substr(start, text.find_last_not_of(' ') + 1 - start);
+}
+
 }  // namespace
 
 std::string safeFileName(std::string_view name, std::string_view extension, std::string_view fallback) {
-    std::string clean = cleanCharacters(name);
-    clean.erase(0, clean.find_first_not_of('.'));
-    if (clean.find_first_not_of(' ') == std::string::npos) clean = cleanCharacters(fallback);
     const size_t room = extension.size() < kMaxNameBytes ? kMaxNameBytes - extension.size() : 1;
-    return std::string(truncated(clean, room)) + std::string(extension);
+    const std::string clean = cleanCharacters(name);
+    std::string kept(trimmed(truncated(trimmed(clean), room)));
+    if (kept.empty()) kept = truncated(cleanCharacters(fallback), room);
+    return kept + std::string(extension);
 }

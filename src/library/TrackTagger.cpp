@@ -9,6 +9,8 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 
+#include <vector>
+
 namespace {
 
 TagLib::String utf8(const std::string& text) { return TagLib::String(text, TagLib::String::UTF8); }
@@ -52,6 +54,22 @@ void addCover(TagLib::ID3v2::Tag& tag, const ZORAudioTrackInfo::Image& image) {
     tag.addFrame(frame);
 }
 
+// Whatever the file carried before (the export's own tags and cover, the
+// encoder's name) goes: the result holds the track's fields only.
+void clear(TagLib::MP4::Tag& tag) {
+    std::vector<TagLib::String> keys;
+    for (const auto& item : tag.itemMap()) keys.push_back(item.first);
+    for (const TagLib::String& key : keys) tag.removeItem(key);
+}
+
+// By frame ID: a copy of the frame list itself would delete the frames a
+// second time (it owns them).
+void clear(TagLib::ID3v2::Tag& tag) {
+    std::vector<TagLib::ByteVector> ids;
+    for (const auto& frames : tag.frameListMap()) ids.push_back(frames.first);
+    for (const TagLib::ByteVector& id : ids) tag.removeFrames(id);
+}
+
 platform::Status failed(const std::string& path, const char* why) {
     return platform::Status::failure("cannot tag " + path + ": " + why);
 }
@@ -59,6 +77,7 @@ platform::Status failed(const std::string& path, const char* why) {
 platform::Status tagMP4(const std::string& path, const ZORAudioTrackInfo& info) {
     TagLib::MP4::File file(path.c_str());
     if (!file.isValid() || !file.tag()) return failed(path, "not a readable MP4 file");
+    clear(*file.tag());
     file.setProperties(properties(info));
     if (info.coverArt() && !info.coverArt()->empty()) addCover(*file.tag(), *info.coverArt());
     return file.save() ? platform::Status::success() : failed(path, "the file could not be written");
@@ -68,6 +87,7 @@ platform::Status tagMP3(const std::string& path, const ZORAudioTrackInfo& info) 
     TagLib::MPEG::File file(path.c_str());
     if (!file.isValid()) return failed(path, "not a readable MP3 file");
     TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
+    clear(*tag);
     tag->setProperties(properties(info));
     if (info.coverArt() && !info.coverArt()->empty()) addCover(*tag, *info.coverArt());
     return file.save(TagLib::MPEG::File::ID3v2) ? platform::Status::success()

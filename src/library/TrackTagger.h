@@ -7,7 +7,8 @@
 
 // Writes every field a track has into its delivered file (MP4 or MP3), with
 // TagLib: texts, track and disc numbers with counts, compilation and cover.
-// Absent fields are left out; an empty text is written as it is.
+// Absent fields are left out; an empty text is written as it is. Tags the
+// file carried before are removed.
 class TrackTagger {
 public:
     static platform::Status tag(const std::string& path, const ZORAudioTrackInfo& info);

@@ -33,7 +33,8 @@ std::string TrovarioPlaylist::path(const std::string& musicFolder) { return musi
 platform::Status TrovarioPlaylist::add(const std::string& musicFolder, const std::string& relativePath, int seconds,
                                        const std::string& title) {
     const std::string file = path(musicFolder);
-    if (platform::Status created = platform::createDirectories(musicFolder + "/Playlists"); !created) return created;
+    platform::Status created = platform::createDirectories(musicFolder + "/Playlists", platform::kDocumentFolderMode);
+    if (!created) return created;
     std::string playlist;
     if (std::ifstream in(file, std::ios::binary); in)
         playlist.assign(std::istreambuf_iterator<char>(in), {});

@@ -104,15 +104,15 @@ std::string standardizePath(const std::string& path) {
     return result.empty() ? expanded : result;
 }
 
-Status createDirectories(const std::string& path) {
+Status createDirectories(const std::string& path, mode_t mode) {
     struct stat info {};
     if (stat(path.c_str(), &info) == 0)
         return S_ISDIR(info.st_mode) ? Status::success() : Status::failure(path + " is not a folder");
     const size_t slash = path.find_last_of('/');
     if (slash != std::string::npos && slash > 0) {
-        if (Status parent = createDirectories(path.substr(0, slash)); !parent) return parent;
+        if (Status parent = createDirectories(path.substr(0, slash), mode); !parent) return parent;
     }
-    if (mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return Status::success();
+    if (mkdir(path.c_str(), mode) == 0 || errno == EEXIST) return Status::success();
     return Status::failure("cannot create folder " + path + ": " + strerror(errno));
 }
 

@@ -2,6 +2,8 @@
 
 #include "platform/Result.h"
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace platform {
@@ -35,7 +37,11 @@ std::string expandTildeInPath(const std::string& path);
 // Tilde expanded, "." and empty components dropped, ".." resolved lexically in
 // absolute paths, no trailing slash.
 std::string standardizePath(const std::string& path);
-// Creates the folder and its missing parents (mode 0700 for new ones).
-Status createDirectories(const std::string& path);
+// Folders of the user's documents (music, playlists): what the umask leaves
+// of this, as any program creating a document folder gives.
+constexpr mode_t kDocumentFolderMode = 0777;
+// Creates the folder and its missing parents; new ones get `mode` less the
+// umask (private by default).
+Status createDirectories(const std::string& path, mode_t mode = 0700);
 
 }  // namespace platform

@@ -43,6 +43,7 @@ SinkInfo sinkFrom(const pa_sink_info* info) {
     sink.name = info->name ? info->name : "";
     sink.description = info->description ? info->description : "";
     sink.monitorSource = info->monitor_source_name ? info->monitor_source_name : "";
+    sink.running = info->state == PA_SINK_RUNNING;
     return sink;
 }
 
@@ -193,6 +194,15 @@ Status SoundServer::setDefaultSink(const std::string& name) {
     Request<int> request{this};
     Status answered =
         runOperation(pa_context_set_default_sink(mContext, name.c_str(), onSuccess, &request), request.finished);
+    if (!answered) return answered;
+    return request.ok ? Status::success() : contextFailure();
+}
+
+Status SoundServer::suspendSink(const std::string& name, bool suspend) {
+    SoundServerLock lock(mMainloop);
+    Request<int> request{this};
+    Status answered = runOperation(
+        pa_context_suspend_sink_by_name(mContext, name.c_str(), suspend, onSuccess, &request), request.finished);
     if (!answered) return answered;
     return request.ok ? Status::success() : contextFailure();
 }

@@ -20,6 +20,7 @@ struct SinkInfo {
     std::string name;
     std::string description;
     std::string monitorSource;
+    bool running = false;  // something plays into it or records its monitor
 };
 
 // A connection to the sound server (PulseAudio, or PipeWire's pulse server)
@@ -44,6 +45,9 @@ public:
     Result<SinkInfo> findSink(const std::string& descriptionOrName);
     Result<std::string> defaultSinkName();
     Status setDefaultSink(const std::string& name);
+    // A sink resumed from suspension starts rendering at once, at the
+    // latency its streams ask for now.
+    Status suspendSink(const std::string& name, bool suspend);
     // The new module's index.
     Result<uint32_t> loadModule(const std::string& name, const std::string& arguments);
 

@@ -114,6 +114,8 @@ protected:
     std::string music(const std::string& relative) const { return home / ("home/Music/" + relative); }
 
     TemporaryDirectory home;
+    TemporaryDirectory runtime;  // the agent's socket, apart from other tests' agents
+    ScopedEnvironment runtimeVariable{"XDG_RUNTIME_DIR", runtime.path().c_str()};
     ScopedEnvironment homeVariable{"HOME", (home / "home").c_str()};
     ScopedEnvironment configVariable{"XDG_CONFIG_HOME", (home / "config").c_str()};
     ScopedEnvironment dataVariable{"XDG_DATA_HOME", (home / "data").c_str()};

@@ -59,14 +59,17 @@ protected:
     ScopedEnvironment runtimeVariable{"XDG_RUNTIME_DIR", runtime.path().c_str()};
     ScopedEnvironment configVariable{"XDG_CONFIG_HOME", config.path().c_str()};
     ScopedEnvironment stateVariable{"XDG_STATE_HOME", (config / "state").c_str()};
+    // The scratch recording and the exports stay in the test's folders.
+    ScopedEnvironment cacheVariable{"XDG_CACHE_HOME", (config / "cache").c_str()};
+    ScopedEnvironment homeVariable{"HOME", config.path().c_str()};
     ScopedEnvironment noServer{"PULSE_SERVER", nullptr};
     std::vector<pid_t> children;
     std::string agentLog;
 };
 
 // A preferences file holding a NUL byte is refused and set aside, not read cut
-// short. The commands carry their values to the agent (a file as an absolute
-// path, once it is found readable); a second agent leaves the first one serving.
+// short. The commands carry their values to the agent; a file that is not
+// readable audio is never sent. A second agent leaves the first one serving.
 TEST_F(AgentProcessTest, FreshAgentIsIdleTakesCommandsAndKeepsItsNameFromASecondOne) {
     const std::string preferences = config / "trovario/org.trovario.TrovarioAgent.plist";
     TemporaryDirectory::write(preferences,
@@ -74,18 +77,19 @@ TEST_F(AgentProcessTest, FreshAgentIsIdleTakesCommandsAndKeepsItsNameFromASecond
     startAgent();
     EXPECT_TRUE(std::filesystem::exists(preferences + ".unreadable"));
 
-    EXPECT_EQ(ctl("status").out, "state: idle\nsince capture start: no capture since the agent started\n");
+    EXPECT_EQ(ctl("status").out, "state: idle\ncapture: none since the agent started\nsilence: threshold 0.03, length "
+                                 "1.3 s\ntime limit: 2 h\nminimum track duration: 30 s\nlast run: none yet\n");
     const std::string json = ctl("status --json").out, raw = ctl("send rTlm").out;  // the four keys of the idle state
     EXPECT_TRUE(std::regex_match(json, std::regex(R"(\{"state": 1, "state_name": "idle", "stime": [0-9.]+, )"
-                                                  R"("since_capture_start": null\}\n)"))) << json;
+                                                  R"("since_capture_start": null, "capture": "idle", .*, )"
+                                                  R"("time_limit": 7200, .*"run": 0, .*\}\n)"))) << json;
     EXPECT_TRUE(std::regex_match(raw, std::regex(R"(msgID = 1415933037 'Telm' \(int\)\ncap = true \(bool\)\n)"
                                                  R"(state = 1 \(int\)\nstime = [0-9.]+ \(float\)\n)"))) << raw;
 
     TemporaryDirectory::write(runtime / "music/take.wav", "RIFF");
-    EXPECT_EQ(ctl("process music/../music/take.wav", runtime.path()).exitCode, 0);
-    EXPECT_TRUE(waitForLog(runtime / "music/take.wav"));
     for (const auto& [file, error] : std::vector<std::pair<std::string, std::string>>{
-             {"nothing.wav", "cannot read nothing.wav: no such file"}, {runtime.path(), "not a regular file"}}) {
+             {"nothing.wav", "cannot read nothing.wav: no such file"}, {runtime.path(), "not a regular file"},
+             {"music/take.wav", "cannot read music/take.wav: not audio"}}) {
         Outcome refused = ctl("process " + file, runtime.path());
         EXPECT_EQ(refused.exitCode, 2);
         EXPECT_NE(refused.err.find(error), std::string::npos) << refused.err;
@@ -103,7 +107,29 @@ TEST_F(AgentProcessTest, FreshAgentIsIdleTakesCommandsAndKeepsItsNameFromASecond
     EXPECT_NE(second.find("another trovario-agent is already running"), std::string::npos) << second;
     EXPECT_TRUE(socketExists());
     EXPECT_EQ(ctl("status").exitCode, 0);
-    EXPECT_EQ(log().find("nothing.wav"), std::string::npos);
+    EXPECT_EQ(log().find("wav"), std::string::npos);
+}
+
+// start and stop tell what they set going: the capture and its limit, a
+// refusal, the run and its outcome.
+TEST_F(AgentProcessTest, StartAndStopSayWhatTheAgentDid) {
+    PrivatePulseServer server;
+    ASSERT_TRUE(server.started()) << server.failure();
+    startAgent();
+    EXPECT_EQ(ctl("time-limit 90").exitCode, 0);
+    Outcome started = ctl("start"), second = ctl("start");
+    EXPECT_EQ(started.out, "capture recording; it stops by itself after 1 h 30 min (`trovarioctl stop` ends it sooner)\n")
+        << started.err;
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_EQ(second.err.rfind("trovarioctl start: ", 0), 0u) << second.err;
+    EXPECT_NE(ctl("status").out.find("capture: recording for 00:00:0"), std::string::npos);
+    // A stop before the first frames reach the file has nothing to process.
+    const std::string scratch = config / "cache/trovario/trov_scratch.caf";
+    EXPECT_TRUE(eventually([&] { return std::filesystem::exists(scratch) && std::filesystem::file_size(scratch) > 20000; }));
+    Outcome stopped = ctl("stop --wait");
+    EXPECT_EQ(stopped.exitCode, 0) << stopped.err;
+    EXPECT_TRUE(std::regex_match(stopped.out, std::regex("(finding tracks\n)?(track [^\n]*\n)*run 1: [^\n]*\n")))
+        << stopped.out;
 }
 
 TEST_F(AgentProcessTest, LoadingTheCaptureSinkIsNoticedWithinOneCheck) {

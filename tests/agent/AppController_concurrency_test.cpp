@@ -4,6 +4,7 @@
 #include "segmentation/AudioSegmentTree.h"
 
 #include "../messaging/MessageTestSupport.h"
+#include "AudioTestSupport.h"
 #include "TemporaryDirectory.h"
 #include "platform/Clock.h"
 #include "platform/LocalSocket.h"
@@ -179,4 +180,55 @@ TEST_F(AppControllerTest, SlicesAreWorkedOffTheMainLoopAndTheAgentReturnsToIdle)
     EXPECT_FALSE(pipeline.processSlices(tree, 30));
     EXPECT_TRUE(platform::MainLoop::shared().runUntil([&] { return controller->state() == kAgentStateIdle; }, 10.0));
     EXPECT_GE(tree->numberOfSlices(), 2);
+}
+
+// A file's run: imported and cut on the workers while the main loop answers;
+// a second run is refused meanwhile; the end comes back to the main loop.
+TEST_F(AppControllerTest, AFileIsProcessedOnTheWorkersWhileTheMainLoopAnswers) {
+    TemporaryDirectory home;
+    ScopedEnvironment cache{"XDG_CACHE_HOME", (home / "cache").c_str()};
+    ScopedEnvironment data{"XDG_DATA_HOME", (home / "data").c_str()};
+    std::vector<float> samples;
+    audiotest::appendTone(samples, 44100 * 4, 2, 440, 0.5f);
+    ASSERT_EQ(audiotest::writeCaf(home / "take.caf", samples), 0);
+    auto reply = handle(command(kTROVDMessage_ProcessFile, "path", PL::string(home / "take.caf")));
+    EXPECT_EQ(getInt(*reply, kTROVDRunKey), 1);
+    EXPECT_TRUE(handle(command(kTROVDMessage_ProcessFile, "path", PL::string(home / "take.caf")))
+                    ->messageDictionary().contains(kTROVDErrorKey));
+    EXPECT_TRUE(servesTelemetry());
+    EXPECT_TRUE(platform::MainLoop::shared().runUntil([&] { return controller->state() == kAgentStateIdle; }, 30.0));
+    EXPECT_EQ(audiotest::readAll(home / "cache/trovario/trov_scratch.caf").size(), samples.size());
+}
+
+// The menu as a user without a tray reads and clicks it over the port: its
+// titles at build and after each update, the running time, and the status
+// line that cannot be chosen.
+TEST_F(AppControllerTest, TheMenuShowsTheStateAndItsEntriesAreClickedOverThePort) {
+    ScopedEnvironment noBus{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"};
+    auto menu = [this] {
+        std::string lines;
+        auto entries = handle(command(kTROVDMessage_RequestMenu))->messageDictionary().get(kTROVDMenuEntriesKey);
+        for (size_t i = 0; entries && i < entries->size(); ++i)
+            lines += entries->at(i).get(kTROVDMenuTitleKey)->asString() +
+                     (entries->at(i).get(kTROVDMenuEnabledKey)->asBool() ? "|" : "(off)|");
+        return lines;
+    };
+    EXPECT_EQ(menu(), "");
+    for (bool visible : {true, false, true}) handle(command(kTROVDMessage_SetMenuVisible, "visible", PL::boolean(visible)));
+    EXPECT_EQ(menu(), "Open Trovario||Status: Idle(off)|Start Automatic Capture|");
+    controller->updateMenuStatus();
+    EXPECT_EQ(menu(), "Open Trovario||Status: Idle(off)|Start Auto Music Capture|");
+    controller->setState(kAgentStateCapturing);
+    controller->updateMenuStatus();
+    for (auto [seconds, time] : {std::pair{65.0, "00:01:05"}, {36000.0, "10:00:00"}}) {
+        controller->setStartIntervalForRecording(platform::absoluteTime() - seconds - 0.5);
+        controller->updateMenuTimer();
+        EXPECT_EQ(menu(), std::string("Open Trovario||Status: Capturing [") + time + "](off)|Stop Auto Music Capture|");
+    }
+    controller->setState(kAgentStateProcessing);
+    controller->updateMenuStatus();
+    EXPECT_EQ(menu(), "Open Trovario||Processing Tracks...(off)|Stop Auto Music Capture(off)|");
+    for (int32_t entry : {1, 2, 3, 9})
+        EXPECT_TRUE(handle(command(kTROVDMessage_ClickMenu, "entry", PL::integer(entry)))
+                        ->messageDictionary().contains(kTROVDErrorKey)) << entry;
 }

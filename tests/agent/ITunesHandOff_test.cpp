@@ -2,7 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <glib.h>
+#include <taglib/mp4file.h>
+#include <taglib/tpropertymap.h>
+
 #include "../platform/TemporaryDirectory.h"
+#include "library/ProgramRunner.h"
+#include "segmentation/AudioSegmentNode.h"
+#include "segmentation/AudioSegmentTree.h"
+#include "segmentation/AudioSlice.h"
+#include "support/PreferenceKeys.h"
 #include "tracks/TROVTrack.h"
 
 static std::vector<std::string> scriptLines(const ITunesHandOff::ScriptValues& values, int64_t encoder = 1) {
@@ -41,20 +50,48 @@ TEST(ITunesHandOffScript, ArtistAndAlbumArtistStandInForEachOther) {
     }
 }
 
-// osascript cannot run here: a stand-in on the PATH keeps the script it reads
-// and answers with the given status. The library deliverer must not be used.
-TEST(ITunesHandOffRun, OsascriptSuccessDeletesTheExportAndFailureKeepsIt) {
+// Without osascript the library deliverer files tracks and slices, in the
+// encoder the preferences choose. With it (a stand-in that keeps the script it
+// reads and answers with the given status) the script alone takes the track.
+TEST(ITunesHandOffRun, OsascriptWhereItExistsElseTheLibraryDeliverer) {
+    if (std::unique_ptr<gchar, decltype(&g_free)>(g_find_program_in_path("osascript"), g_free)) GTEST_SKIP();
     TemporaryDirectory dir;
+    ScopedEnvironment home("HOME", dir.path().c_str()), config("XDG_CONFIG_HOME", dir.path().c_str());
     platform::UserDefaults defaults("org.trovario.test", dir.path());
-    ITunesHandOff handOff(defaults, [](const DeliveryRequest&) { return platform::Result(std::string("/unused")); });
-    setenv("PATH", (dir.path() + ":" + getenv("PATH")).c_str(), 1);
+    ASSERT_TRUE(defaults.setObject(ZORAutoCaptureITunesFormatKey, platform::PropertyList::integer(2)));
+    for (const char* name : {"T.m4a", "S.m4a"})
+        ASSERT_TRUE(ProgramRunner::run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=d=2", dir / name}, 0));
+    auto track = TROVTrack::initWithNum(1, "Song");
+    track->setArtistName("Artist");
+    track->setTrackNumber(2);
+    auto tree = AudioSegmentTree::create();
+    auto slice = AudioSlice::audioSliceWithTree(tree, AudioSegmentNode::silenceSegmentNodeFrom(0, 1),
+                                                AudioSegmentNode::silenceSegmentNodeFrom(9, 10));
+    slice->setTitle("Slice");
+    slice->setAlbumArtistName("Band");
+    slice->setYear(1999);
+    ITunesHandOff handOff(defaults);
+    const std::pair<platform::Result<std::string>, std::string> cases[] = {
+        {handOff.addTrackToITunesWithFile(dir / "T.m4a", *track), "ARTIST=Artist\nTITLE=Song\nTRACKNUMBER=2\n"},
+        {handOff.addSliceToITunesWithFile(dir / "S.m4a", *slice), "ALBUMARTIST=Band\nDATE=1999\nTITLE=Slice\n"}};
+    for (const auto& [delivered, tags] : cases) {
+        ASSERT_TRUE(delivered.ok()) << delivered.message();
+        TagLib::MP4::File file(delivered->c_str());
+        EXPECT_EQ(file.audioProperties()->codec(), TagLib::MP4::Properties::ALAC);
+        EXPECT_EQ(file.properties().toString(), tags);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "T.m4a") || std::filesystem::exists(dir / "S.m4a"));
+    ScopedEnvironment path("PATH", (dir.path() + ":" + getenv("PATH")).c_str());
     for (int status : {1, 0}) {
         TemporaryDirectory::write(dir / "osascript", "#!/bin/sh\ncat > \"$0.in\"\nexit " + std::to_string(status));
         std::filesystem::permissions(dir / "osascript", std::filesystem::perms::owner_all);
         TemporaryDirectory::write(dir / "T.m4a", "audio");
-        EXPECT_EQ(bool(handOff.addTrackToITunesWithFile(dir / "T.m4a", *TROVTrack::initWithNum(1, "Song"))), status == 0);
+        EXPECT_EQ(bool(handOff.addTrackToITunesWithFile(dir / "T.m4a", *track)), status == 0);
         EXPECT_EQ(std::filesystem::exists(dir / "T.m4a"), status != 0);
         EXPECT_EQ(TemporaryDirectory::read(dir / "osascript.in"),
-                  ITunesHandOff::scriptText(dir / "T.m4a", {{}, {}, {}, "Song", {}}, 0, 0));
+                  ITunesHandOff::scriptText(dir / "T.m4a", {{}, "Artist", {}, "Song", {}}, 2, 0));
     }
+    EXPECT_EQ(TemporaryDirectory::read(dir / "Music/Playlists/Trovario.m3u8"),
+              "#EXTM3U\n#EXTINF:2,Artist - Song\n../Artist/Unknown Album/02 Song.m4a\n"
+              "#EXTINF:2,Band - Slice\n../Band/Unknown Album/Slice.m4a\n");
 }

@@ -53,7 +53,7 @@ TEST(TrackExporter, namesStayInsideTheLibraryFolderAndUsersFilesAreKept) {
     std::string accents, r = "\xEF\xBF\xBD";
     for (int i = 0; i < 200; ++i) accents += "é";  // 2 bytes each: 125 fit before ".m4a"
     const std::pair<std::string, std::string> names[] = {{"..", "Untitled"}, {".hidden", "hidden"}, {" \t", "Untitled"},
-        {std::string("a\0b\nc\x7f", 6), "a b c "}, {"x\xff\xc0\x80\xED\xA0\x80", "x" + r + r + r + r + r + r},
+        {std::string(" a\0b\nc\x7f", 7), "a b c"}, {"x\xff\xc0\x80\xED\xA0\x80", "x" + r + r + r + r + r + r},
         {"Motörhead", "Motörhead"}, {accents, accents.substr(0, 250) + ".m4a"}};
     for (const auto& [name, safe] : names) EXPECT_EQ(safeFileName(name, safe.ends_with(".m4a") ? ".m4a" : ""), safe);
 }

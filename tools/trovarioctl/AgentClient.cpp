@@ -1,5 +1,6 @@
 #include "AgentClient.h"
 
+#include "ReportPrinter.h"
 #include "agent/TROVDMessages.h"
 #include "platform/LocalSocket.h"
 #include "platform/ServiceNames.h"
@@ -16,15 +17,6 @@ namespace {
 constexpr double kTimeout = 0.5;  // each way, as every sender of the agent's commands uses
 
 }  // namespace
-
-std::string agentStateName(int32_t state) {
-    switch (state) {
-        case kAgentStateIdle: return "idle";
-        case kAgentStateCapturing: return "capturing";
-        case kAgentStateProcessing: return "processing";
-        default: return "unknown (" + std::to_string(state) + ")";
-    }
-}
 
 std::string AgentClient::socketPath() {
     auto path = platform::LocalSocket::pathForName(platform::kAgentServiceName);
@@ -51,8 +43,32 @@ int AgentClient::send(const TROVMessage& request, std::shared_ptr<TROVMessage>* 
     return *reply ? kExitSuccess : explainFailure();
 }
 
+int AgentClient::sendCommand(const TROVMessage& request, std::shared_ptr<TROVMessage>* reply) const {
+    const int result = send(request, reply);
+    std::string error;
+    if (result != kExitSuccess || !(*reply)->getValueNSString(kTROVDErrorKey, error)) return result;
+    fprintf(stderr, "trovarioctl %s: %s\n", mCommand.c_str(), error.c_str());
+    return kExitAgentFailed;
+}
+
+int AgentClient::report(AgentReport* report) const {
+    std::shared_ptr<TROVMessage> reply;
+    const int result = send(*request(kTROVDMessage_RequestReport), &reply);
+    if (result == kExitSuccess) *report = AgentReport::fromReply(reply->messageDictionary());
+    return result;
+}
+
+int AgentClient::telemetry(Telemetry* telemetry) const {
+    std::shared_ptr<TROVMessage> reply;
+    const int result = send(*request(kTROVDMessage_RequestTelemetry), &reply);
+    if (result == kExitSuccess) *telemetry = Telemetry::fromReply(reply->messageDictionary());
+    return result;
+}
+
+// An agent that ends while a request is under way shows as a failed
+// exchange on a port that still looks valid; a fresh look-up tells.
 int AgentClient::explainFailure() const {
-    if (!mPort->isValid()) {
+    if (!mPort->isValid() || !TROVRemoteMessagePort::initWithName(platform::kAgentServiceName)) {
         fprintf(stderr,
                 "trovarioctl %s: the Trovario agent has gone (nothing answers at %s any more).\n"
                 "Start it again with `trovario-agent &`.\n",
@@ -76,12 +92,15 @@ int AgentClient::quit() const {
                         "end the trovario-agent process if it stays.\n");
         return kExitAgentFailed;
     }
-    std::shared_ptr<TROVMessage> telemetry;
-    int32_t state = 0;
-    if (send(*request(kTROVDMessage_RequestTelemetry), &telemetry) == kExitSuccess)
-        telemetry->getValueSInt32(kTROVDStateKey, state);
+    std::string refusal;
+    if (TROVMessage::initWithData(reply)->getValueNSString(kTROVDErrorKey, refusal)) {
+        fprintf(stderr, "trovarioctl quit: %s\n", refusal.c_str());
+        return kExitAgentFailed;
+    }
+    Telemetry state;
+    telemetry(&state);
     fprintf(stderr, "trovarioctl quit: the agent is %s and quits only when idle; stop the capture or wait for the "
-                    "processing to end, then try again.\n", agentStateName(state).c_str());
+                    "processing to end, then try again.\n", agentStateName(state.mState).c_str());
     return kExitAgentFailed;
 }
 

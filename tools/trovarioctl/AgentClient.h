@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AgentReport.h"
 #include "messaging/TROVMessage.h"
 
 #include <cstdint>
@@ -25,10 +26,18 @@ public:
     // Sends and waits for the reply. kExitSuccess with `reply` set, or the
     // exit code of the failure after saying what failed.
     int send(const TROVMessage& request, std::shared_ptr<TROVMessage>* reply) const;
+    // The same, and kExitAgentFailed, after saying why, when the agent
+    // answers that it refused the command or could not carry it out.
+    int sendCommand(const TROVMessage& request, std::shared_ptr<TROVMessage>* reply) const;
+    // The agent's report and telemetry; the exit code of a failure after
+    // saying what failed.
+    int report(AgentReport* report) const;
+    int telemetry(Telemetry* telemetry) const;
     // Asks the agent to quit: kExitSuccess once it has gone, kExitAgentFailed
     // (with the reason) when it stays.
     int quit() const;
 
+    const std::string& command() const { return mCommand; }
     static std::string socketPath();
 
 private:
@@ -40,6 +49,3 @@ private:
     std::shared_ptr<TROVRemoteMessagePort> mPort;
     std::string mCommand;
 };
-
-// "idle", "capturing", "processing" or "unknown (N)".
-std::string agentStateName(int32_t state);

@@ -1,20 +1,19 @@
 // trovarioctl: talks to the Trovario agent over its message port, as the
-// editor does. Exit codes: 0 success, 1 the agent answered with a failure
-// (or did not answer), 2 usage error, 3 the agent is not running.
+// editor does. Exit codes: 0 success, 1 the agent refused or failed the
+// command, a run it followed failed, or the agent did not answer; 2 usage
+// error or a file that cannot be processed; 3 the agent is not running or
+// went away.
 
 #include "AgentClient.h"
 #include "Arguments.h"
+#include "AudioFileCheck.h"
+#include "ReportPrinter.h"
+#include "RunWatcher.h"
 #include "AutoCaptureClasses/CaptureDeviceInstaller.h"
 #include "agent/TROVDMessages.h"
-#include "platform/Clock.h"
 #include "platform/Log.h"
 
-#include <unistd.h>
-
-#include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -36,86 +35,75 @@ int usageError(const std::string& command, const std::string& problem) {
     return kExitUsage;
 }
 
-// Sends a request built by `fill` and hands the reply to `show`.
-int sendCommand(const std::string& command, int32_t code, const std::function<void(TROVMessage&)>& fill = {},
-                const std::function<void(const TROVMessage&)>& show = {}) {
+using Fill = std::function<void(TROVMessage&)>;
+
+// Sends a request built by `fill` and hands the reply to `show`; a refusal
+// by the agent fails the command.
+int sendCommand(const std::string& command, int32_t code, const Fill& fill = {},
+                const std::function<int(const AgentClient&, const TROVMessage&)>& show = {}) {
     std::optional<AgentClient> agent = AgentClient::connect(command);
     if (!agent) return kExitNotRunning;
     auto request = agent->request(code);
     if (fill) fill(*request);
     std::shared_ptr<TROVMessage> reply;
-    const int result = agent->send(*request, &reply);
-    if (result == kExitSuccess && show) show(*reply);
-    return result;
-}
-
-std::string clockText(double seconds) {
-    const long long whole = static_cast<long long>(std::max(0.0, std::floor(seconds)));
-    char text[32];
-    snprintf(text, sizeof text, "%02lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
-    return text;
-}
-
-// Before any capture the agent reports the whole clock time since its
-// reference date; a capture cannot have started that long ago.
-bool capturedSinceStart(float stime) { return stime < platform::absoluteTime() - 1000.0; }
-
-void showStatus(const TROVMessage& reply, bool json) {
-    int32_t state = 0, current = 0, total = 0;
-    float stime = 0;
-    reply.getValueSInt32(kTROVDStateKey, state);
-    reply.getValueFloat32(kTROVDStartTimeKey, stime);
-    const bool processing = reply.getValueSInt32(kTROVDCurrentTrackKey, current) &&
-                            reply.getValueSInt32(kTROVDTotalTracksKey, total);
-    const bool captured = capturedSinceStart(stime);
-    if (json) {
-        const std::string since = captured ? std::string(1, '"').append(clockText(stime)).append(1, '"') : "null";
-        printf("{\"state\": %d, \"state_name\": \"%s\", \"stime\": %.3f, \"since_capture_start\": %s", state,
-               agentStateName(state).c_str(), stime, since.c_str());
-        if (processing) printf(", \"current_track\": %d, \"total_tracks\": %d", current, total);
-        printf("}\n");
-        return;
-    }
-    printf("state: %s\n", agentStateName(state).c_str());
-    if (captured) {
-        printf("since capture start: %s\n", clockText(stime).c_str());
-    } else {
-        printf("since capture start: no capture since the agent started\n");
-    }
-    if (processing) printf("processing: track %d of %d\n", current + 1, total);
+    const int result = agent->sendCommand(*request, &reply);
+    return result == kExitSuccess && show ? show(*agent, *reply) : result;
 }
 
 int status(const Arguments& args) {
     if (args.size() > 1 || (args.size() == 1 && args[0] != "--json"))
         return usageError("status", "unexpected argument " + args.back());
-    const bool json = args.size() == 1;
-    return sendCommand("status", kTROVDMessage_RequestTelemetry, {},
-                       [json](const TROVMessage& reply) { showStatus(reply, json); });
+    std::optional<AgentClient> agent = AgentClient::connect("status");
+    if (!agent) return kExitNotRunning;
+    Telemetry telemetry;
+    AgentReport report;
+    if (const int result = agent->telemetry(&telemetry)) return result;
+    if (const int result = agent->report(&report)) return result;
+    printf("%s", (args.empty() ? statusText : statusJson)(telemetry, report).c_str());
+    return kExitSuccess;
 }
 
-int noArguments(const char* name, const Arguments& args, int32_t code) {
-    if (!args.empty()) return usageError(name, "unexpected argument " + args[0]);
-    return sendCommand(name, code);
+// Follows the processing run that the reply to 'spSC' or 'pFil' names.
+int followStartedRun(const AgentClient& agent, const TROVMessage& reply, bool wait) {
+    int32_t run = 0;
+    if (!reply.getValueSInt32(kTROVDRunKey, run)) {
+        fprintf(stderr, "trovarioctl %s: the agent did not say which processing run it started; "
+                        "see `trovarioctl status`.\n", agent.command().c_str());
+        return kExitAgentFailed;
+    }
+    const RunWatcher watcher(agent);
+    return wait ? watcher.followRun(run) : watcher.waitForTracks(run);
 }
 
-platform::Result<std::string> readableFile(const std::string& given) {
-    std::error_code error;
-    const std::string path = std::filesystem::absolute(given, error).lexically_normal().string();
-    if (error || !std::filesystem::exists(path, error))
-        return platform::Status::failure("cannot read " + given + ": no such file");
-    if (!std::filesystem::is_regular_file(path, error))
-        return platform::Status::failure("cannot read " + given + ": not a regular file");
-    if (access(path.c_str(), R_OK) != 0 || !std::ifstream(path))
-        return platform::Status::failure("cannot read " + given + ": permission denied");
-    return path;
+// Whether the arguments after the command's own `positional` ones are a lone --wait.
+std::optional<bool> waitOption(const Arguments& args, size_t positional) {
+    if (args.size() == positional) return false;
+    if (args.size() == positional + 1 && args.back() == "--wait") return true;
+    return std::nullopt;
+}
+
+int start(const Arguments& args) {
+    if (!args.empty()) return usageError("start", "unexpected argument " + args[0]);
+    return sendCommand("start", kTROVDMessage_StartSystemCapture, {},
+                       [](const AgentClient& agent, const TROVMessage&) { return RunWatcher(agent).waitForRecording(); });
+}
+
+int stop(const Arguments& args) {
+    const std::optional<bool> wait = waitOption(args, 0);
+    if (!wait) return usageError("stop", "unexpected argument " + args.back());
+    return sendCommand("stop", kTROVDMessage_StopSystemCapture, {},
+                       [&](const AgentClient& agent, const TROVMessage& reply) { return followStartedRun(agent, reply, *wait); });
 }
 
 int process(const Arguments& args) {
-    if (args.size() != 1) return usageError("process", "expected one FILE");
-    platform::Result<std::string> path = readableFile(args[0]);
+    const std::optional<bool> wait = waitOption(args, 1);
+    if (!wait || args[0] == "--wait") return usageError("process", "expected one FILE, then --wait if wanted");
+    platform::Result<std::string> path = checkAudioFile(args[0]);
     if (!path) return usageError("process", path.message());
-    return sendCommand("process", kTROVDMessage_ProcessFile,
-                       [&](TROVMessage& request) { request.setValueWithNSString(kTROVDPathKey, *path); });
+    return sendCommand(
+        "process", kTROVDMessage_ProcessFile,
+        [&](TROVMessage& request) { request.setValueWithNSString(kTROVDPathKey, *path); },
+        [&](const AgentClient& agent, const TROVMessage& reply) { return followStartedRun(agent, reply, *wait); });
 }
 
 int silence(const Arguments& args) {
@@ -144,8 +132,40 @@ int timeLimit(const Arguments& args) {
                        [&](TROVMessage& request) { request.setValueWithSInt32(kTROVDTimeoutKey, *minutes); });
 }
 
+// Entries are numbered from 1 as `menu` prints them; "open" and "capture"
+// name the two that act.
+std::optional<int32_t> menuEntry(const std::string& text) {
+    if (text == "open") return 0;
+    if (text == "capture") return 3;
+    std::optional<int32_t> number = parseInt32(text);
+    return number && *number >= 1 ? std::optional<int32_t>(*number - 1) : std::nullopt;
+}
+
+int printMenu(const AgentClient&, const TROVMessage& reply) {
+    const std::optional<platform::PropertyList> entries = reply.messageDictionary().get(kTROVDMenuEntriesKey);
+    for (size_t i = 0; entries && i < entries->size(); ++i) {
+        const platform::PropertyList entry = entries->at(i);
+        const auto flag = [&entry](const char* key) { return entry.contains(key) && entry.get(key)->asBool(); };
+        if (flag(kTROVDMenuSeparatorKey)) {
+            printf("%zu  ----\n", i + 1);
+        } else {
+            printf("%zu  %s%s\n", i + 1, entry.get(kTROVDMenuTitleKey)->asString().c_str(),
+                   flag(kTROVDMenuEnabledKey) ? "" : "  (disabled)");
+        }
+    }
+    return kExitSuccess;
+}
+
 int menu(const Arguments& args) {
-    if (args.size() != 1 || (args[0] != "show" && args[0] != "hide")) return usageError("menu", "expected show or hide");
+    if (args.empty()) return sendCommand("menu", kTROVDMessage_RequestMenu, {}, printMenu);
+    if (args[0] == "click") {
+        const std::optional<int32_t> entry = args.size() == 2 ? menuEntry(args[1]) : std::nullopt;
+        if (!entry) return usageError("menu", "click takes one ENTRY: its number as `trovarioctl menu` shows it, open or capture");
+        return sendCommand("menu", kTROVDMessage_ClickMenu,
+                           [&](TROVMessage& request) { request.setValueWithSInt32(kTROVDMenuEntryKey, *entry); });
+    }
+    if (args.size() != 1 || (args[0] != "show" && args[0] != "hide"))
+        return usageError("menu", "expected show, hide, click ENTRY or nothing");
     const bool visible = args[0] == "show";
     return sendCommand("menu", kTROVDMessage_SetMenuVisible,
                        [&](TROVMessage& request) { request.setValueWithBoolean(kTROVDVisibleKey, visible); });
@@ -173,10 +193,14 @@ int send(const Arguments& args) {
         if (!value) return usageError("send", value.message());
         values.push_back(std::move(*value));
     }
-    auto fill = [&](TROVMessage& request) {
-        for (const TypedValue& value : values) request.setValueWithCFType(value.key, value.value);
-    };
-    return sendCommand("send", *code, fill, showReply);
+    std::optional<AgentClient> agent = AgentClient::connect("send");
+    if (!agent) return kExitNotRunning;
+    auto request = agent->request(*code);
+    for (const TypedValue& value : values) request->setValueWithCFType(value.key, value.value);
+    std::shared_ptr<TROVMessage> reply;  // shown whole, "error" included
+    const int result = agent->send(*request, &reply);
+    if (result == kExitSuccess) showReply(*reply);
+    return result;
 }
 
 int installCaptureDevice(const Arguments& args) {
@@ -194,23 +218,38 @@ int installCaptureDevice(const Arguments& args) {
 const std::map<std::string, Command>& commands() {
     static const std::map<std::string, Command> table = {
         {"status", {"status [--json]",
-                    "Shows the agent's state (idle, capturing, processing), the time since the\n"
-                    "current or last capture started (HH:MM:SS) and, while processing, which\n"
-                    "track of how many. --json prints the same as one JSON object.", status}},
-        {"start", {"start", "Starts a capture of what the computer plays.",
-                   [](const Arguments& a) { return noArguments("start", a, kTROVDMessage_StartSystemCapture); }}},
-        {"stop", {"stop", "Stops the capture and starts cutting it into tracks.",
-                  [](const Arguments& a) { return noArguments("stop", a, kTROVDMessage_StopSystemCapture); }}},
-        {"process", {"process FILE",
-                     "Hands an existing audio file to the agent to cut into tracks. FILE is made\n"
-                     "absolute; a missing or unreadable file is refused before anything is sent.", process}},
+                    "Shows the agent's state (idle, capturing, processing), how long the running\n"
+                    "capture has been recording (HH:MM:SS), which track of how many is being\n"
+                    "processed, the silence threshold and length, time limit and minimum track\n"
+                    "duration in effect, and the last processing run: its number, the tracks it\n"
+                    "found and delivered, and its error if any. --json prints the same as one\n"
+                    "JSON object.", status}},
+        {"start", {"start",
+                   "Starts a capture of what the computer plays and waits (up to 10 s) until it\n"
+                   "records; then says when it stops by itself (the time limit). Fails with the\n"
+                   "agent's reason when the capture cannot start.", start}},
+        {"stop", {"stop [--wait]",
+                  "Stops the capture and starts cutting it into tracks; says how many tracks\n"
+                  "were found while processing goes on. --wait shows the progress until the\n"
+                  "run ends, then lists each track and where it was delivered; it fails when\n"
+                  "the run failed or a track was not delivered.", stop}},
+        {"process", {"process FILE [--wait]",
+                     "Hands an existing audio file to the agent to cut into tracks, then goes on\n"
+                     "as `stop` does (with --wait, to the end of the run). FILE is made absolute;\n"
+                     "a file that is missing, unreadable or not audio is refused before anything\n"
+                     "is sent.", process}},
         {"silence", {"silence [--threshold X] [--length SECONDS]",
                      "Sets the silence threshold (linear amplitude, 0 or more) and the shortest\n"
                      "silence in seconds for this run of the agent. Give one or both.", silence}},
         {"time-limit", {"time-limit MINUTES",
                         "Limits the length of captures to MINUTES for this run of the agent; 0 or\n"
                         "less gives the limit back to the preferences.", timeLimit}},
-        {"menu", {"menu show|hide", "Shows or hides the agent's status menu.", menu}},
+        {"menu", {"menu [show|hide|click ENTRY]",
+                  "Without arguments, prints the agent's status menu: its entries numbered\n"
+                  "from 1, with those that cannot be chosen now marked (disabled). show and\n"
+                  "hide show it in the desktop's tray or take it away (the agent keeps the\n"
+                  "menu while shown, also without a tray); click ENTRY chooses an entry, by\n"
+                  "its number or as open or capture (start or stop a capture).", menu}},
         {"quit", {"quit", "Ends the agent. It quits only when idle, not during a capture or processing.", quit}},
         {"send", {"send CODE [key=type:value ...]",
                   "Sends a raw request: CODE is four characters such as rTlm (or a number,\n"
@@ -229,8 +268,9 @@ void printOverview(FILE* out) {
                  "--verbose also writes the diagnostic lines of the message exchange to standard error.\n\n");
     for (const auto& [name, command] : commands()) fprintf(out, "  %s\n", command.synopsis);
     fprintf(out, "\n`trovarioctl COMMAND --help` explains a command.\n"
-                 "Exit codes: 0 success, 1 the agent answered with a failure or did not answer,\n"
-                 "2 usage error, 3 the agent is not running.\n");
+                 "Exit codes: 0 success, 1 the agent refused or failed the command, a run it\n"
+                 "followed failed, or the agent did not answer; 2 usage error or a FILE that\n"
+                 "cannot be processed; 3 the agent is not running or went away.\n");
 }
 
 bool asksForHelp(const Arguments& args) {
