@@ -2,7 +2,9 @@
 // whose every frame tells when it played, runs into a sink; `trovarioctl
 // start` is run at a noted instant; after a few seconds `trovarioctl stop
 // --wait`; the first frames of the scratch recording are then found in the
-// chirp. A positive latency is audio played after the command that the
+// chirp, and set against the chirp's frame that the sink was rendering (handing
+// to its monitor, which the agent records) and the one it was playing when the
+// command ran. A positive latency is audio after the command that the
 // recording lacks; a negative one, audio from before it that it holds.
 // Run by bench/agent/start_latency.sh, which sets up the server and the agent.
 // Usage: trov_start_latency TROVARIOCTL [RUNS] [SINK]
