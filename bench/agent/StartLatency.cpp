@@ -10,8 +10,10 @@
 // Usage: trov_start_latency TROVARIOCTL [RUNS] [SINK]
 // Exit codes: 0 within the bar, 1 the bar missed, 2 usage, 3 a run not measured.
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -38,13 +40,19 @@ constexpr auto kCapture = 3s;
 constexpr float kSilence = 1.0f / 32768;
 constexpr int kExitBarMissed = 1, kExitUsage = 2, kExitNotMeasured = 3;
 
-// The exit status of `program arguments...`, or -1 when it could not run.
+// The exit status of `program arguments...`, its output set aside (its
+// errors still shown), or -1 when it could not run.
 int run(const std::vector<std::string>& command) {
     std::vector<char*> argv;
     for (const std::string& part : command) argv.push_back(const_cast<char*>(part.c_str()));
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    const int spawned = posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawned != 0) return -1;
     int status = 0;
     if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
