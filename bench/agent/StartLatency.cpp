@@ -1,5 +1,7 @@
 // The latency from `trovarioctl start` to the first captured frame. A chirp,
-// whose every frame tells when it played, runs into a sink; `trovarioctl
+// whose every frame tells when it played, runs into the default output (so
+// that, like any player's stream, it moves to the capture device with the
+// default) or into a sink named by SINK; `trovarioctl
 // start` is run at a noted instant; after a few seconds `trovarioctl stop
 // --wait`; the first frames of the scratch recording are then found in the
 // chirp, and set against the chirp's frame that the sink was rendering (handing
@@ -26,7 +28,6 @@
 
 #include "ChirpPlayer.h"
 #include "platform/Paths.h"
-#include "platform/ServiceNames.h"
 
 extern char** environ;
 
@@ -35,7 +36,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr auto kSettle = 1s;        // the chirp's stream runs steadily before the capture starts
+constexpr auto kSettle = 5s;  // the server's timing of a new stream settles within seconds
 constexpr auto kCapture = 3s;
 constexpr float kSilence = 1.0f / 32768;
 constexpr int kExitBarMissed = 1, kExitUsage = 2, kExitNotMeasured = 3;
@@ -82,8 +83,9 @@ struct Latency {
 // One capture's latency, or a failure message.
 std::variant<Latency, std::string> measure(const std::string& ctl, const std::string& sink) {
     capture_test::ChirpPlayer chirp(sink);
-    if (!chirp.started()) return std::string("the chirp could not play into ") + sink;
+    if (!chirp.started()) return "the chirp could not play into " + (sink.empty() ? "the default output" : sink);
     std::this_thread::sleep_for(kSettle);
+    const capture_test::ChirpPlayer::Positions atCommand = chirp.positionsNow();
     const auto invoked = Clock::now();
     if (run({ctl, "start"}) != 0) return std::string("trovarioctl start failed");
     std::this_thread::sleep_until(invoked + kCapture);
@@ -94,7 +96,7 @@ std::variant<Latency, std::string> measure(const std::string& ctl, const std::st
     const int64_t placed = capture_test::locateInChirp(chirp.played(), recording, sound);
     if (placed < 0) return "the recording's first sound (at frame " + std::to_string(sound) + ") is not the chirp";
     const auto milliseconds = [](int64_t frames) { return static_cast<double>(frames) * 1000.0 / capture_test::ChirpPlayer::kRate; };
-    return Latency{milliseconds(placed - chirp.renderedFrameAt(invoked)), milliseconds(placed - chirp.frameAt(invoked))};
+    return Latency{milliseconds(placed - atCommand.mRendered), milliseconds(placed - atCommand.mPlayed)};
 }
 
 double median(std::vector<double> values) {
@@ -110,7 +112,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
-    const std::string sink = argc > 3 ? argv[3] : platform::kCaptureSinkName;
+    const std::string sink = argc > 3 ? argv[3] : "";
     std::vector<double> rendered, played;
     for (int i = 1; i <= runs; ++i) {
         auto measured = measure(argv[1], sink);
@@ -124,10 +126,15 @@ int main(int argc, char** argv) {
                rendered.back(), played.back());
         fflush(stdout);
     }
-    const double worst = *std::max_element(rendered.begin(), rendered.end());
-    printf("%d runs, against the sink's render position: median %+.1f ms, max %+.1f ms (bar: under 100 ms)\n", runs,
-           median(rendered), worst);
+    // Judged on the later of the two: a null sink renders ahead of what it
+    // plays, and a stream moved to the capture device is rendered anew there.
+    std::vector<double> later(runs);
+    for (int i = 0; i < runs; ++i) later[i] = std::max(rendered[i], played[i]);
+    const double worst = *std::max_element(later.begin(), later.end());
+    printf("%d runs, against the sink's render position: median %+.1f ms, max %+.1f ms\n", runs, median(rendered),
+           *std::max_element(rendered.begin(), rendered.end()));
     printf("%d runs, against its play position: median %+.1f ms, max %+.1f ms\n", runs, median(played),
            *std::max_element(played.begin(), played.end()));
+    printf("the later of the two: median %+.1f ms, max %+.1f ms (bar: under 100 ms)\n", median(later), worst);
     return worst < 100 ? 0 : kExitBarMissed;
 }

@@ -43,7 +43,8 @@ public:
                             static_cast<uint32_t>(-1), static_cast<uint32_t>(-1)};
         auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                                     PA_STREAM_AUTO_TIMING_UPDATE);
-        pa_stream_connect_playback(stream, sink.c_str(), &attr, flags, nullptr, nullptr);
+        // No sink name: the default output, followed when the default changes.
+        pa_stream_connect_playback(stream, sink.empty() ? nullptr : sink.c_str(), &attr, flags, nullptr, nullptr);
         if (mServer->waitLocked([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; }) &&
             pa_stream_get_state(stream) == PA_STREAM_READY)
             mStream = stream;
@@ -74,17 +75,20 @@ public:
         const auto now = std::chrono::steady_clock::now();
         return static_cast<int64_t>((static_cast<double>(time) / 1e6 - std::chrono::duration<double>(now - when).count()) * kRate);
     }
-    // The player's frame that the sink was rendering, and so handing to its
-    // monitor, at `when`: ahead of the frame it played by the sink's latency,
-    // which for a null sink can stay near a second after it was asked for less.
-    int64_t renderedFrameAt(std::chrono::steady_clock::time_point when) const {
-        frameAt(when);  // waits until the timing has settled
+    struct Positions {
+        int64_t mPlayed, mRendered;
+    };
+    // The frames the sink plays and renders (hands to its monitor) now, the
+    // rendered one ahead by the sink's latency; to be read once the timing
+    // has settled (see frameAt).
+    Positions positionsNow() const {
         platform::SoundServerLock lock(mServer->mainloop());
+        pa_usec_t time = 0;
+        pa_stream_get_time(mStream, &time);
         const pa_timing_info* timing = pa_stream_get_timing_info(mStream);
-        if (!timing) return -1;
-        const double age = static_cast<double>(pa_timeval_age(&timing->timestamp)) / 1e6;
-        const double sinceWhen = std::chrono::duration<double>(std::chrono::steady_clock::now() - when).count();
-        return static_cast<int64_t>(static_cast<double>(timing->read_index) / 8 - (sinceWhen - age) * kRate);
+        const double age = timing ? static_cast<double>(pa_timeval_age(&timing->timestamp)) / 1e6 : 0;
+        return {static_cast<int64_t>(static_cast<double>(time) / 1e6 * kRate),
+                timing ? static_cast<int64_t>(static_cast<double>(timing->read_index) / 8 + age * kRate) : -1};
     }
     // Channel 0 of every frame handed to the server so far.
     std::vector<float> played() const {
