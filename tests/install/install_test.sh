@@ -63,7 +63,7 @@ ffmpeg -v error -f lavfi -i "sine=f=440:d=3" -f lavfi -i "anullsrc=r=44100:cl=st
 unshare --map-root-user --mount bash "$0" "$build" "$source" --hidden "$root" "$work"
 
 unit=$root/usr/lib/systemd/user/trovario-agent.service
-grep -qx "ExecStart=/usr/bin/trovario-agent --foreground" "$unit" || fail "unit: $(grep ExecStart "$unit")"
+grep -qx "ExecStart=/usr/bin/trovario-agent" "$unit" || fail "unit: $(grep ExecStart "$unit")"
 if command -v systemd-analyze >/dev/null; then
   # The unit as installed, pointed at the tree it was installed into.
   sed "s|=/usr/|=$root/usr/|" "$unit" >"$work/trovario-agent.service"
