@@ -2,7 +2,8 @@
 # Resident memory and CPU of an idle trovario-agent over one minute, beside
 # the idle sound server it polls (the named peer, measured in the same window).
 # A private PulseAudio server with the capture device loaded makes every
-# 3-second availability check find the device, as on a set-up desktop.
+# 3-second availability check find the device, as on a set-up desktop; the
+# status item is shown on a private session bus, as the editor asks for it.
 # Bars: agent RSS < 15 MB, agent CPU < 0.5% of a core.
 #
 # usage: bench/messaging/idle_agent.sh [BUILD_DIR] [SECONDS]
@@ -17,8 +18,10 @@ chmod 700 "$runtime"
 export XDG_RUNTIME_DIR=$runtime XDG_CONFIG_HOME=$runtime/config
 unset PULSE_SERVER
 agent_pid=""
+bus_pid=""
 cleanup() {
   [ -n "$agent_pid" ] && kill "$agent_pid" 2>/dev/null || true
+  [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null || true
   pulseaudio --kill 2>/dev/null || true
   rm -rf "$runtime"
 }
@@ -28,9 +31,13 @@ pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
   --load=module-native-protocol-unix --load="module-null-sink sink_name=speakers" 2>/dev/null
 "$ctl" install-capture-device >/dev/null
 pulse_pid=$(cat "$runtime/pulse/pid")
+{ read -r DBUS_SESSION_BUS_ADDRESS; read -r bus_pid; } < <(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+export DBUS_SESSION_BUS_ADDRESS
 
 "$agent" 2>/dev/null &
 agent_pid=$!
+sleep 1
+"$ctl" menu show
 sleep 3   # start-up and the first checks done
 
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }

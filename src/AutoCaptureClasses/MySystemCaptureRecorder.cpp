@@ -119,7 +119,7 @@ int32_t MySystemCaptureRecorder::prepareIOA() {
         return kCaptureErrorStreamFailed;
     }
     mRecordStream = std::move(*stream);
-    if (!byDescription->running) restartIdleCaptureSink();
+    restartIdleCaptureSink();
     Log::info("Driver connection opened\n");
     return 0;
 }
@@ -132,6 +132,8 @@ int32_t MySystemCaptureRecorder::prepareIOA() {
 // new latency; one in use keeps its pace, which its players depend on.
 void MySystemCaptureRecorder::restartIdleCaptureSink() {
     const std::string sink = mCaptureDevice->sinkName();
+    platform::Result<bool> played = mServer->sinkHasInputs(mCaptureDevice->deviceID());
+    if (!played || *played) return;
     platform::Status restarted = mServer->suspendSink(sink, true);
     if (restarted) restarted = mServer->suspendSink(sink, false);
     if (!restarted) Log::info("the capture sink could not be restarted (%s); its first audio may come late\n",

@@ -93,7 +93,7 @@ std::vector<std::string> Bundle::resourceDirectories() {
     std::vector<std::string> candidates;
     if (std::string configured = envOrEmpty("TROVARIO_RESOURCE_DIR"); !configured.empty())
         candidates.push_back(configured);
-    if (std::string exe = executableDirectory(); !exe.empty()) candidates.push_back(exe + "/../share/trovario");
+    if (std::string share = installedShareDirectory(); !share.empty()) candidates.push_back(share + "/trovario");
     candidates.push_back(TROV_SOURCE_RESOURCE_DIR);
     std::vector<std::string> directories;
     for (const std::string& candidate : candidates) {

@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace platform {
@@ -66,14 +67,12 @@ void LocalMessagePort::serve(std::unique_ptr<LocalSocket> client) {
 }
 
 void LocalMessagePort::wait(std::unique_ptr<LocalSocket> client) {
-    if (mWaiting.size() >= kMaxWaitingClients) {
-        Log::warning("message port: too many clients waiting to send; connection refused");
-        return;
-    }
+    if (mWaiting.size() >= kMaxWaitingClients) dropLongestWaiting();
     const int fd = client->fd();
     std::weak_ptr<LocalMessagePort> weak = weak_from_this();
     WaitingClient& waiting = mWaiting[fd];
     waiting.socket = std::move(client);
+    waiting.arrival = ++mArrivals;
     waiting.watch = MainLoop::shared().addFdWatch(fd, [weak, fd] {
         if (auto port = weak.lock()) port->clientReadable(fd);
         return false;
@@ -96,6 +95,13 @@ std::unique_ptr<LocalSocket> LocalMessagePort::stopWaiting(int fd) {
 void LocalMessagePort::clientReadable(int fd) {
     auto keepAlive = shared_from_this();
     if (std::unique_ptr<LocalSocket> client = stopWaiting(fd)) serve(std::move(client));
+}
+
+void LocalMessagePort::dropLongestWaiting() {
+    auto longest = std::min_element(mWaiting.begin(), mWaiting.end(),
+                                    [](const auto& a, const auto& b) { return a.second.arrival < b.second.arrival; });
+    Log::info("message port: %zu clients waiting to send; the one waiting longest is dropped", mWaiting.size());
+    stopWaiting(longest->first);
 }
 
 void LocalMessagePort::clientTimedOut(int fd) {

@@ -26,8 +26,10 @@ public:
     // How long a client may take to deliver its request once connected, and
     // to make room for its reply.
     static constexpr double kClientTimeout = 0.5;
-    // Clients connected but not yet heard from; more are turned away.
-    static constexpr size_t kMaxWaitingClients = 16;
+    // Clients connected but not yet heard from. Beyond this many, the one
+    // that has waited longest is dropped for the newcomer: idle peers cannot
+    // crowd out those that are about to speak, and memory stays bounded.
+    static constexpr size_t kMaxWaitingClients = 256;
 
     // Fails when the port cannot be created; `nameTaken` (if given) tells
     // whether a live port holds the name.
@@ -49,6 +51,7 @@ private:
         std::unique_ptr<LocalSocket> socket;
         MainLoop::SourceId watch = 0;
         MainLoop::SourceId timer = 0;
+        uint64_t arrival = 0;
     };
 
     LocalMessagePort(std::unique_ptr<LocalSocketListener> listener, Callback callback);
@@ -58,6 +61,7 @@ private:
     std::unique_ptr<LocalSocket> stopWaiting(int fd);
     void clientReadable(int fd);
     void clientTimedOut(int fd);
+    void dropLongestWaiting();
     void answer(LocalSocket& client, const std::string& request);
 
     std::unique_ptr<LocalSocketListener> mListener;
@@ -65,6 +69,7 @@ private:
     Callback mCallback;
     std::weak_ptr<MessagePortSource> mSource;
     std::map<int, WaitingClient> mWaiting;
+    uint64_t mArrivals = 0;
 };
 
 // Delivers a local port's requests on the main loop while it is added there.

@@ -76,6 +76,11 @@ std::string executableDirectory() {
     return exe.substr(0, exe.find_last_of('/'));
 }
 
+std::string installedShareDirectory() {
+    const std::string exe = executableDirectory();
+    return exe.empty() ? exe : exe + "/../share";
+}
+
 std::string expandTildeInPath(const std::string& path) {
     if (path == "~") return homeDirectory();
     if (path.rfind("~/", 0) == 0) return homeDirectory() + path.substr(1);

@@ -32,6 +32,9 @@ std::string scratchRecordingPath();
 
 // The folder of the running executable; empty when /proc cannot tell.
 std::string executableDirectory();
+// The share folder of the prefix an installed executable runs from
+// (<prefix>/bin/../share); empty when /proc cannot tell.
+std::string installedShareDirectory();
 // A leading "~" or "~/" becomes the home folder; other paths are unchanged.
 std::string expandTildeInPath(const std::string& path);
 // Tilde expanded, "." and empty components dropped, ".." resolved lexically in

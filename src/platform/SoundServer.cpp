@@ -43,7 +43,6 @@ SinkInfo sinkFrom(const pa_sink_info* info) {
     sink.name = info->name ? info->name : "";
     sink.description = info->description ? info->description : "";
     sink.monitorSource = info->monitor_source_name ? info->monitor_source_name : "";
-    sink.running = info->state == PA_SINK_RUNNING;
     return sink;
 }
 
@@ -196,6 +195,27 @@ Status SoundServer::setDefaultSink(const std::string& name) {
         runOperation(pa_context_set_default_sink(mContext, name.c_str(), onSuccess, &request), request.finished);
     if (!answered) return answered;
     return request.ok ? Status::success() : contextFailure();
+}
+
+Result<bool> SoundServer::sinkHasInputs(uint32_t sinkIndex) {
+    SoundServerLock lock(mMainloop);
+    struct Inputs {
+        Request<bool> request;
+        uint32_t sink;
+    } inputs{{this}, sinkIndex};
+    auto onInput = [](pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
+        auto* found = static_cast<Inputs*>(userdata);
+        if (eol != 0) {
+            found->request.ok = eol > 0;
+            return finish(found->request.server, found->request.finished);
+        }
+        if (info->sink == found->sink) found->request.result = true;
+    };
+    Status answered =
+        runOperation(pa_context_get_sink_input_info_list(mContext, onInput, &inputs), inputs.request.finished);
+    if (!answered) return answered;
+    if (!inputs.request.ok) return contextFailure();
+    return inputs.request.result;
 }
 
 Status SoundServer::suspendSink(const std::string& name, bool suspend) {

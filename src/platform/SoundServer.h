@@ -20,7 +20,6 @@ struct SinkInfo {
     std::string name;
     std::string description;
     std::string monitorSource;
-    bool running = false;  // something plays into it or records its monitor
 };
 
 // A connection to the sound server (PulseAudio, or PipeWire's pulse server)
@@ -45,6 +44,8 @@ public:
     Result<SinkInfo> findSink(const std::string& descriptionOrName);
     Result<std::string> defaultSinkName();
     Status setDefaultSink(const std::string& name);
+    // Whether any program's stream plays into the sink.
+    Result<bool> sinkHasInputs(uint32_t sinkIndex);
     // A sink resumed from suspension starts rendering at once, at the
     // latency its streams ask for now.
     Status suspendSink(const std::string& name, bool suspend);

@@ -39,6 +39,8 @@ std::vector<std::string> applicationDirectories() {
         if (end > start && list[start] == '/') directories.push_back(list.substr(start, end - start));
         start = end + 1;
     }
+    // An installation outside the data dirs (/opt, ~/.local) still finds its own entries.
+    if (std::string share = installedShareDirectory(); !share.empty()) directories.push_back(share);
     for (std::string& directory : directories) directory += "/applications";
     for (const std::string& directory : Bundle::resourceDirectories()) directories.push_back(directory);
     return directories;

@@ -70,13 +70,22 @@ protected:
         agent = spawnLogged({TROV_AGENT_PATH, "--foreground", "--verbose"}, home / "agent.log");
         ASSERT_TRUE(eventually([&] { return request(kTROVDMessage_RequestTelemetry) != nullptr; }, 10.0));
     }
-    std::shared_ptr<TROVMessage> request(int32_t code, const std::string& path = "") {
+    // The reply to `code`, with the path (or for 'sRtL', the minutes) given.
+    std::shared_ptr<TROVMessage> request(int32_t code, const std::string& value = "") {
         auto port = TROVRemoteMessagePort::initWithName(platform::kAgentServiceName);
         if (!port) return nullptr;
         auto message = TROVMessage::initWithRemoteMessagePort(port);
         message->setValueWithSInt32(kTROVDMessageIDKey, code);
-        if (!path.empty()) message->setValueWithNSString(kTROVDPathKey, path);
+        if (code == kTROVDMessage_SetRecordingTimeLimit) message->setValueWithSInt32(kTROVDTimeoutKey, std::stoi(value));
+        else if (!value.empty()) message->setValueWithNSString(kTROVDPathKey, value);
         return message->sendWithReply(true);
+    }
+    bool recording() {
+        return eventually([&] {
+            int32_t capture = 0;
+            auto report = request(kTROVDMessage_RequestReport);
+            return report && report->getValueSInt32(kTROVDCaptureStateKey, capture) && capture == kCaptureRecording;
+        }, 10.0);
     }
     std::string error(int32_t code, const std::string& path = "") {
         std::string why;
@@ -176,28 +185,17 @@ TEST_F(AgentPipeline, CapturesEndByTheirLimitOrWhenTheServerDiesAndAreProcessed)
     const std::string file = home / "played.wav";
     ASSERT_EQ(musiclike::write(file, programme({2, kUnknown})), 0);
     startAgent();
-    auto limit = TROVMessage::initWithRemoteMessagePort(TROVRemoteMessagePort::initWithName(platform::kAgentServiceName));
-    limit->setValueWithSInt32(kTROVDMessageIDKey, kTROVDMessage_SetRecordingTimeLimit);
-    limit->setValueWithSInt32(kTROVDTimeoutKey, 1);
-    ASSERT_TRUE(limit->sendWithReply(true));
+    ASSERT_TRUE(request(kTROVDMessage_SetRecordingTimeLimit, "1"));
     ASSERT_EQ(error(kTROVDMessage_StartSystemCapture), "");
     EXPECT_NE(error(kTROVDMessage_StartSystemCapture), "");
-    ASSERT_TRUE(eventually([&] {
-        int32_t capture = 0;
-        auto report = request(kTROVDMessage_RequestReport);
-        return report && report->getValueSInt32(kTROVDCaptureStateKey, capture) && capture == kCaptureRecording;
-    }, 10.0));
+    ASSERT_TRUE(recording());
     EXPECT_EQ(exitCodeOf(spawnLogged({"/usr/bin/paplay", file.c_str()}, home / "paplay.log"), 40), 0);
     auto report = waitForRun(1, 120);  // the limit stops the capture after 60 s
     EXPECT_EQ(deliveries(report).front(), "Piece 2: " + music("Generator/Pieces/02 Piece 2.m4a"));
     EXPECT_EQ(deliveries(report).size(), 2u);
 
     ASSERT_EQ(error(kTROVDMessage_StartSystemCapture), "");
-    ASSERT_TRUE(eventually([&] {
-        int32_t capture = 0;
-        auto now = request(kTROVDMessage_RequestReport);
-        return now && now->getValueSInt32(kTROVDCaptureStateKey, capture) && capture == kCaptureRecording;
-    }, 10.0));
+    ASSERT_TRUE(recording());
     sleep(2);
     server.kill();
     report = waitForRun(2, 30);

@@ -2,8 +2,11 @@
 #include "messaging/TROVRemoteMessagePort.h"
 
 #include "MessageTestSupport.h"
+#include "platform/LocalSocket.h"
+#include "platform/MessagePort.h"
 #include "TemporaryDirectory.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -118,3 +121,24 @@ TEST(MessagePortPath, WithoutARuntimeFolderAPrivateTemporaryFolderIsUsedAndOddNa
 }
 
 }  // namespace
+
+// A crowd of peers that connect and say nothing: every request still gets its
+// answer, and the peers that waited longest are the ones dropped.
+TEST_F(MessagePortTest, IdlePeersBeyondTheBoundMakeRoomAndRequestsAreStillAnswered) {
+    auto port = openPort();
+    const size_t crowd = platform::LocalMessagePort::kMaxWaitingClients + 40;
+    auto [answered, firstDropped, lastKept] = whileServing([&] {
+        std::vector<std::unique_ptr<platform::LocalSocket>> idle(crowd);
+        for (auto& peer : idle) platform::LocalSocket::connect(runtime / kName, 1.0, &peer);
+        int answered = 0;
+        auto remote = TROVRemoteMessagePort::initWithName(kName);
+        for (int i = 0; remote && i < 20; ++i) answered += TROVMessage::initWithRemoteMessagePort(remote)->sendWithReply(true) != nullptr;
+        char byte;
+        const bool firstDropped = idle.front() && recv(idle.front()->fd(), &byte, 1, MSG_DONTWAIT) == 0;
+        const bool lastKept = idle.back() && recv(idle.back()->fd(), &byte, 1, MSG_DONTWAIT) < 0 && errno == EAGAIN;
+        return std::tuple(answered, firstDropped, lastKept);
+    });
+    EXPECT_EQ(answered, 20);
+    EXPECT_TRUE(firstDropped);
+    EXPECT_TRUE(lastKept);
+}

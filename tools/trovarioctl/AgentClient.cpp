@@ -27,7 +27,8 @@ std::optional<AgentClient> AgentClient::connect(const std::string& command) {
     if (auto port = TROVRemoteMessagePort::initWithName(platform::kAgentServiceName)) return AgentClient(port, command);
     fprintf(stderr,
             "trovarioctl %s: the Trovario agent is not running (nothing answers at %s).\n"
-            "Start it with `trovario-agent &`, or `trovario-agent --foreground` to watch its log.\n",
+            "Run it as a service with `systemctl --user enable --now trovario-agent`, or start it by hand\n"
+            "with `trovario-agent &` (`trovario-agent --foreground` to watch its log).\n",
             command.c_str(), socketPath().c_str());
     return std::nullopt;
 }
