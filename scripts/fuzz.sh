@@ -48,7 +48,7 @@ run() {
   grep -qx "$name" <<<"$harnesses" || { echo "scripts/fuzz.sh: no harness named '$name'" >&2; usage; }
   [[ $seconds =~ ^[0-9]+$ ]] || { echo "scripts/fuzz.sh: SECONDS must be a whole number, not '$seconds'" >&2; usage; }
   build
-  local found crashes="$build_dir/crashes/$name"
+  local crashes="$build_dir/crashes/$name"
   found=$(mktemp -d)
   trap 'rm -rf "$found"' EXIT
   mkdir -p "$crashes"

@@ -96,6 +96,7 @@ public:
     // SQLITE_ROW, SQLITE_DONE or an error code; 0 when it failed to prepare.
     int step() { return mStatement ? sqlite3_step(mStatement) : SQLITE_ERROR; }
     void reset() {
+        if (!mStatement) return;  // sqlite3_clear_bindings does not take a null statement
         sqlite3_reset(mStatement);
         sqlite3_clear_bindings(mStatement);
     }
