@@ -2,8 +2,9 @@
 # Builds the libFuzzer harnesses (clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer) in build-fuzz and runs them.
 #   scripts/fuzz.sh NAME SECONDS  runs harness NAME for that long over its seeds
-#                                 (fuzz/corpus/NAME); the inputs it finds go to a
-#                                 scratch folder, a crash to build-fuzz/crashes/NAME.
+#                                 (fuzz/corpus/NAME) and what earlier runs found;
+#                                 the inputs it finds go to build-fuzz/corpus/NAME,
+#                                 a crash to build-fuzz/crashes/NAME.
 #   scripts/fuzz.sh --ci          runs every harness over its seeds once.
 #   scripts/fuzz.sh --list        names the harnesses.
 set -euo pipefail
@@ -48,10 +49,8 @@ run() {
   grep -qx "$name" <<<"$harnesses" || { echo "scripts/fuzz.sh: no harness named '$name'" >&2; usage; }
   [[ $seconds =~ ^[0-9]+$ ]] || { echo "scripts/fuzz.sh: SECONDS must be a whole number, not '$seconds'" >&2; usage; }
   build
-  local crashes="$build_dir/crashes/$name"
-  found=$(mktemp -d)
-  trap 'rm -rf "$found"' EXIT
-  mkdir -p "$crashes"
+  local crashes="$build_dir/crashes/$name" found="$build_dir/corpus/$name"
+  mkdir -p "$crashes" "$found"
   "$build_dir/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=25 -print_final_stats=1 \
     -artifact_prefix="$crashes/" "$found" "fuzz/corpus/$name"
 }
