@@ -13,11 +13,11 @@ void removeDatabase(const std::string& path) {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) unlink((path + suffix).c_str());
 }
 
-// Every read either fails with a message or agrees with the others.
+// Every read fails with a message or gives what it finds. Reads of a damaged
+// file may disagree (a read-only open checks no pages), so that is not checked.
 void readEverything(FingerprintCatalog& catalog) {
-    const auto entries = catalog.list();
-    const auto stats = catalog.stats();
-    if (entries && stats && int64_t(entries->size()) != stats->mTracks) fuzz::violation("list and stats disagree");
+    if (const auto entries = catalog.list(); !entries && entries.message().empty()) fuzz::violation("list says nothing");
+    if (const auto stats = catalog.stats(); !stats && stats.message().empty()) fuzz::violation("stats say nothing");
     catalog.isCurrent("/music/a.flac", 1000, 1);
     if (const auto matches = catalog.identify(std::vector<uint32_t>(64, 0x5A5A5A5A)); !matches && matches.message().empty())
         fuzz::violation("a failed identification says nothing");
