@@ -10,6 +10,8 @@ packages=(
   libchromaprint-dev libsqlite3-dev libtag1-dev
   libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
   pulseaudio pulseaudio-utils ffmpeg sqlite3 libchromaprint-tools
+  # the fuzz harnesses: clang's libFuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev
   # the install test: the package, the user unit, the manual pages
   dpkg-dev systemd groff-base
 )

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: the plain build, then
 # AddressSanitizer+UndefinedBehaviorSanitizer, then the concurrency tests under
-# ThreadSanitizer.
+# ThreadSanitizer, then every fuzz harness over its seed corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -32,6 +32,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 build build-tsan -DCMAKE_BUILD_TYPE=Debug -DTROV_SANITIZE=thread -DTROV_BUILD_BENCH=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run tsan build-tsan -L concurrency
 
+echo "== fuzz harnesses over their seeds"
+fuzz_failed=0
+TROV_JOBS=$jobs scripts/fuzz.sh --ci || fuzz_failed=1
+
 passed=0
 failed=0
 for log in "$logs"/*; do
@@ -40,4 +44,5 @@ for log in "$logs"/*; do
   failed=$((failed + f))
 done
 echo "all builds: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+[ "$fuzz_failed" -eq 0 ] || echo "a fuzz harness failed on its seeds (above)"
+[ "$failed" -eq 0 ] && [ "$fuzz_failed" -eq 0 ]

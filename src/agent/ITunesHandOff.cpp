@@ -22,10 +22,12 @@ constexpr char kPlaylistName[] = "Trovario";
 
 // Inside an AppleScript string literal: a backslash before each quote and
 // backslash, and line breaks as escapes, so that no value can end the string
-// or start a line of its own.
+// or start a line of its own. NUL bytes (tag values may carry them) are
+// dropped: the script's reader would take one for the end of its text.
 std::string quoted(const std::string& value) {
     std::string text = "\"";
     for (char c : value) {
+        if (c == '\0') continue;
         if (c == '"' || c == '\\') text += '\\';
         if (c == '\n') text += "\\n";
         else if (c == '\r') text += "\\r";

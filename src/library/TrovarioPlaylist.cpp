@@ -12,10 +12,13 @@ namespace {
 
 constexpr const char* kHeader = "#EXTM3U";
 
+// Lines may end in CR LF where another program wrote the playlist.
 bool holds(const std::string& playlist, const std::string& entry) {
     std::istringstream lines(playlist);
-    for (std::string line; std::getline(lines, line);)
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line == entry) return true;
+    }
     return false;
 }
 

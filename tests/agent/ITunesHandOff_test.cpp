@@ -34,6 +34,10 @@ TEST(ITunesHandOffScript, TextOfAFullTrackWithEveryValueEscaped) {
               "set genre of trovConvertedTrack to \"Ge\"\rduplicate trovConvertedTrack to trovPlayList\rend repeat\rend tell\rend run");
 }
 
+TEST(ITunesHandOffScript, NulBytesInAValueAreDropped) {
+    EXPECT_EQ(scriptLines({{}, {}, {}, std::string("a\0b\0", 4), {}}).at(15), "set name of trovConvertedTrack to \"ab\"");
+}
+
 TEST(ITunesHandOffScript, EncoderChoicesAndTheNineteenLinesOfATrackWithoutValues) {
     for (auto [choice, name] : {std::pair{0, "MP3"}, {1, "AAC"}, {2, "Lossless"}, {3, "MP3"}})
         EXPECT_EQ(scriptLines({}, choice)[5], std::string("set current encoder to encoder named \"") + name + " Encoder\"");

@@ -321,6 +321,31 @@ TEST_F(ZORExtAudioFileTest, ConvertsRateAndCopiesMonoIntoBothChannels) {
     EXPECT_NEAR(peak, 0.0625f, 0.002f);
 }
 
+// A header claiming more than the file holds: the length is what the data holds.
+TEST_F(ZORExtAudioFileTest, LengthIsWhatTheDataHoldsNotWhatTheHeaderClaims) {
+    std::vector<float> samples;
+    appendTone(samples, 1000, 2, 440, 0.5f);
+    ASSERT_EQ(writeCaf(dir / "tone.caf", samples), 0);
+    const std::string whole = TemporaryDirectory::read(dir / "tone.caf");
+    for (const auto& [claimed, held] : std::vector<std::pair<int64_t, size_t>>{{1LL << 31, 1000}, {1LL << 31, 0}, {0, 0}}) {
+        std::string bytes = whole.substr(0, kHeaderBytes + held * 4);
+        for (int i = 0; i < 8; ++i) bytes[kHeaderBytes - 12 + i] = char(uint64_t(claimed * 4 + 4) >> (56 - 8 * i));
+        TemporaryDirectory::write(dir / "claims.caf", bytes);
+        auto reader = opened(dir / "claims.caf");
+        EXPECT_EQ(reader->lengthInFrames(), int64_t(held)) << claimed;
+        EXPECT_EQ(readRest(*reader).size(), held * 2) << claimed;
+        // From PCM copied as it is to PCM resampled, after a seek: the packet left from the copy is let go.
+        ASSERT_EQ(reader->setClientStreamFormat(ZORAudioStreamBasicDescription::linearPCM(22050, 2, 32, kAudioFormatFlagIsFloat)), 0);
+        ASSERT_EQ(reader->seek(0), 0);
+        EXPECT_NEAR(double(readRest(*reader).size()), double(held), 2.0) << claimed;
+    }
+    // The first 1000 bytes of a 5-second MP3 whose header gives its length.
+    run("ffmpeg -v error -f lavfi -i sine=duration=5 -b:a 128k '" + (dir / "five.mp3") + "'");
+    TemporaryDirectory::write(dir / "cut.mp3", TemporaryDirectory::read(dir / "five.mp3").substr(0, 1000));
+    auto reader = opened(dir / "cut.mp3");
+    EXPECT_EQ(reader->lengthInFrames(), int64_t(readRest(*reader).size()));
+}
+
 TEST_F(ZORExtAudioFileTest, UnreadableInputsGiveAStatus) {
     auto file = ZORExtAudioFile::initForReading(dir / "missing.caf");
     EXPECT_EQ(file->open(), kAudioFileFileNotFoundError);

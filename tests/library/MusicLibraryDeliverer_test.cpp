@@ -14,6 +14,7 @@
 #include "TemporaryDirectory.h"
 #include "library/ProgramRunner.h"
 #include "library/TrackTagger.h"
+#include "library/TrovarioPlaylist.h"
 
 namespace {
 
@@ -148,6 +149,14 @@ TEST_F(DelivererTest, ClashesAndUnsafeTitlesStayInsideTheLibraryAndOverwriteNoth
     ASSERT_TRUE(MusicLibraryDeliverer::deliver(request("Same"), mMusic).ok()) << "filed as Same 3 once more";
     const std::string list = playlist();
     EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 1 + 2 * 6) << list;
+}
+
+TEST_F(DelivererTest, APlaylistWithCrLfLineEndsGetsNoSecondEntry) {
+    const std::string crlf = "#EXTM3U\r\n#EXTINF:3,B\r\n../A/b.m4a\r\n";
+    ASSERT_TRUE(TrovarioPlaylist::add(mMusic, "A/b.m4a", 3, "B").ok());
+    TemporaryDirectory::write(TrovarioPlaylist::path(mMusic), crlf);
+    ASSERT_TRUE(TrovarioPlaylist::add(mMusic, "A/b.m4a", 3, "B").ok());
+    EXPECT_EQ(playlist(), crlf);
 }
 
 TEST_F(DelivererTest, PlaylistAndDeliveryCommandAfterThreeDeliveries) {

@@ -1,6 +1,8 @@
 #include "frameworks/ffmpeg/FFmpegAudioFileDecoder.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string_view>
 #include <vector>
 
 extern "C" {
@@ -28,6 +30,11 @@ constexpr int64_t kSeekPreroll = 8192;
 constexpr const char* kContainers =
     "caf,wav,w64,aiff,flac,mp3,mov,ogg,aac,matroska,au,wv,ape,tta,ac3,eac3,dts,asf,amr,mpc,mpc8,tak,dsf,rm";
 
+// Fewer bytes a second than any compressed audio we read at its lowest rate.
+constexpr int64_t kMinBytesPerSecond = 400;
+// Containers whose audio data runs from the end of their header to the end of the file.
+constexpr std::string_view kDataAfterHeader[] = {"caf", "wav", "w64", "aiff", "au", "mp3"};
+
 // Room for the most channels the converter handles.
 constexpr int kMaxPlanes = 64;
 const uint8_t* kNoInput[kMaxPlanes] = {};
@@ -45,13 +52,23 @@ int32_t FFmpegAudioFileDecoder::open(const std::string& path, std::string& error
     int32_t status = openInput(error);
     if (status != 0) return status;
     const AVStream* stream = mContainer->streams[mStreamIndex];
-    if (mHeaderLength.duration != AV_NOPTS_VALUE && mHeaderLength.duration >= 0) {
+    const bool pcm = av_get_exact_bits_per_sample(mDecoder->codec_id) > 0;
+    if (mHeaderLength.duration != AV_NOPTS_VALUE && mHeaderLength.duration > 0) {
         mLength = av_rescale_q(mHeaderLength.duration, stream->time_base, AVRational{1, mDecoder->sample_rate});
         mLengthKnown = true;
-    } else if (mHeaderLength.frames > 0 && av_get_exact_bits_per_sample(mDecoder->codec_id) > 0) {
+    } else if (mHeaderLength.frames > 0 && pcm) {
         // PCM data: the header's count of frames (CAF gives no duration) is the length.
         mLength = mHeaderLength.frames;
         mLengthKnown = true;
+    }
+    // A header may claim more than the file holds (a recording cut short, a
+    // damaged or hostile file): PCM is measured against its bytes; compressed
+    // data too thin for the claimed length is counted instead.
+    const int64_t dataBytes = dataAfterHeader();
+    if (mLengthKnown && pcm && dataBytes >= 0) {
+        mLength = std::min(mLength, dataBytes * 8 / pcmBitsPerFrame());
+    } else if (mLengthKnown && dataBytes >= 0 && dataBytes < mLength / mDecoder->sample_rate * kMinBytesPerSecond) {
+        mLengthKnown = false;
     }
     mClientFormat = ZORAudioStreamBasicDescription::linearPCM(
         mFileFormat.mSampleRate, mFileFormat.mChannelsPerFrame, 32, kAudioFormatFlagIsFloat);
@@ -73,6 +90,7 @@ int32_t FFmpegAudioFileDecoder::openInput(std::string& error) {
         error = "cannot read " + mPath + ": not an audio file in a known format";
         return kAudioFileUnsupportedFileTypeError;
     }
+    mDataStart = avio_tell(mContainer->pb);
     // What the file itself says; the figure FFmpeg estimates later from the bit rate is no length.
     std::vector<HeaderLength> headerLengths;
     for (unsigned i = 0; i < mContainer->nb_streams; ++i)
@@ -170,6 +188,20 @@ int64_t FFmpegAudioFileDecoder::countFrames() {
         if (!available) return total;
         total += counter.mFrameCount;
     }
+}
+
+int64_t FFmpegAudioFileDecoder::pcmBitsPerFrame() const {
+    return int64_t(av_get_exact_bits_per_sample(mDecoder->codec_id)) * mDecoder->ch_layout.nb_channels;
+}
+
+// The bytes from the end of the header to the end of the file, in the
+// containers whose audio follows their header; -1 where that is unknown.
+int64_t FFmpegAudioFileDecoder::dataAfterHeader() const {
+    const std::string_view name = mContainer->iformat->name;
+    const bool dataFollows = std::find(std::begin(kDataAfterHeader), std::end(kDataAfterHeader), name) !=
+                             std::end(kDataAfterHeader);
+    const int64_t size = avio_size(mContainer->pb);
+    return dataFollows && mDataStart >= 0 && size >= mDataStart ? size - mDataStart : -1;
 }
 
 int64_t FFmpegAudioFileDecoder::toClientFrames(int64_t fileFrames) const {
@@ -348,6 +380,9 @@ int32_t FFmpegAudioFileDecoder::nextPacket(std::string& error) {
 
 int32_t FFmpegAudioFileDecoder::feedDecoder(std::string& error) {
     for (;;) {
+        // The direct path may have left its last packet here (a read that
+        // stopped at the length, then a change of client format).
+        av_packet_unref(mPacket);
         int result = av_read_frame(mContainer, mPacket);
         if (result < 0) {
             if (mIO->ioError()) return failure(result, "cannot read", error);

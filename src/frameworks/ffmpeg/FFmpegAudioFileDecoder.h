@@ -47,6 +47,8 @@ private:
     int32_t failure(int averror, const std::string& what, std::string& error);
     int64_t countFrames();
     int64_t toClientFrames(int64_t fileFrames) const;
+    int64_t pcmBitsPerFrame() const;
+    int64_t dataAfterHeader() const;
 
     std::string mPath;
     std::unique_ptr<FFmpegFileIO> mIO;
@@ -66,6 +68,7 @@ private:
         int64_t frames = 0;     // packets, or frames for PCM data
     };
     HeaderLength mHeaderLength;
+    int64_t mDataStart = -1;  // where the container's header ends
     int64_t mLength = -1;
     bool mLengthKnown = false;
     bool mLengthCounted = false;

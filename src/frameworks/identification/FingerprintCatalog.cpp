@@ -96,6 +96,7 @@ public:
     // SQLITE_ROW, SQLITE_DONE or an error code; 0 when it failed to prepare.
     int step() { return mStatement ? sqlite3_step(mStatement) : SQLITE_ERROR; }
     void reset() {
+        if (!mStatement) return;  // sqlite3_clear_bindings does not take a null statement
         sqlite3_reset(mStatement);
         sqlite3_clear_bindings(mStatement);
     }
@@ -528,7 +529,8 @@ Result<std::vector<CatalogMatch>> FingerprintCatalog::identify(const std::vector
     if (!alignments) return alignments.status();
     std::vector<CatalogMatch> matches;
     for (const auto& [track, shift] : *alignments) {
-        const bool known = std::any_of(matches.begin(), matches.end(), [&](const auto& m) { return m.mTrackId == track; });
+        const int64_t id = track;  // clang 14 cannot capture a structured binding
+        const bool known = std::any_of(matches.begin(), matches.end(), [id](const auto& m) { return m.mTrackId == id; });
         if (known) continue;
         auto match = checked(mDb, track, shift, query);
         if (!match) return match.status();

@@ -52,6 +52,13 @@ TEST(FingerprintCatalog, RefusesDamagedNewerAndForeignFilesWithoutTouchingThem) 
         EXPECT_EQ(TemporaryDirectory::read(path), before) << path;
     }
     EXPECT_FALSE(FingerprintCatalog::open(folder / "missing.sqlite", Access::kReadOnly).ok());
+    // A catalog of our version that lost a table opens, but a look-up there fails with a message.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((folder / "good.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE postings", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    auto identified = openCatalog(folder / "good.sqlite", Access::kReadOnly)->identify({1, 2, 3, 4, 5});
+    EXPECT_FALSE(identified.ok() || identified.message().empty());
 }
 
 TEST(FingerprintCatalog, KeepsEntriesCurrentAndRemovesFilesFoldersAndWhatIsGone) {
