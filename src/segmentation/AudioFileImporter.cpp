@@ -32,6 +32,8 @@ struct BufferListDeleter {
 };
 using BufferList = std::unique_ptr<AudioBufferList, BufferListDeleter>;
 
+constexpr int64_t kShortestImportFrames = 44100;  // one second at the standard rate
+
 std::string secondsText(int64_t frames, double rate) {
     char text[64];
     snprintf(text, sizeof text, "%.1f s", rate > 0 ? static_cast<double>(frames) / rate : 0.0);
@@ -210,5 +212,10 @@ Status AudioFileImporter::writeScratch(ZORExtAudioFile& reader, const std::strin
     if (!copied) return copied;
     if (!closed) return Status::failure("cannot complete the scratch recording: " + writer->lastErrorMessage());
     if (mNumRecordedFrames == 0) return Status::failure("it holds no audio frames");
+    // A cut-off file whose header no longer states a length decodes as a few
+    // milliseconds; it is not worth the last capture it would replace.
+    if (mNumRecordedFrames < kShortestImportFrames)
+        return Status::failure("it holds only " + secondsText(mNumRecordedFrames, standardFormat().mSampleRate) +
+                               " of audio, too little for a recording: the file may be cut short");
     return Status::success();
 }
