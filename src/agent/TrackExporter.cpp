@@ -77,15 +77,12 @@ bool destinationFormat(const AudioStreamBasicDescription& recording, AudioStream
     return true;
 }
 
-using BufferList = std::unique_ptr<AudioBufferList, decltype(&ZORAudioBufferList::destroyBuffers)>;
-
 // Copies whole chunks from the reader's position until `remaining` frames
 // are written or the recording ends. The reason of a failure, or "" after a
 // copy of at least one frame.
 std::string copyFrames(ZORExtAudioFile& reader, ZORExtAudioFile& writer, const AudioStreamBasicDescription& client,
                        int64_t remaining) {
-    BufferList buffer(ZORAudioBufferList::allocateBuffers(1, client.mChannelsPerFrame, kCopyBufferBytes),
-                      &ZORAudioBufferList::destroyBuffers);
+    ZORAudioBufferList::Owned buffer(ZORAudioBufferList::allocateBuffers(1, client.mChannelsPerFrame, kCopyBufferBytes));
     if (!buffer) return "no memory for the copy buffer";
     const uint32_t chunkFrames = kCopyBufferBytes / client.mBytesPerFrame;
     int64_t copied = 0;

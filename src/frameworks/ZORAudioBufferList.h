@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "frameworks/CoreAudioTypes.h"
 
@@ -14,4 +15,10 @@ public:
                                             uint32_t dataByteSize);
     // Frees a list from `allocateBuffers` and its data; nullptr is ignored.
     static void destroyBuffers(AudioBufferList* list);
+
+    // A list from `allocateBuffers` that frees itself.
+    struct Deleter {
+        void operator()(AudioBufferList* list) const { destroyBuffers(list); }
+    };
+    using Owned = std::unique_ptr<AudioBufferList, Deleter>;
 };

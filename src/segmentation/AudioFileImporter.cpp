@@ -27,11 +27,6 @@ constexpr uint32_t kBlockBytes = 65536;
 constexpr double kLengthTolerance = 0.01;
 constexpr double kLengthToleranceSeconds = 0.5;
 
-struct BufferListDeleter {
-    void operator()(AudioBufferList* list) const { ZORAudioBufferList::destroyBuffers(list); }
-};
-using BufferList = std::unique_ptr<AudioBufferList, BufferListDeleter>;
-
 constexpr int64_t kShortestImportFrames = 44100;  // one second at the standard rate
 
 std::string secondsText(int64_t frames, double rate) {
@@ -82,7 +77,7 @@ public:
         : mReader(reader), mWriter(writer), mDetector(detector), mFormat(standardFormat()) {}
 
     Status run() {
-        BufferList list(ZORAudioBufferList::allocateBuffers(1, mFormat.mChannelsPerFrame, kBlockBytes));
+        ZORAudioBufferList::Owned list(ZORAudioBufferList::allocateBuffers(1, mFormat.mChannelsPerFrame, kBlockBytes));
         if (!list) return Status::failure("there is not enough memory for the conversion");
         for (;;) {
             list->mBuffers[0].mDataByteSize = kBlockBytes;

@@ -10,12 +10,10 @@
 
 namespace {
 
-using BufferListPtr = std::unique_ptr<AudioBufferList, decltype(&ZORAudioBufferList::destroyBuffers)>;
-
 // The recording as the service wants it, and the buffer that carries it there.
 struct Feed {
     std::shared_ptr<ZORExtAudioFile> mReader;
-    BufferListPtr mBuffers{nullptr, &ZORAudioBufferList::destroyBuffers};
+    ZORAudioBufferList::Owned mBuffers;
 };
 
 // Nothing when the recording cannot be read in `format`: audio in any other
