@@ -146,10 +146,7 @@ void AppController::fillTelemetry(TROVMessage& reply) const {
 
 void AppController::fillReport(TROVMessage& reply) {
     const TrackProcessingPipeline::Parameters parameters = processingParameters();
-    auto& defaults = platform::UserDefaults::standard();
-    const double limit = captureRunning() ? mCaptureControl->timeLimitSeconds()
-        : CaptureControl::captureTimeLimit(maxRecordingMins, defaults.integerForKey(ZORAutoCaptureDurationKey),
-                                           defaults.integerForKey(ZORAutoCaptureDurationUnitsKey)).mSeconds;
+    const double limit = captureRunning() ? mCaptureControl->timeLimitSeconds() : nextTimeLimit().mSeconds;
     reply.setValueWithSInt32(kTROVDMessageIDKey, kTROVDMessage_Report);
     reply.setValueWithFloat32(kTROVDSilenceThresholdKey, parameters.mSilenceThreshold);
     reply.setValueWithFloat32(kTROVDLengthOfSilenceKey, parameters.mLengthOfSilence);
@@ -157,6 +154,12 @@ void AppController::fillReport(TROVMessage& reply) {
     reply.setValueWithFloat32(kTROVDMinTrackDurationKey,
                               static_cast<float>(parameters.mMinTrackSeconds > 0 ? parameters.mMinTrackSeconds : 30));
     mReport.fill(reply);
+}
+
+CaptureControl::TimeLimit AppController::nextTimeLimit() const {
+    auto& defaults = platform::UserDefaults::standard();
+    return CaptureControl::captureTimeLimit(maxRecordingMins, defaults.integerForKey(ZORAutoCaptureDurationKey),
+                                            defaults.integerForKey(ZORAutoCaptureDurationUnitsKey));
 }
 
 TrackProcessingPipeline::Parameters AppController::processingParameters() const {
@@ -214,13 +217,9 @@ platform::Status AppController::startSystemCapture() {
         Log::info("startSystemCapture: refused, %s", busy.message().c_str());
         return busy;
     }
-    auto& defaults = platform::UserDefaults::standard();
     const TrackProcessingPipeline::Parameters parameters = processingParameters();
-    const CaptureControl::TimeLimit limit = CaptureControl::captureTimeLimit(
-        maxRecordingMins, defaults.integerForKey(ZORAutoCaptureDurationKey),
-        defaults.integerForKey(ZORAutoCaptureDurationUnitsKey));
-    platform::Status started =
-        mCaptureControl->startSystemCapture(parameters.mSilenceThreshold, parameters.mLengthOfSilence, limit);
+    platform::Status started = mCaptureControl->startSystemCapture(parameters.mSilenceThreshold,
+                                                                   parameters.mLengthOfSilence, nextTimeLimit());
     if (!started) return started;
     mState = kAgentStateCapturing;
     updateMenuStatus();

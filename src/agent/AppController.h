@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/CaptureControl.h"
 #include "agent/ProcessingReport.h"
 #include "agent/TrackProcessingPipeline.h"
 #include "messaging/TROVLocalMessagePort.h"
@@ -17,7 +18,6 @@
 class AudioSegmentTree;
 class AudioSlice;
 class AvailabilityCheck;
-class CaptureControl;
 class SlicePipeline;
 class StatusMenu;
 class TROVMessage;
@@ -105,6 +105,8 @@ private:
     void recordingStopped(const platform::Status& recording, int64_t frames);
     platform::Result<int32_t> processLastRecording();
     platform::Status refuseWhileBusy() const;
+    // The limit a capture started now would have.
+    CaptureControl::TimeLimit nextTimeLimit() const;
     bool captureRunning() const;
 
     std::shared_ptr<bool> mAlive = std::make_shared<bool>(true);  // posted work checks it

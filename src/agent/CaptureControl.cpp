@@ -53,13 +53,13 @@ CaptureControl::TimeLimit CaptureControl::captureTimeLimit(int32_t maxRecordingM
     const double multiplier = unitMultiplier(unitCode);
     const float seconds = static_cast<float>(count) * static_cast<float>(multiplier);
     if (seconds > 0) return {count, multiplier, seconds};
-    Log::warning("a capture time limit of %lld units is no limit; using two hours", static_cast<long long>(count));
-    return {2, 3600.0, 7200.0f};
+    return {2, 3600.0, 7200.0f, true};
 }
 
 Status CaptureControl::startSystemCapture(float silenceThreshold, float lengthOfSilence, const TimeLimit& limit) {
     if (isCapturing()) return Status::failure("a capture is already running; nothing changed");
     joinFinishedThread();
+    if (limit.mDefaulted) Log::warning("the capture time limit in the preferences is no limit; using two hours");
     Log::info("recording duration: %d multiplier: %f time: %f\n", static_cast<int>(limit.mCount), limit.mMultiplier,
               limit.mSeconds);
     mTimeLimitSeconds = limit.mSeconds;

@@ -31,6 +31,7 @@ public:
         int64_t mCount;
         double mMultiplier;
         float mSeconds;
+        bool mDefaulted = false;  // the given limit was no limit
     };
 
     explicit CaptureControl(AppController& controller);

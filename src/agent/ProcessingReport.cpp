@@ -36,11 +36,6 @@ void ProcessingReport::endRun() {
     mRunActive = false;
 }
 
-bool ProcessingReport::runActive() const {
-    std::lock_guard lock(mLock);
-    return mRunActive;
-}
-
 int32_t ProcessingReport::runNumber() const {
     std::lock_guard lock(mLock);
     return mRun;
@@ -49,11 +44,6 @@ int32_t ProcessingReport::runNumber() const {
 void ProcessingReport::setCaptureState(int32_t state) {
     std::lock_guard lock(mLock);
     mCaptureState = state;
-}
-
-int32_t ProcessingReport::captureState() const {
-    std::lock_guard lock(mLock);
-    return mCaptureState;
 }
 
 void ProcessingReport::setCaptureError(const std::string& why) {

@@ -27,11 +27,9 @@ public:
     void addDelivery(Delivery delivery);
     void failRun(const std::string& why);
     void endRun();
-    bool runActive() const;
     int32_t runNumber() const;
 
     void setCaptureState(int32_t state);
-    int32_t captureState() const;
     // Why the last capture failed or was cut short; cleared by a new start.
     void setCaptureError(const std::string& why);
     void clearCaptureError();

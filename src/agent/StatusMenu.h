@@ -40,7 +40,6 @@ public:
     const std::vector<platform::StatusNotifierItem::Entry>& entries() const { return mEntries; }
     // Carries out the entry's action; why not when it is not there or not enabled.
     platform::Status click(size_t index);
-    bool inTray() const { return mTray != nullptr; }
 
 private:
     std::string text(const char* key, const char* defaultText) const;
