@@ -4,11 +4,7 @@
 // generated once into $TROV_BENCH_DIR (default /tmp/trov-bench).
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -18,6 +14,7 @@
 #include <vector>
 
 #include "agent/TrackExporter.h"
+#include "../QuietCommand.h"
 #include "frameworks/ZORAudioStreamBasicDescription.h"
 #include "frameworks/ZORExtAudioFile.h"
 #include "tracks/TROVTrack.h"
@@ -63,26 +60,6 @@ std::string recording() {
     return path;
 }
 
-// Runs a command with its output thrown away; its exit status, and its CPU
-// seconds added to `cpuSeconds` (the bench's own CPU column omits children).
-int runQuietly(const std::vector<std::string>& command, double& cpuSeconds) {
-    std::vector<char*> argv;
-    for (const std::string& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    int status = -1;
-    struct rusage usage {};
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) wait4(pid, &status, 0, &usage);
-    cpuSeconds += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                  double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    posix_spawn_file_actions_destroy(&actions);
-    return status;
-}
-
 void BM_ExportTrack(benchmark::State& state) {
     const std::string source = recording(), target = benchDirectory() + "/export-ours.m4a";
     TrackExporter exporter{{}, source};
@@ -97,9 +74,9 @@ void BM_FfmpegAAC(benchmark::State& state) {
     const std::string source = recording(), target = benchDirectory() + "/export-ffmpeg.m4a";
     double cpuSeconds = 0;
     for (auto _ : state)
-        if (runQuietly({"ffmpeg", "-nostdin", "-y", "-ss", std::to_string(kTrackStartSeconds), "-t",
-                        std::to_string(kTrackSeconds), "-i", source, "-c:a", "aac", "-b:a", "256k", target},
-                       cpuSeconds) != 0)
+        if (bench::runQuietly({"ffmpeg", "-nostdin", "-y", "-ss", std::to_string(kTrackStartSeconds), "-t",
+                               std::to_string(kTrackSeconds), "-i", source, "-c:a", "aac", "-b:a", "256k", target},
+                              &cpuSeconds) != 0)
             state.SkipWithError("ffmpeg failed");
     state.counters["child_cpu_ms"] = 1000 * cpuSeconds / double(state.iterations());
 }

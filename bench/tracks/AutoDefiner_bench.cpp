@@ -7,10 +7,7 @@
 // $TROV_BENCH_DIR (default /tmp/trov-bench).
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -20,6 +17,7 @@
 #include <vector>
 
 #include "frameworks/ZORAudioBufferList.h"
+#include "../QuietCommand.h"
 #include "frameworks/ZORAudioStreamBasicDescription.h"
 #include "frameworks/ZORExtAudioFile.h"
 #include "tracks/ZORTrackAutoDefiner.h"
@@ -93,22 +91,6 @@ int64_t lengthOf(const std::string& path) {
     return file->lengthInFrames();
 }
 
-// Runs a command with its output thrown away; the exit status.
-int runQuietly(const std::vector<std::string>& command) {
-    std::vector<char*> argv;
-    for (const std::string& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    int status = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return status;
-}
-
 void setRate(benchmark::State& state, int64_t frames) {
     state.counters["x_realtime"] = benchmark::Counter(double(frames) / kRate * double(state.iterations()),
                                                       benchmark::Counter::kIsRate);
@@ -130,7 +112,7 @@ void BM_AutoDefiner(benchmark::State& state) {
 void BM_TrovarioDefineProcess(benchmark::State& state) {
     const std::string path = recording(int(state.range(0)));
     for (auto _ : state)
-        if (runQuietly({TROVARIO_DEFINE, "--sensitivity", "0.03", "--silence-ms", "1300", path}) != 0)
+        if (bench::runQuietly({TROVARIO_DEFINE, "--sensitivity", "0.03", "--silence-ms", "1300", path}) != 0)
             state.SkipWithError("trovario-define failed");
     setRate(state, lengthOf(path));
 }
@@ -138,7 +120,7 @@ void BM_TrovarioDefineProcess(benchmark::State& state) {
 void BM_FfmpegSilencedetect(benchmark::State& state) {
     const std::string path = recording(int(state.range(0)));
     for (auto _ : state)
-        if (runQuietly({"ffmpeg", "-nostdin", "-i", path, "-af", "silencedetect=noise=0.03:d=1.3", "-f", "null", "-"}) != 0)
+        if (bench::runQuietly({"ffmpeg", "-nostdin", "-i", path, "-af", "silencedetect=noise=0.03:d=1.3", "-f", "null", "-"}) != 0)
             state.SkipWithError("ffmpeg failed");
     setRate(state, lengthOf(path));
 }
@@ -165,7 +147,7 @@ void BM_ReaderOnly(benchmark::State& state) {
 void BM_FfmpegDecodeToNull(benchmark::State& state) {
     const std::string path = recording(int(state.range(0)));
     for (auto _ : state)
-        if (runQuietly({"ffmpeg", "-nostdin", "-i", path, "-f", "null", "-"}) != 0) state.SkipWithError("ffmpeg failed");
+        if (bench::runQuietly({"ffmpeg", "-nostdin", "-i", path, "-f", "null", "-"}) != 0) state.SkipWithError("ffmpeg failed");
     setRate(state, lengthOf(path));
 }
 
