@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses (clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer) in build-fuzz and runs them.
-#   scripts/fuzz.sh NAME SECONDS  runs harness NAME for that long over its seeds
+#   scripts/fuzz.sh NAME SECONDS [OPTION...]
+#                                 runs harness NAME for that long over its seeds
 #                                 (fuzz/corpus/NAME) and what earlier runs found;
 #                                 the inputs it finds go to build-fuzz/corpus/NAME,
-#                                 a crash to build-fuzz/crashes/NAME.
+#                                 a crash to build-fuzz/crashes/NAME. OPTIONs go to
+#                                 libFuzzer (say -runs=10000000 to stop sooner).
 #   scripts/fuzz.sh --ci          runs every harness over its seeds once.
 #   scripts/fuzz.sh --list        names the harnesses.
 set -euo pipefail
@@ -14,7 +16,7 @@ build_dir=build-fuzz
 harnesses=$(sed -nE 's/^trov_fuzzer\(([a-z_]+) .*/\1/p' fuzz/CMakeLists.txt)
 
 usage() {
-  echo "usage: scripts/fuzz.sh NAME SECONDS | --ci | --list" >&2
+  echo "usage: scripts/fuzz.sh NAME SECONDS [libFuzzer option...] | --ci | --list" >&2
   echo "harnesses: $(echo $harnesses)" >&2
   exit 2
 }
@@ -26,6 +28,9 @@ build() {
 }
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# The harnesses write each input to a file; on a disk, syncing those files
+# rather than the code under test sets the pace.
+[ -n "${TMPDIR:-}" ] || { [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm; }
 
 ci() {
   build
@@ -46,18 +51,19 @@ ci() {
 
 run() {
   local name=$1 seconds=$2
+  shift 2
   grep -qx "$name" <<<"$harnesses" || { echo "scripts/fuzz.sh: no harness named '$name'" >&2; usage; }
   [[ $seconds =~ ^[0-9]+$ ]] || { echo "scripts/fuzz.sh: SECONDS must be a whole number, not '$seconds'" >&2; usage; }
   build
   local crashes="$build_dir/crashes/$name" found="$build_dir/corpus/$name"
   mkdir -p "$crashes" "$found"
   "$build_dir/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=25 -print_final_stats=1 \
-    -artifact_prefix="$crashes/" "$found" "fuzz/corpus/$name"
+    -artifact_prefix="$crashes/" "$@" "$found" "fuzz/corpus/$name"
 }
 
 case "${1:-}" in
   --ci) [ $# -eq 1 ] || usage; ci ;;
   --list) echo "$harnesses" ;;
   -*|"") usage ;;
-  *) [ $# -eq 2 ] || usage; run "$1" "$2" ;;
+  *) [ $# -ge 2 ] || usage; run "$@" ;;
 esac

@@ -27,3 +27,18 @@ std::optional<int64_t> CaptureTimeline::finalFrame() const {
     if (mSpans.empty() || mSpans.back().mUntil == kOpen) return std::nullopt;
     return mSpans.back().mUntil;
 }
+
+void CaptureTimeline::addGap(int64_t at, int64_t frames) {
+    std::lock_guard guard(mLock);
+    if (!mGaps.empty() && mGaps.back().mAt == at)
+        mGaps.back().mFrames += frames;
+    else
+        mGaps.push_back({at, frames});
+}
+
+std::optional<CaptureTimeline::Gap> CaptureTimeline::gapAfter(int64_t frame) const {
+    std::lock_guard guard(mLock);
+    for (const Gap& gap : mGaps)
+        if (gap.mAt >= frame) return gap;
+    return std::nullopt;
+}

@@ -76,7 +76,8 @@ std::shared_ptr<MySystemCaptureRecorder> MySystemCaptureRecorder::init(const Opt
 }
 
 MySystemCaptureRecorder::MySystemCaptureRecorder(Token, const Options& options)
-    : mCaptureBlockBytes(std::clamp(options.captureBlockBytes, kCaptureBytesPerFrame, 1u << 20)) {
+    : mCaptureBlockBytes(std::clamp(options.captureBlockBytes, kCaptureBytesPerFrame, 1u << 20)),
+      mReconnectTimeoutMs(options.reconnectTimeoutMs) {
     mRecInfo.mAudioRingBuffer = &mPlayThruRingBuffer;
     mCaptureBufferList.mNumberBuffers = 1;
     mCaptureBufferList.mBuffers[0] = {2, 0, mCaptureDequeueBuffer.data()};
@@ -89,36 +90,44 @@ MySystemCaptureRecorder::~MySystemCaptureRecorder() {
 }
 
 // The "driver connection": the sound server, the capture sink and a record
-// stream on its monitor.
-int32_t MySystemCaptureRecorder::prepareIOA() {
+// stream on its monitor. One block per fragment: the small fragments keep the
+// server's timing of the stream, and so the recording's ends, within a block.
+MySystemCaptureRecorder::DriverConnection MySystemCaptureRecorder::openDriverConnection() const {
+    DriverConnection connection;
+    auto fail = [&connection](int32_t status, const std::string& why) {
+        connection.mStatus = status;
+        connection.mWhyNot = why;
+        return std::move(connection);
+    };
     auto server = platform::SoundServer::connect("Trovario capture", kSoundServerTimeoutMs);
-    if (!server) {
-        Log::error("Sound server connection failed: %s\n", server.message().c_str());
-        return kCaptureErrorNoSoundServer;
-    }
-    mServer = std::move(*server);
-    auto sinks = mServer->sinks();
-    if (!sinks) {
-        Log::error("Sound server did not list its sinks: %s\n", sinks.message().c_str());
-        return kCaptureErrorNoSoundServer;
-    }
+    if (!server) return fail(kCaptureErrorNoSoundServer, "Sound server connection failed: " + server.message());
+    connection.mServer = std::move(*server);
+    auto sinks = connection.mServer->sinks();
+    if (!sinks) return fail(kCaptureErrorNoSoundServer, "Sound server did not list its sinks: " + sinks.message());
     auto byDescription = std::find_if(sinks->begin(), sinks->end(),
                                       [](const auto& sink) { return sink.description == CAPTURE_DEVICE_NAME; });
-    if (byDescription == sinks->end()) {
-        Log::info("Couldn't find any matches.\n");
-        Log::error("the capture device \"%s\" is not loaded in the sound server; load it with: "
-                   "trovarioctl install-capture-device\n", CAPTURE_DEVICE_NAME);
-        return kCaptureErrorNoDevice;
+    if (byDescription == sinks->end())
+        return fail(kCaptureErrorNoDevice, std::string("the capture device \"") + CAPTURE_DEVICE_NAME +
+                                               "\" is not loaded in the sound server; load it with: "
+                                               "trovarioctl install-capture-device");
+    connection.mDevice = deviceFrom(*byDescription);
+    auto stream = platform::SoundRecordStream::open(connection.mServer, connection.mDevice->monitorSourceName(),
+                                                    mCaptureBlockBytes);
+    if (!stream) return fail(kCaptureErrorStreamFailed, "Capture stream failed: " + stream.message());
+    connection.mStream = std::move(*stream);
+    return connection;
+}
+
+int32_t MySystemCaptureRecorder::prepareIOA() {
+    DriverConnection connection = openDriverConnection();
+    if (connection.mStatus != 0) {
+        if (connection.mStatus == kCaptureErrorNoDevice) Log::info("Couldn't find any matches.\n");
+        Log::error("%s\n", connection.mWhyNot.c_str());
+        return connection.mStatus;
     }
-    mCaptureDevice = deviceFrom(*byDescription);
-    // One block per fragment: the small fragments keep the server's timing
-    // of the stream, and so the recording's ends, within a block.
-    auto stream = platform::SoundRecordStream::open(mServer, mCaptureDevice->monitorSourceName(), mCaptureBlockBytes);
-    if (!stream) {
-        Log::error("Capture stream failed: %s\n", stream.message().c_str());
-        return kCaptureErrorStreamFailed;
-    }
-    mRecordStream = std::move(*stream);
+    mServer = std::move(connection.mServer);
+    mCaptureDevice = std::move(connection.mDevice);
+    mRecordStream = std::move(connection.mStream);
     restartIdleCaptureSink();
     Log::info("Driver connection opened\n");
     return 0;
@@ -220,11 +229,12 @@ void MySystemCaptureRecorder::stop() {
 // latency before it plays it; that latency is at most the fragment we ask
 // for (the sink takes the smallest its clients ask). Measured on a null sink:
 // the arrived frames run 10 ms ahead of what plays.
+// While the server is away, nothing is captured after the last frame that came.
 int64_t MySystemCaptureRecorder::captureFrameNow() {
     std::lock_guard guard(mRecordStreamLock);
     if (!mRecordStream) return mCapturedFrames.load();
     const int64_t renderedAhead = mCaptureBlockBytes / kCaptureBytesPerFrame;
-    return std::max<int64_t>(mRecordStream->capturePosition() - renderedAhead, 0);
+    return mStreamBase + std::max<int64_t>(mRecordStream->capturePosition() - renderedAhead, 0);
 }
 
 // Taking the lock orders the notification after a waiter's check of its
@@ -271,21 +281,25 @@ void MySystemCaptureRecorder::notifySubscribers() {
 }
 
 // The capture thread leaves the draining to the connection's loop thread,
-// which the server wakes anyway for every fragment, and waits for the end.
-// The stream pointer is captured rather than read from the member, which
+// which the server wakes anyway for every fragment, and waits for the end:
+// a stop, or a stream the server ended, after which it connects again. The
+// stream pointer is captured rather than read from the member, which
 // closeRecordStream clears; the stream stops calling the consumer before it
 // goes away.
 void MySystemCaptureRecorder::captureRunLoop() {
-    platform::SoundRecordStream* stream = mRecordStream.get();
-    stream->setConsumer([this, stream] { drainCaptureStream(*stream); });
-    if (stream->waitForEnd() == platform::SoundRecordStream::kFailed) captureFailed();
+    for (;;) {
+        platform::SoundRecordStream* stream = mRecordStream.get();
+        stream->setConsumer([this, stream] { drainCaptureStream(*stream); });
+        if (stream->waitForEnd() != platform::SoundRecordStream::kFailed) break;
+        if (!reconnectAfterOutage()) break;
+    }
     disablePlayThru();
     restoreOutputDevice();
     closeRecordStream();
 }
 
-void MySystemCaptureRecorder::captureFailed() {
-    Log::error("Capture stream ended: the sound server stopped delivering\n");
+void MySystemCaptureRecorder::captureFailed(const std::string& why) {
+    Log::error("Capture stream ended: %s\n", why.c_str());
     mCaptureFailed = true;
     wakeWorkers();
     int32_t state = mRecorderState.load();
@@ -295,7 +309,7 @@ void MySystemCaptureRecorder::captureFailed() {
         std::lock_guard guard(mHandlerLock);
         handler = mCaptureFailureHandler;
     }
-    if (handler) handler("the sound server went away");
+    if (handler) handler(why);
 }
 
 // Frames the queue could not take still count, as silence, so that every
@@ -378,7 +392,8 @@ void MySystemCaptureRecorder::restoreOutputDevice() {
 }
 
 int32_t MySystemCaptureRecorder::switchSystemOutputDeviceTo(const std::shared_ptr<ZORAudioDevice>& device) {
-    platform::Status switched = mServer->setDefaultSink(device->sinkName());
+    platform::Status switched =
+        mServer ? mServer->setDefaultSink(device->sinkName()) : platform::Status::failure("the sound server is away");
     if (switched) return 0;
     Log::error("Cannot make \"%s\" the default output: %s\n", device->sinkName().c_str(), switched.message().c_str());
     return ZORAudioDevice::kRefused;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <cstdint>
@@ -46,6 +47,13 @@ AudioStreamBasicDescription ASBD_CreateCanonical(double sampleRate, uint32_t cha
 // each call marks the frame being captured then, and `stop` waits for the
 // frames up to its mark to reach the file before it closes it.
 //
+// A sound server that goes away during a capture (a restart after an update
+// or a crash) does not end it: the recorder connects again once the server
+// and the capture device are back, makes the capture device the default
+// output again and goes on with the same recording, which holds silence for
+// the time the server was away. Only a server that stays away longer than the
+// reconnection time-out ends the capture, as a failure.
+//
 // The public operations are meant for one controlling thread. Both worker
 // threads hold the recorder until they end, which they do after `stop`.
 class MySystemCaptureRecorder : public std::enable_shared_from_this<MySystemCaptureRecorder> {
@@ -75,10 +83,15 @@ public:
     static constexpr int kFirstAudioTimeoutMs = 3000;
     // How long `stop` waits for the frames up to its mark.
     static constexpr int kDrainTimeoutMs = 500;
+    // A server restarted by its service manager is back within seconds.
+    static constexpr int kReconnectTimeoutMs = 30000;
+    static constexpr int kReconnectIntervalMs = 250;
 
     struct Options {
         // Size of the blocks the sound server is asked to deliver.
         uint32_t captureBlockBytes = kCaptureBlockBytes;
+        // How long a capture waits for a sound server that went away.
+        int reconnectTimeoutMs = kReconnectTimeoutMs;
     };
 
     // The render callback's context.
@@ -118,8 +131,8 @@ public:
     // What went wrong with the recording, in words, when it was not successful.
     platform::Status recordingStatus() const;
     // Called once, from the capture thread, when the capture ends on its own
-    // during a recording (the sound server went away); the owner should
-    // `stop`, which keeps and closes what was recorded.
+    // during a recording (the sound server went away and did not come back in
+    // time); the owner should `stop`, which keeps and closes what was recorded.
     void setCaptureFailureHandler(std::function<void(const std::string& why)> handler);
     int64_t numberOfFramesRecorded() const { return mNumRecordedFrames.load(); }
 
@@ -143,16 +156,36 @@ public:
                              uint32_t inBusNumber, uint32_t inNumberFrames, AudioBufferList* ioData);
 
 private:
+    // A connection to the sound server with a record stream on the capture
+    // device's monitor, or a status code and why not.
+    struct DriverConnection {
+        std::shared_ptr<platform::SoundServer> mServer;
+        std::shared_ptr<ZORAudioDevice> mDevice;
+        std::unique_ptr<platform::SoundRecordStream> mStream;
+        int32_t mStatus = 0;
+        std::string mWhyNot;
+    };
+    // The silence of a gap the file writer is writing.
+    struct SilenceDue {
+        int64_t mAt = -1;
+        int64_t mLeft = 0;
+    };
+
+    DriverConnection openDriverConnection() const;
     int32_t prepareIOA();
     void restartIdleCaptureSink();
     void findOutputDevice();
     bool waitForFirstAudio();
     void startThreads();
     int64_t captureFrameNow();
-    void captureFailed();
+    void captureFailed(const std::string& why);
     void wakeWorkers();
     bool waitForWriter();
     void captureRunLoop();
+    bool reconnectAfterOutage();
+    void dropDeadConnection();
+    bool waitForSoundServer(std::chrono::steady_clock::time_point deadline, DriverConnection& connection);
+    bool resumeCapture(DriverConnection& connection);
     void drainCaptureStream(platform::SoundRecordStream& stream);
     void allocateRings(uint32_t firstBlockBytes);
     void takeDroppedFrames(const platform::SoundRecordStream& stream);
@@ -165,8 +198,10 @@ private:
     void fileWriteLoop();
     bool createScratchFile(const AudioStreamBasicDescription& clientFormat);
     bool captureExhausted(int64_t readFrame) const;
-    int32_t writeAvailable(const CaptureTimeline::Span& span, AudioBufferList* list, int64_t& readFrame);
-    bool writeBlock(AudioBufferList* list, uint32_t frames, int64_t& readFrame);
+    int32_t writeAvailable(const CaptureTimeline::Span& span, AudioBufferList* list, int64_t& readFrame,
+                           SilenceDue& silence);
+    int32_t writeSilence(AudioBufferList* list, SilenceDue& silence);
+    bool writeBlock(AudioBufferList* list, uint32_t frames);
     void skipLostFrames(int64_t& readFrame);
     bool sleepWhileRunning(double seconds);
     void finishWriting();
@@ -179,6 +214,7 @@ private:
     bool renderPlayThru(float* data, uint32_t frames);
 
     const uint32_t mCaptureBlockBytes;
+    const int mReconnectTimeoutMs;
     std::string mAudioFilePath;
     std::string mParentDirPath;
     std::string mFileName;
@@ -219,11 +255,15 @@ private:
 
     std::shared_ptr<platform::SoundServer> mServer;
     std::unique_ptr<platform::SoundRecordStream> mRecordStream;
+    std::atomic<int64_t> mStreamBase{0};  // the capture's frame of the record stream's first frame
     std::mutex mRecordStreamLock;  // the stream goes away while stop may wake it
     std::unique_ptr<platform::SoundPlaybackStream> mPlayThruStream;
+    std::mutex mPlayThruLock;  // the capture thread replaces the stream after an outage
     std::shared_ptr<ZORAudioDevice> mCaptureDevice;
     std::shared_ptr<ZORAudioDevice> mOutputDevice;
-    std::mutex mDeviceLock;  // the capture thread and stop both switch the default output
+    // The capture thread and stop both switch the default output; the
+    // capture thread replaces server and devices after an outage.
+    std::mutex mDeviceLock;
     bool mOutputSwitched = false;
     bool mRestoreAttempted = false;
     std::unique_ptr<CaptureLock> mCaptureLock;  // held until the output is given back

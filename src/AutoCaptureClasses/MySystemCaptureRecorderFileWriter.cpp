@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -62,6 +63,7 @@ void MySystemCaptureRecorder::fileWriteLoop() {
     std::vector<float> block(static_cast<size_t>(kFileBlockFrames) * 2);
     AudioBufferList list{1, {{2, kFileBlockFrames * kCaptureBytesPerFrame, block.data()}}};
     int64_t readFrame = 0;
+    SilenceDue silence;
     bool fileCreated = false;
     bool idleLogged = false;
     double writeRetrySleep = kIdleSleep;
@@ -81,7 +83,7 @@ void MySystemCaptureRecorder::fileWriteLoop() {
             break;
         readFrame = std::max(readFrame, span->mFrom);
         mWrittenUntil = readFrame;
-        const int32_t written = writeAvailable(*span, &list, readFrame);
+        const int32_t written = writeAvailable(*span, &list, readFrame, silence);
         if (written > 0) {
             writeRetrySleep = kIdleSleep;
         } else if (written < 0) {
@@ -105,15 +107,21 @@ bool MySystemCaptureRecorder::captureExhausted(int64_t readFrame) const {
 }
 
 // Writes the next block of the span if the capture has delivered it; the
-// span's last frames go out as a shorter block once they have all arrived.
+// span's last frames, and those before a gap, go out as a shorter block once
+// they have all arrived. A gap inside the span is written as silence first.
 // 1 when it wrote or skipped frames, 0 when it must wait for the capture, -1
 // when the write failed.
 int32_t MySystemCaptureRecorder::writeAvailable(const CaptureTimeline::Span& span, AudioBufferList* list,
-                                                int64_t& readFrame) {
+                                                int64_t& readFrame, SilenceDue& silence) {
+    const std::optional<CaptureTimeline::Gap> gap = mTimeline.gapAfter(readFrame);
+    if (gap && gap->mAt == readFrame && silence.mAt != readFrame) silence = {readFrame, gap->mFrames};
+    if (silence.mAt == readFrame && silence.mLeft > 0) return writeSilence(list, silence);
+    const std::optional<CaptureTimeline::Gap> nextGap = mTimeline.gapAfter(readFrame + 1);
+    const int64_t until = std::min(span.mUntil, nextGap ? nextGap->mAt : CaptureTimeline::kOpen);
     const int64_t captured = mCapturedFrames.load(std::memory_order_acquire);
-    const bool spanComplete = span.mUntil <= captured || mCaptureFailed;
-    const int64_t frames = std::min<int64_t>({kFileBlockFrames, std::min(span.mUntil, captured) - readFrame});
-    if (frames <= 0 || (frames < kFileBlockFrames && !spanComplete)) return 0;
+    const bool complete = until <= captured || mCaptureFailed;
+    const int64_t frames = std::min<int64_t>(kFileBlockFrames, std::min(until, captured) - readFrame);
+    if (frames <= 0 || (frames < kFileBlockFrames && !complete)) return 0;
     list->mBuffers[0].mDataByteSize = static_cast<uint32_t>(frames) * kCaptureBytesPerFrame;
     const int32_t fetched = mFileOutputRingBuffer.Fetch(list, static_cast<uint32_t>(frames), readFrame);
     if (lapped(fetched)) {
@@ -121,7 +129,19 @@ int32_t MySystemCaptureRecorder::writeAvailable(const CaptureTimeline::Span& spa
         return 1;
     }
     if (fetched != kRingBufferOK) return 0;
-    return writeBlock(list, static_cast<uint32_t>(frames), readFrame) ? 1 : -1;
+    if (!writeBlock(list, static_cast<uint32_t>(frames))) return -1;
+    readFrame += frames;
+    mWrittenUntil = readFrame;
+    return 1;
+}
+
+int32_t MySystemCaptureRecorder::writeSilence(AudioBufferList* list, SilenceDue& silence) {
+    const auto frames = static_cast<uint32_t>(std::min<int64_t>(kFileBlockFrames, silence.mLeft));
+    list->mBuffers[0].mDataByteSize = frames * kCaptureBytesPerFrame;
+    std::memset(list->mBuffers[0].mData, 0, list->mBuffers[0].mDataByteSize);
+    if (!writeBlock(list, frames)) return -1;
+    silence.mLeft -= frames;
+    return 1;
 }
 
 void MySystemCaptureRecorder::finishWriting() {
@@ -165,7 +185,7 @@ bool MySystemCaptureRecorder::createScratchFile(const AudioStreamBasicDescriptio
     return true;
 }
 
-bool MySystemCaptureRecorder::writeBlock(AudioBufferList* list, uint32_t frames, int64_t& readFrame) {
+bool MySystemCaptureRecorder::writeBlock(AudioBufferList* list, uint32_t frames) {
     std::lock_guard guard(mFileLock);
     if (!mAudioFile) return true;  // closed by stop; the loop ends at its next check
     int32_t status = mAudioFile->write(list, frames);
@@ -174,8 +194,6 @@ bool MySystemCaptureRecorder::writeBlock(AudioBufferList* list, uint32_t frames,
         Log::warning("%s; trying again (is the disk full?)", mAudioFile->lastErrorMessage().c_str());
         return false;
     }
-    readFrame += frames;
-    mWrittenUntil = readFrame;
     mNumRecordedFrames += frames;
     mSilenceDetector.setRecordedFrames(mNumRecordedFrames);
     return true;

@@ -43,6 +43,7 @@ int32_t MySystemCaptureRecorder::setupPlayThru() {
         reportError(kCaptureErrorNoDevice, kCheckOutputDevice);
         return kCaptureErrorNoDevice;
     }
+    std::lock_guard guard(mPlayThruLock);
     mRecInfo.mSampleTime = 0;
     mRecInfo.mAudioRingBuffer = &mPlayThruRingBuffer;
     auto stream = platform::SoundPlaybackStream::open(
@@ -57,6 +58,7 @@ int32_t MySystemCaptureRecorder::setupPlayThru() {
     return enablePlayThru();
 }
 
+// With the play-through lock held.
 int32_t MySystemCaptureRecorder::enablePlayThru() {
     int32_t status = mPlayThruStream && mPlayThruStream->setRunning(true) ? 0 : kCaptureErrorStreamFailed;
     if (status != 0) {
@@ -70,6 +72,7 @@ int32_t MySystemCaptureRecorder::enablePlayThru() {
 // Called by stop, by the capture thread as it ends and at destruction; only
 // the first call after enabling talks to the server.
 int32_t MySystemCaptureRecorder::disablePlayThru() {
+    std::lock_guard guard(mPlayThruLock);
     if (!mPlayThruEnabled.exchange(false)) return 0;
     int32_t status = mPlayThruStream && mPlayThruStream->setRunning(false) ? 0 : kCaptureErrorStreamFailed;
     if (status != 0) {

@@ -209,27 +209,31 @@ TEST_P(ChirpRecording, HoldsEveryFramePlayedFromRecordToStop) {
 
 INSTANTIATE_TEST_SUITE_P(Lengths, ChirpRecording, testing::Values(1.0, 5.0, 30.0));
 
-// A server that dies (SIGKILL) or stalls (SIGSTOP) during a capture: a dead
-// one ends the capture at once; stop returns promptly either way, the file
-// keeps what came before, and the recording says what it lacks.
-class ServerFault : public RecorderTest, public testing::WithParamInterface<bool> {};
+// A server that dies (SIGKILL) and stays away, or stalls (SIGSTOP), during a
+// capture: a dead one ends the capture once the reconnection time-out has
+// passed, or at the stop that comes first; stop returns promptly either way,
+// the file keeps what came before, and a failed recording says what it lacks.
+enum class Fault { KilledAndGone, KilledThenStopped, Stalled };
+class ServerFault : public RecorderTest, public testing::WithParamInterface<Fault> {};
 
 TEST_P(ServerFault, StopReturnsPromptlyAndTheRecordingIsKept) {
-    const bool killed = GetParam();
-    auto recorder = startRecording();
+    const bool killed = GetParam() != Fault::Stalled;
+    const bool failure = GetParam() == Fault::KilledAndGone;
+    auto recorder = startRecording({.reconnectTimeoutMs = failure ? 1000 : 20000});
     ASSERT_TRUE(recorder);
     std::atomic<bool> failureReported{false};
     recorder->setCaptureFailureHandler([&](const std::string&) { failureReported = true; });
     std::this_thread::sleep_for(1500ms);
     killed ? server.kill() : void(::kill(server.pid(), SIGSTOP));
-    EXPECT_EQ(waitFor([&] { return failureReported.load(); }, 1s), killed);
+    EXPECT_EQ(waitFor([&] { return failureReported.load(); }, 2500ms), failure);
     auto before = Clock::now();
     recorder->stop();
     auto took = Clock::now() - before;
     if (!killed) ::kill(server.pid(), SIGCONT);
     EXPECT_LT(took, killed ? 300ms : 1200ms);
-    EXPECT_FALSE(recorder->successfulRecording());
-    if (killed) {
+    EXPECT_EQ(recorder->successfulRecording(), GetParam() == Fault::KilledThenStopped)
+        << recorder->recordingStatus().message();
+    if (failure) {
         EXPECT_NE(recorder->recordingStatus().message().find("sound server went away"), std::string::npos);
     }
     int64_t frames = recorder->numberOfFramesRecorded();
@@ -241,4 +245,49 @@ TEST_P(ServerFault, StopReturnsPromptlyAndTheRecordingIsKept) {
     else EXPECT_TRUE(waitFor([&] { return server.defaultSinkName() == "speakers"; }, 2s));
 }
 
-INSTANTIATE_TEST_SUITE_P(KilledOrStalled, ServerFault, testing::Bool());
+INSTANTIATE_TEST_SUITE_P(KilledOrStalled, ServerFault,
+                         testing::Values(Fault::KilledAndGone, Fault::KilledThenStopped, Fault::Stalled));
+
+// The server crashes and comes back with the capture sink during a capture:
+// the recording goes on, the time away as silence in it, so that it still
+// runs with the wall clock; the capture device is the default output again
+// and is given back at the stop.
+TEST_F(RecorderTest, ACaptureGoesOnThroughASoundServerRestart) {
+    ChirpPlayer before(platform::kCaptureSinkName);
+    ASSERT_TRUE(before.started());
+    auto recorder = startRecording();
+    ASSERT_TRUE(recorder);
+    const auto recordedAt = Clock::now();
+    std::atomic<bool> failureReported{false};
+    recorder->setCaptureFailureHandler([&](const std::string&) { failureReported = true; });
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(server.restart()) << server.failure();
+    ASSERT_TRUE(waitFor([&] { return server.defaultSinkName() == platform::kCaptureSinkName; }, 5s))
+        << "the capture device was not made the default output again";
+    ChirpPlayer after(platform::kCaptureSinkName);
+    ASSERT_TRUE(after.started());
+    std::this_thread::sleep_for(1500ms);
+    const auto stoppedAt = Clock::now();
+    recorder->stop();
+    EXPECT_FALSE(failureReported.load());
+    EXPECT_TRUE(recorder->successfulRecording()) << recorder->recordingStatus().message();
+    EXPECT_EQ(server.defaultSinkName(), "speakers");
+    EXPECT_FALSE(DefaultOutputMemory::remembered());
+    const int64_t frames = recorder->numberOfFramesRecorded();
+    EXPECT_TRUE(threadsEnd(recorder));
+
+    // The first chirp, silence, then the second chirp to the end.
+    const std::vector<float> samples = audiotest::readAll(path);
+    ASSERT_EQ(samples.size(), static_cast<size_t>(frames) * 2);
+    const Placement first = place(before, samples);
+    EXPECT_GT(first.mMatching, static_cast<size_t>(kRate));
+    size_t silentUntil = first.mMatching;
+    while (silentUntil < static_cast<size_t>(frames) && samples[silentUntil * 2] == 0) ++silentUntil;
+    const Placement second = place(after, samples, silentUntil);
+    EXPECT_GT(second.mMatching, static_cast<size_t>(kRate));
+    EXPECT_EQ(silentUntil + second.mMatching, static_cast<size_t>(frames)) << "a foreign stretch after the restart";
+    const double wallFrames = std::chrono::duration<double>(stoppedAt - recordedAt).count() * kRate;
+    printf("restart: %.0f ms of silence; the recording %+.1f ms against the wall clock\n",
+           (silentUntil - first.mMatching) * 1000.0 / kRate, (frames - wallFrames) * 1000.0 / kRate);
+    EXPECT_NEAR(static_cast<double>(frames), wallFrames, kRate / 10) << "the time away is not in the recording";
+}
