@@ -27,6 +27,8 @@ build() {
   cmake --build "$build_dir" -j "${TROV_JOBS:-2}"
 }
 
+# No input may make one allocation of more than this.
+malloc_limit=-malloc_limit_mb=512
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # The harnesses write each input to a file; on a disk, syncing those files
 # rather than the code under test sets the pace.
@@ -37,7 +39,7 @@ ci() {
   local failed=0
   for name in $harnesses; do
     mkdir -p "$build_dir/crashes/$name"
-    if "$build_dir/fuzz/fuzz_$name" -runs=0 -artifact_prefix="$build_dir/crashes/$name/" "fuzz/corpus/$name" \
+    if "$build_dir/fuzz/fuzz_$name" -runs=0 "$malloc_limit" -artifact_prefix="$build_dir/crashes/$name/" "fuzz/corpus/$name" \
       >"$build_dir/fuzz-$name.log" 2>&1; then
       echo "fuzz $name: $(ls "fuzz/corpus/$name" | wc -l) seeds passed"
     else
@@ -57,7 +59,7 @@ run() {
   build
   local crashes="$build_dir/crashes/$name" found="$build_dir/corpus/$name"
   mkdir -p "$crashes" "$found"
-  "$build_dir/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=25 -print_final_stats=1 \
+  "$build_dir/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=25 "$malloc_limit" -print_final_stats=1 \
     -artifact_prefix="$crashes/" "$@" "$found" "fuzz/corpus/$name"
 }
 

@@ -6,6 +6,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 }
 
 #include "frameworks/ZORAudioStreamBasicDescription.h"
@@ -17,6 +18,10 @@ namespace {
 
 constexpr uint32_t kAACFramesPerPacket = 1024;
 constexpr uint32_t kMaxAACChannels = 8;
+// Far above what decoding audio needs at once (the sample table of a day of
+// AAC is under 100 MB), far below what a damaged header can ask for: an
+// 811-byte MP4 made the demuxer ask for 1.5 GB.
+constexpr size_t kLargestAllocation = 256u << 20;
 
 bool acceptsRate(const AVCodec* codec, double rate) {
     if (rate <= 0 || rate != double(int(rate))) return false;
@@ -31,6 +36,7 @@ bool acceptsRate(const AVCodec* codec, double rate) {
 FFmpegAudioFileBackend::FFmpegAudioFileBackend() {
     // Failures reach the log through the toolkit's own lines; FFmpeg's chatter on stderr would only repeat them.
     av_log_set_level(AV_LOG_QUIET);
+    av_max_alloc(kLargestAllocation);
 }
 
 std::unique_ptr<AudioFileDecoder> FFmpegAudioFileBackend::makeDecoder() {
