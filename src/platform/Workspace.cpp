@@ -64,9 +64,9 @@ std::string takeString(gchar* text) {
 }
 
 // A relative bundle name is looked for beside the entry, then in the resource
-// directories.
+// directories; a bundle that is not there is no bundle.
 std::string resolveBundle(const std::string& entryPath, const std::string& bundle) {
-    if (bundle[0] == '/') return bundle;
+    if (bundle[0] == '/') return exists(bundle) ? bundle : std::string();
     std::vector<std::string> places{entryPath.substr(0, entryPath.find_last_of('/'))};
     for (const std::string& directory : Bundle::resourceDirectories()) places.push_back(directory);
     for (const std::string& place : places)

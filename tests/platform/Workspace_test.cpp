@@ -47,12 +47,14 @@ TEST_F(WorkspaceTest, LocatesTheBundleOfAValidVisibleEntryAndLaunchesAndOpensWit
     std::filesystem::create_directories(dir / "applications/Beside.bundle");
     addEntry("com.example.Absolute", "X-Trovario-Bundle=" + (dir / "bundles/Editor.bundle") + "\n");
     addEntry("com.example.Relative", "X-Trovario-Bundle=Beside.bundle\n");
+    addEntry("com.example.Moved", "X-Trovario-Bundle=" + (dir / "bundles/Moved.bundle") + "\n");
     addEntry("com.example.Plain", "");
     addEntry("com.example.Deleted", "Hidden=true\n");
     TemporaryDirectory::write(dir / "secret.desktop", "[Desktop Entry]\nType=Application\nExec=true\n");
     for (const auto& [identifier, expected] : std::vector<std::pair<std::string, std::string>>{
              {"com.example.Absolute", dir / "bundles/Editor.bundle"},
              {"com.example.Relative", dir / "applications/Beside.bundle"},
+             {"com.example.Moved", dir / "applications/com.example.Moved.desktop"},
              {"com.example.Plain", dir / "applications/com.example.Plain.desktop"}, {"com.example.Nothing", ""},
              {"com.example.Deleted", ""}, {"../secret", ""}, {".hidden", ""}, {"a b", ""}})
         EXPECT_EQ(Workspace::absolutePathForAppBundleWithIdentifier(identifier).value_or(""), expected) << identifier;
