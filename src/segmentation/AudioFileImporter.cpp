@@ -27,7 +27,6 @@ constexpr uint32_t kBlockBytes = 65536;
 constexpr double kLengthTolerance = 0.01;
 constexpr double kLengthToleranceSeconds = 0.5;
 
-constexpr int64_t kShortestImportFrames = 44100;  // one second at the standard rate
 
 std::string secondsText(int64_t frames, double rate) {
     char text[64];
@@ -209,7 +208,7 @@ Status AudioFileImporter::writeScratch(ZORExtAudioFile& reader, const std::strin
     if (mNumRecordedFrames == 0) return Status::failure("it holds no audio frames");
     // A cut-off file whose header no longer states a length decodes as a few
     // milliseconds; it is not worth the last capture it would replace.
-    if (mNumRecordedFrames < kShortestImportFrames)
+    if (mNumRecordedFrames < platform::kShortestRecordingFrames)
         return Status::failure("it holds only " + secondsText(mNumRecordedFrames, standardFormat().mSampleRate) +
                                " of audio, too little for a recording: the file may be cut short");
     return Status::success();

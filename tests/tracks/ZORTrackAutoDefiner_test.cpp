@@ -172,16 +172,19 @@ TEST_F(AutoDefinerTest, TrovarioDefineCutsAMixtapeInTheMiddleOfEachSilenceAsTheP
     EXPECT_EQ(defineCommand(path), "  1  0:00.00  0:49.00  0:49.00\n");
 }
 
-// The definer gives nothing for a missing or empty file; the command also says why.
+// The definer gives nothing for a missing or empty file; the command also says
+// why, and refuses what is left of a cut-off file.
 // Its missing files and unknown options are left to the tools' own tests.
 TEST_F(AutoDefinerTest, MissingOrEmptyFilesGiveNothingAndTrovarioDefineFailsClearly) {
-    const std::string empty = file({}), text = dir / "notes.wav";
+    const std::string empty = file({}), text = dir / "notes.wav", brief = dir / "brief.caf";
+    ASSERT_EQ(writeCaf(brief, std::vector<float>(22050, 0.5f)), 0);
     EXPECT_FALSE(define(dir / "missing.caf", 1000, 100));
     EXPECT_FALSE(define(empty, 1000, 100));
     TemporaryDirectory::write(text, "not audio");
     // Arguments, exit code and what the failure must say: unusable files exit 1, usage errors 2.
     for (const auto& [arguments, status, message] : std::vector<std::tuple<std::string, int, std::string>>{
              {"'" + empty + "'", 1, "recording.caf holds no audio frames"}, {"'" + text + "'", 1, "not an audio file"},
+             {"'" + brief + "'", 1, "too little for a track"},
              {"--sensitivity -1 x.caf", 2, ""}, {"", 2, ""}}) {
         int exitCode = -1;
         EXPECT_NE(defineCommand(arguments, &exitCode).find(message), std::string::npos) << arguments;

@@ -8,6 +8,7 @@
 #include "TrackListPrinter.h"
 #include "frameworks/ZORAudioStreamBasicDescription.h"
 #include "frameworks/ZORExtAudioFile.h"
+#include "platform/AudioConstants.h"
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
@@ -67,6 +68,11 @@ int main(int argc, char** argv) {
     const double rate = ZORAudioStreamBasicDescription::standardFormat(0)->audioStreamBasicDescription()->mSampleRate;
     const int64_t length = standardLength(arguments->path, rate, error);
     if (length < 0) return fail(error);
+    if (length < platform::kShortestRecordingFrames) {
+        char seconds[32];
+        snprintf(seconds, sizeof seconds, "%.2f", double(length) / rate);
+        return fail(arguments->path + " holds only " + seconds + " s of audio, too little for a track (is it cut off?)");
+    }
     if (length > int64_t(UINT32_MAX)) return fail(arguments->path + " is too long: the definer counts at most 4294967295 frames");
 
     ZORTrackAutoDefiner definer;
