@@ -3,7 +3,8 @@
 # stopped every few seconds with music playing, files processed, telemetry
 # polled, bad messages mixed in. Records the agent's file descriptors,
 # threads and resident memory and the scratch folder's size after the first
-# round and at the end; growth is what it looks for. The delivered files
+# round and at the end, and the resident memory every ten rounds, so that a
+# plateau can be told from a leak; growth is what it looks for. The delivered files
 # pile up in the music library by design and are reported apart.
 #
 # usage: bench/soak.sh [BUILD_DIR] [SECONDS]
@@ -77,7 +78,12 @@ rounds=0 failures=0
 round
 measure start
 end=$((SECONDS + seconds))
-while [ "$SECONDS" -lt "$end" ]; do round; done
+rss_trail=""
+while [ "$SECONDS" -lt "$end" ]; do
+  round
+  [ $((rounds % 10)) -eq 0 ] && rss_trail+=" $(awk '/^VmRSS:/ {print $2}' "/proc/$agent_pid/status")"
+done
 measure end
+echo "rss_kb every ten rounds:$rss_trail"
 echo "rounds $rounds, commands that failed $failures, agent warnings $(grep -c . "$home/agent.err" || true)"
 kill -0 "$agent_pid" && echo "the agent is still running"
