@@ -356,6 +356,17 @@ TEST_F(ZORExtAudioFileTest, UnreadableInputsGiveAStatus) {
     EXPECT_NE(ZORExtAudioFile::initForReading(dir.path())->open(), 0);
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     EXPECT_EQ(ZORExtAudioFile::initForReading(dir / "fifo")->open(), kAudioFileInvalidFileError);
+
+    // Joined MP3s, stereo then mono: a mono frame read as stereo would be read past its end.
+    run("ffmpeg -v error -f lavfi -i sine=d=1 -ac 2 '" + (dir / "stereo.mp3") + "' && ffmpeg -v error -f lavfi -i "
+        "sine=d=1 -ac 1 '" + (dir / "mono.mp3") + "'");
+    TemporaryDirectory::write(dir / "joined.mp3", TemporaryDirectory::read(dir / "stereo.mp3") +
+                                                      TemporaryDirectory::read(dir / "mono.mp3"));
+    auto joined = opened(dir / "joined.mp3");
+    ASSERT_EQ(joined->setClientStreamFormat(standardFormat()), 0);
+    EXPECT_LT(readRest(*joined).size(), 2u * 44100u + 2048u);
+    EXPECT_NE(joined->lastErrorMessage().find("changes partway from 2 channels"), std::string::npos)
+        << joined->lastErrorMessage();
 }
 
 TEST_F(ZORExtAudioFileTest, UnwritableRequestsFailWithoutLeavingAFile) {

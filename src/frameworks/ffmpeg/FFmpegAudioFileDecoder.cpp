@@ -159,6 +159,7 @@ int32_t FFmpegAudioFileDecoder::makeConverter(std::string& error) {
     if (!converter) return failure(result, "cannot convert the audio of", error);
     swr_free(&mConverter);
     mConverter = converter;
+    mConverterInput = {mDecoder->ch_layout.nb_channels, mDecoder->sample_fmt, mDecoder->sample_rate};
     mConverterFlushed = false;
     const bool sameShape = mClientFormat.mSampleRate == mDecoder->sample_rate &&
                            int(mClientFormat.mChannelsPerFrame) == mDecoder->ch_layout.nb_channels;
@@ -308,6 +309,7 @@ int32_t FFmpegAudioFileDecoder::nextFrame(bool& available, std::string& error) {
     for (;;) {
         int result = avcodec_receive_frame(mDecoder, mFrame);
         if (result == 0) {
+            if (!convertible(*mFrame)) return shapeChanged(*mFrame, error);
             if (int32_t status = placeSamples(mFrame->best_effort_timestamp, mFrame->nb_samples, available, error))
                 return status;
             if (available) return 0;
@@ -323,6 +325,21 @@ int32_t FFmpegAudioFileDecoder::nextFrame(bool& available, std::string& error) {
         if (result != AVERROR(EAGAIN)) return failure(result, "cannot decode", error);
         if (int32_t status = feedDecoder(error)) return status;
     }
+}
+
+// A stream may change its channels or rate partway (joined files do); the
+// converter would read such a frame by the old shape, past its end.
+bool FFmpegAudioFileDecoder::convertible(const AVFrame& frame) const {
+    return frame.ch_layout.nb_channels == mConverterInput.channels && frame.format == mConverterInput.format &&
+           frame.sample_rate == mConverterInput.rate;
+}
+
+int32_t FFmpegAudioFileDecoder::shapeChanged(const AVFrame& frame, std::string& error) {
+    error = "the audio of " + mPath + " changes partway from " + std::to_string(mConverterInput.channels) +
+            " channels at " + std::to_string(mConverterInput.rate) + " Hz to " +
+            std::to_string(frame.ch_layout.nb_channels) + " channels at " + std::to_string(frame.sample_rate) +
+            " Hz; such a file cannot be read (convert it first, e.g. with ffmpeg)";
+    return kAudioFileUnsupportedDataFormatError;
 }
 
 int32_t FFmpegAudioFileDecoder::placeSamples(int64_t timestamp, int count, bool& usable, std::string& error) {

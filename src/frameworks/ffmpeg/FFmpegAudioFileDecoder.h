@@ -38,6 +38,8 @@ private:
     int32_t restart(std::string& error);
     void closeInput();
     int32_t nextFrame(bool& available, std::string& error);
+    bool convertible(const AVFrame& frame) const;
+    int32_t shapeChanged(const AVFrame& frame, std::string& error);
     int32_t placeSamples(int64_t timestamp, int count, bool& usable, std::string& error);
     int produceDirect(uint8_t* target, int capacity, int32_t& status, std::string& error);
     int32_t nextPacket(std::string& error);
@@ -55,6 +57,14 @@ private:
     AVFormatContext* mContainer = nullptr;
     AVCodecContext* mDecoder = nullptr;
     SwrContext* mConverter = nullptr;
+    // What the converter takes: channels, sample format and rate of the
+    // stream as it began.
+    struct Shape {
+        int channels = 0;
+        int format = -1;
+        int rate = 0;
+    };
+    Shape mConverterInput;
     // Set when PCM data goes straight into the client format: no decoder, no resampler.
     void (*mDirect)(const uint8_t*, uint8_t*, size_t) = nullptr;
     AVPacket* mPacket = nullptr;
