@@ -209,10 +209,12 @@ void MySystemCaptureRecorder::pause() {
 // is the file closed.
 void MySystemCaptureRecorder::stop() {
     const int64_t now = captureFrameNow();
+    const bool away = soundServerAway();
     int32_t state = mRecorderState.load();
     do {
         if (state != kRecorderStateRecording && state != kRecorderStatePaused) return;
     } while (!mRecorderState.compare_exchange_weak(state, kRecorderStateStopped));
+    mStoppedWhileAway = away;
     mTimeline.end(now);
     wakeWorkers();
     const bool drained = waitForWriter();
@@ -235,6 +237,12 @@ int64_t MySystemCaptureRecorder::captureFrameNow() {
     if (!mRecordStream) return mCapturedFrames.load();
     const int64_t renderedAhead = mCaptureBlockBytes / kCaptureBytesPerFrame;
     return mStreamBase + std::max<int64_t>(mRecordStream->capturePosition() - renderedAhead, 0);
+}
+
+// Between a stream the server ended and the next one.
+bool MySystemCaptureRecorder::soundServerAway() {
+    std::lock_guard guard(mRecordStreamLock);
+    return !mRecordStream && !mCaptureFailed;
 }
 
 // Taking the lock orders the notification after a waiter's check of its

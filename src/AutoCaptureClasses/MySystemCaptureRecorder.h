@@ -178,6 +178,7 @@ private:
     bool waitForFirstAudio();
     void startThreads();
     int64_t captureFrameNow();
+    bool soundServerAway();
     void captureFailed(const std::string& why);
     void wakeWorkers();
     bool waitForWriter();
@@ -248,6 +249,7 @@ private:
     std::atomic<int64_t> mWrittenUntil{0};    // the stream frame the writer has reached
     std::atomic<int64_t> mLostFrames{0};      // of the recording, never to be had
     std::atomic<bool> mCaptureFailed{false};
+    std::atomic<bool> mStoppedWhileAway{false};
     std::atomic<bool> mWriterDone{false};
     std::atomic<bool> mWriterAbandoned{false};
     std::mutex mHandlerLock;

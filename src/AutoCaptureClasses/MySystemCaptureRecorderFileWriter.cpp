@@ -237,6 +237,8 @@ std::string MySystemCaptureRecorder::describeProblems(bool drained, const std::s
     if (!mFileProblem.empty()) problems.push_back(mFileProblem);
     if (!closeError.empty()) problems.push_back("the file could not be completed: " + closeError);
     if (mCaptureFailed) problems.push_back("the sound server went away during the recording; the file holds what came before");
+    if (mStoppedWhileAway)
+        problems.push_back("the sound server went away before the stop and was not back by then; the file holds what came before");
     const std::optional<int64_t> end = mTimeline.finalFrame();
     if (!drained && !mCaptureFailed && end) {
         snprintf(text, sizeof text, "the sound server did not deliver the last %.2f s before the stop",

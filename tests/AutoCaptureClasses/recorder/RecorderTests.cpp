@@ -212,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, ChirpRecording, testing::Values(1.0, 5.0, 30.0
 // A server that dies (SIGKILL) and stays away, or stalls (SIGSTOP), during a
 // capture: a dead one ends the capture once the reconnection time-out has
 // passed, or at the stop that comes first; stop returns promptly either way,
-// the file keeps what came before, and a failed recording says what it lacks.
+// the file keeps what came before, and the recording says what it lacks.
 enum class Fault { KilledAndGone, KilledThenStopped, Stalled };
 class ServerFault : public RecorderTest, public testing::WithParamInterface<Fault> {};
 
@@ -231,9 +231,8 @@ TEST_P(ServerFault, StopReturnsPromptlyAndTheRecordingIsKept) {
     auto took = Clock::now() - before;
     if (!killed) ::kill(server.pid(), SIGCONT);
     EXPECT_LT(took, killed ? 300ms : 1200ms);
-    EXPECT_EQ(recorder->successfulRecording(), GetParam() == Fault::KilledThenStopped)
-        << recorder->recordingStatus().message();
-    if (failure) {
+    EXPECT_FALSE(recorder->successfulRecording());
+    if (killed) {
         EXPECT_NE(recorder->recordingStatus().message().find("sound server went away"), std::string::npos);
     }
     int64_t frames = recorder->numberOfFramesRecorded();

@@ -57,13 +57,13 @@ TEST_F(TrovarioRecordTool, AnInterruptKeepsEverythingPlayedUpToTheSignal) {
     EXPECT_NEAR(first + static_cast<int64_t>(samples.size() / 2), chirp.frameAt(signalledAt), kAllowance);
 }
 
-TEST_F(TrovarioRecordTool, ADeadSoundServerEndsTheRecordingAtOnceWithAFailure) {
-    pid_t tool = spawnLogged({TROVARIO_RECORD, "20", "--out", out.c_str()}, log);
+// The server stays away past the recording's end, within the time the
+// recorder waits for it: the recording is cut short, and says so.
+TEST_F(TrovarioRecordTool, ASoundServerAwayAtTheEndCutsTheRecordingShortWithAFailure) {
+    pid_t tool = spawnLogged({TROVARIO_RECORD, "4", "--out", out.c_str()}, log);
     ASSERT_TRUE(capture_test::waitFor([&] { return recordingUnderway(out); }, 8s));
-    const auto killedAt = Clock::now();
     server.kill();
-    EXPECT_EQ(exitCodeOf(tool, 3), 1);
-    EXPECT_LT(Clock::now() - killedAt, 2s);
+    EXPECT_EQ(exitCodeOf(tool, 8), 1);
     EXPECT_NE(TemporaryDirectory::read(log).find("sound server went away"), std::string::npos);
     EXPECT_GT(audiotest::readAll(out).size(), 0u);
 }
