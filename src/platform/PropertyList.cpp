@@ -2,7 +2,9 @@
 
 #include <plist/plist.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <utility>
 
 namespace platform {
@@ -88,7 +90,14 @@ int64_t PropertyList::asInteger() const {
             plist_get_uint_val(pl(mNode), &value);
             return static_cast<int64_t>(value);
         }
-        case Type::Real: return static_cast<int64_t>(asReal());
+        case Type::Real: {
+            // Saturated: a real beyond the integers (or NaN) has no integer of its own.
+            const double real = asReal();
+            if (std::isnan(real)) return 0;
+            if (real >= 0x1p63) return std::numeric_limits<int64_t>::max();
+            if (real < -0x1p63) return std::numeric_limits<int64_t>::min();
+            return static_cast<int64_t>(real);
+        }
         case Type::Boolean: return asBool() ? 1 : 0;
         default: return 0;
     }

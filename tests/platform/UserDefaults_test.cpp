@@ -86,12 +86,14 @@ TEST_F(UserDefaultsTest, TypedReadsConvertLikePropertyListUsersExpect) {
     TemporaryDirectory::write(path(kOwn), plistWith("<key>int</key><integer>-7</integer><key>real</key><real>0.25</real>"
                                                     "<key>yes</key><true/><key>numeric</key><string> 42abc</string>"
                                                     "<key>word</key><string>YES</string><key>zero</key><string>000</string>"
-                                                    "<key>data</key><data>AAEC</data>"));
+                                                    "<key>data</key><data>AAEC</data>"
+                                                    "<key>huge</key><real>-8e71</real>"));
     UserDefaults defaults(kOwn, dir.path());
     // Integer, float, boolean and string readings of each key.
     for (const auto& [key, expected] : std::vector<std::pair<std::string, std::string>>{
              {"int", "-7 -7 1 -7"}, {"real", "0 0.25 1 0.25"}, {"yes", "1 1 1 1"}, {"numeric", "42 42 1  42abc"},
-             {"word", "0 0 1 YES"}, {"zero", "0 0 0 000"}, {"data", "0 0 0 "}, {"missing", "0 0 0 "}}) {
+             {"word", "0 0 1 YES"}, {"zero", "0 0 0 000"}, {"data", "0 0 0 "}, {"missing", "0 0 0 "},
+             {"huge", "-9223372036854775808 -8e+71 1 -8e+71"}}) {
         std::ostringstream out;
         out << defaults.integerForKey(key) << ' ' << defaults.floatForKey(key) << ' ' << defaults.boolForKey(key) << ' '
             << defaults.stringForKey(key);
