@@ -116,7 +116,8 @@ int32_t MySystemCaptureRecorder::writeAvailable(const CaptureTimeline::Span& spa
     const std::optional<CaptureTimeline::Gap> gap = mTimeline.gapAfter(readFrame);
     if (gap && gap->mAt == readFrame && silence.mAt != readFrame) silence = {readFrame, gap->mFrames};
     if (silence.mAt == readFrame && silence.mLeft > 0) return writeSilence(list, silence);
-    const std::optional<CaptureTimeline::Gap> nextGap = mTimeline.gapAfter(readFrame + 1);
+    const std::optional<CaptureTimeline::Gap> nextGap =
+        gap && gap->mAt > readFrame ? gap : mTimeline.gapAfter(readFrame + 1);
     const int64_t until = std::min(span.mUntil, nextGap ? nextGap->mAt : CaptureTimeline::kOpen);
     const int64_t captured = mCapturedFrames.load(std::memory_order_acquire);
     const bool complete = until <= captured || mCaptureFailed;
